@@ -1,0 +1,28 @@
+# bellwave_test_dir(LIBS lib... [THREADED] [LABELS label...])
+# Makes one GoogleTest executable per *.cpp in the calling folder (test_<folder>_<file>),
+# linked with tests/support and the given libraries. THREADED marks them for the
+# ThreadSanitizer run (`make tsan`).
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+function(bellwave_test_dir)
+  cmake_parse_arguments(ARG "THREADED" "" "LIBS;LABELS" ${ARGN})
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  set(labels ${folder} ${ARG_LABELS})
+  if(ARG_THREADED)
+    list(APPEND labels threaded)
+  endif()
+  foreach(source ${sources})
+    get_filename_component(stem ${source} NAME_WE)
+    set(target test_${folder}_${stem})
+    add_executable(${target} ${source})
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS} bellwave_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    gtest_discover_tests(${target}
+      DISCOVERY_MODE PRE_TEST
+      WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+      PROPERTIES LABELS "${labels}"
+                 ENVIRONMENT "BELLWAVE_BUILD_DIR=${CMAKE_BINARY_DIR};BELLWAVE_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  endforeach()
+endfunction()

@@ -1,0 +1,103 @@
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace testing_support {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "bellwave-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+IsolatedScope::IsolatedScope() {
+    oldCwd_ = fs::current_path();
+    if (const char* old = std::getenv("BELLWAVE_REGISTRY_DIR")) {
+        hadRegistryDir_ = true;
+        oldRegistryDir_ = old;
+    }
+    setenv("BELLWAVE_REGISTRY_DIR", registry_.path().c_str(), 1);
+    fs::current_path(work_.path());
+}
+
+IsolatedScope::~IsolatedScope() {
+    fs::current_path(oldCwd_);
+    if (hadRegistryDir_)
+        setenv("BELLWAVE_REGISTRY_DIR", oldRegistryDir_.c_str(), 1);
+    else
+        unsetenv("BELLWAVE_REGISTRY_DIR");
+}
+
+void IsolatedScope::WriteMachineHive(const std::string& text) const {
+    WriteFile(registry_.path() / "machine.reg", text);
+}
+
+void IsolatedScope::WriteUserHive(const std::string& text) const {
+    WriteFile(registry_.path() / "user.reg", text);
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+fs::path BuildDir() {
+    const char* dir = std::getenv("BELLWAVE_BUILD_DIR");
+    return dir ? fs::path(dir) : fs::current_path();
+}
+
+bool RecordingWindow::Post(uint32_t message, WPARAM wParam, LPARAM lParam) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    messages_.push_back({message, wParam, lParam});
+    return true;
+}
+
+intptr_t RecordingWindow::Send(uint32_t message, WPARAM wParam, LPARAM lParam) {
+    Post(message, wParam, lParam);
+    return 0;
+}
+
+void RecordingWindow::GetTitle(char* text, int bytes) const {
+    if (bytes <= 0) return;
+    std::strncpy(text, "Bellwave test window", static_cast<size_t>(bytes) - 1);
+    text[bytes - 1] = '\0';
+}
+
+std::vector<RecordedMessage> RecordingWindow::Messages() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return messages_;
+}
+
+int RecordingWindow::Count(uint32_t message) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int count = 0;
+    for (const auto& m : messages_) count += m.message == message;
+    return count;
+}
+
+void RecordingWindow::Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    messages_.clear();
+}
+
+}  // namespace testing_support

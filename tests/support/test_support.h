@@ -1,0 +1,77 @@
+// Helpers shared by the tests: a temporary folder that is removed afterwards, a scope
+// that points the registry at its own hive files and enters a folder, and a message
+// window that records what is posted to it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/messages.h"
+
+namespace testing_support {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// For the life of the scope: BELLWAVE_REGISTRY_DIR names a fresh temp folder and the
+// current folder is another fresh temp folder (where debug logs and recordings land).
+// Restores both afterwards.
+class IsolatedScope {
+public:
+    IsolatedScope();
+    ~IsolatedScope();
+    const std::filesystem::path& registryDir() const { return registry_.path(); }
+    const std::filesystem::path& workDir() const { return work_.path(); }
+    // Writes machine.reg (HKLM and HKCR) of the registry folder; text is REGEDIT4 lines.
+    void WriteMachineHive(const std::string& text) const;
+    void WriteUserHive(const std::string& text) const;
+
+private:
+    TempDir registry_;
+    TempDir work_;
+    std::filesystem::path oldCwd_;
+    std::string oldRegistryDir_;
+    bool hadRegistryDir_ = false;
+};
+
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, const std::string& text);
+
+// The build's folder (BELLWAVE_BUILD_DIR, set by ctest), where drivers are built.
+std::filesystem::path BuildDir();
+
+struct RecordedMessage {
+    uint32_t message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+// Records every posted and sent message; thread-safe.
+class RecordingWindow : public MessageWindow {
+public:
+    bool Post(uint32_t message, WPARAM wParam, LPARAM lParam) override;
+    intptr_t Send(uint32_t message, WPARAM wParam, LPARAM lParam) override;
+    void GetTitle(char* text, int bytes) const override;
+    std::vector<RecordedMessage> Messages() const;
+    int Count(uint32_t message) const;
+    void Clear();
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<RecordedMessage> messages_;
+};
+
+}  // namespace testing_support
