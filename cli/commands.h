@@ -1,0 +1,5 @@
+// bellwave-cli's commands. Each returns the exit status: 0 success, 1 a failure it
+// explained on standard error, 2 bad usage.
+#pragma once
+
+int RunDevices(int argc, char** argv);
