@@ -71,3 +71,9 @@ void StringFromCLSID(const CLSID& clsid, char* text);
 // CO_E_DLLNOTFOUND when the library will not load, CO_E_ERRORINDLL when it lacks the
 // entry point; otherwise the factory's own result.
 HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, uint32_t context, const IID& iid, void** object);
+
+// Whether the shared object at path would serve as a class library: S_OK when it loads
+// and exports DllGetClassObject, CO_E_DLLNOTFOUND when it is missing or not a loadable
+// library, CO_E_ERRORINDLL when it lacks the entry point. A library that loads stays
+// loaded.
+HRESULT CoCheckServerLibrary(const char* path);

@@ -1,0 +1,96 @@
+// A minimal driver plug-in for the tests of the class loader and the driver list. Built
+// twice: as a working driver, and with FAKE_FACTORY_FAILS as one whose factory refuses.
+// FakeLiveObjects tells a test how many of its objects are still alive.
+#include <atomic>
+#include <cstring>
+
+#include "host/asio_driver.h"
+
+namespace {
+
+std::atomic<int> gLiveObjects{0};
+
+class FakeDriver final : public IASIO {
+public:
+    explicit FakeDriver(const CLSID& clsid) : clsid_(clsid) { ++gLiveObjects; }
+
+    HRESULT QueryInterface(const IID& iid, void** object) override {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        if (!(iid == clsid_)) return E_NOINTERFACE;
+        AddRef();
+        *object = this;
+        return S_OK;
+    }
+    unsigned long AddRef() override { return ++references_; }
+    unsigned long Release() override {
+        unsigned long left = --references_;
+        if (left == 0) {
+            --gLiveObjects;
+            delete this;
+        }
+        return left;
+    }
+
+    ASIOBool init(void*) override { return ASIOTrue; }
+    void getDriverName(char* name) override { std::strcpy(name, "Fake"); }
+    long getDriverVersion() override { return 1; }
+    void getErrorMessage(char* text) override { text[0] = '\0'; }
+    ASIOError start() override { return ASE_OK; }
+    ASIOError stop() override { return ASE_OK; }
+    ASIOError getChannels(long* inputs, long* outputs) override {
+        *inputs = 2;
+        *outputs = 2;
+        return ASE_OK;
+    }
+    ASIOError getLatencies(long* input, long* output) override {
+        *input = *output = 0;
+        return ASE_OK;
+    }
+    ASIOError getBufferSize(long* minSize, long* maxSize, long* preferred, long* granularity) override {
+        *minSize = *maxSize = *preferred = 256;
+        *granularity = 0;
+        return ASE_OK;
+    }
+    ASIOError canSampleRate(ASIOSampleRate) override { return ASE_NoClock; }
+    ASIOError getSampleRate(ASIOSampleRate* rate) override {
+        *rate = 48000;
+        return ASE_OK;
+    }
+    ASIOError setSampleRate(ASIOSampleRate) override { return ASE_NoClock; }
+    ASIOError getClockSources(ASIOClockSource*, long* count) override {
+        *count = 0;
+        return ASE_OK;
+    }
+    ASIOError setClockSource(long) override { return ASE_NotPresent; }
+    ASIOError getSamplePosition(ASIOSamples*, ASIOTimeStamp*) override { return ASE_NotPresent; }
+    ASIOError getChannelInfo(ASIOChannelInfo*) override { return ASE_NotPresent; }
+    ASIOError createBuffers(ASIOBufferInfo*, long, long, ASIOCallbacks*) override { return ASE_NoMemory; }
+    ASIOError disposeBuffers() override { return ASE_OK; }
+    ASIOError controlPanel() override { return ASE_NotPresent; }
+    ASIOError future(long, void*) override { return ASE_NotPresent; }
+    ASIOError outputReady() override { return ASE_NotPresent; }
+
+private:
+    CLSID clsid_;
+    std::atomic<unsigned long> references_{1};
+};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int FakeLiveObjects() {
+    return gLiveObjects.load();
+}
+
+extern "C" __attribute__((visibility("default"))) int32_t DllGetClassObject(const CLSID* clsid, const IID* iid,
+                                                                             void** object) {
+    if (!clsid || !iid || !object) return E_POINTER;
+    *object = nullptr;
+#ifdef FAKE_FACTORY_FAILS
+    return E_OUTOFMEMORY;
+#else
+    if (!(*iid == *clsid)) return E_NOINTERFACE;
+    *object = static_cast<IASIO*>(new FakeDriver(*clsid));
+    return S_OK;
+#endif
+}

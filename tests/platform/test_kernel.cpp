@@ -1,0 +1,103 @@
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/kernel.h"
+
+TEST(Kernel, SuspendedThreadRunsOnlyOnceResumed) {
+    AutoResetEvent ran;
+    std::atomic<int> runs{0};
+    SuspendedThread thread;
+    EXPECT_FALSE(thread.Created());
+    ASSERT_TRUE(thread.Create([&] {
+        ++runs;
+        ran.Set();
+    }));
+    EXPECT_TRUE(thread.Created());
+    EXPECT_FALSE(thread.Create([] {}));  // one body per thread
+    EXPECT_FALSE(ran.WaitFor(20));       // held at the gate
+    EXPECT_EQ(runs.load(), 0);
+    thread.Resume();
+    ran.Wait();
+    thread.Join();
+    EXPECT_EQ(runs.load(), 1);
+    EXPECT_FALSE(thread.Created());
+
+    // Destroying a thread that was never resumed lets it run and joins it.
+    std::atomic<bool> ranAtEnd{false};
+    {
+        SuspendedThread never;
+        ASSERT_TRUE(never.Create([&] { ranAtEnd = true; }));
+    }
+    EXPECT_TRUE(ranAtEnd.load());
+}
+
+TEST(Kernel, RaisedPriorityIsWhatItReports) {
+    std::atomic<int> policy{-1}, niceValue{0};
+    SuspendedThread thread;
+    ASSERT_TRUE(thread.Create([&] {
+        sched_param param{};
+        int p = -1;
+        pthread_getschedparam(pthread_self(), &p, &param);
+        policy = p;
+        niceValue = getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+    }));
+    ThreadPriority got = thread.RaisePriority();
+    thread.Resume();
+    thread.Join();
+    int processNice = getpriority(PRIO_PROCESS, 0);
+    switch (got) {
+        case ThreadPriority::RealTime: EXPECT_EQ(policy.load(), SCHED_FIFO); break;
+        case ThreadPriority::Nice:
+            EXPECT_EQ(policy.load(), SCHED_OTHER);
+            EXPECT_EQ(niceValue.load(), processNice - 1);
+            break;
+        case ThreadPriority::Normal:
+            EXPECT_EQ(policy.load(), SCHED_OTHER);
+            EXPECT_EQ(niceValue.load(), processNice);
+            break;
+    }
+    std::printf("raised priority: %s\n", ThreadPriorityName(got));
+    SuspendedThread none;
+    EXPECT_EQ(none.RaisePriority(), ThreadPriority::Normal);
+}
+
+TEST(Kernel, AutoResetEventWakesOneWaiterAndClears) {
+    AutoResetEvent event;
+    EXPECT_FALSE(event.WaitFor(0));
+    event.Set();
+    event.Set();  // sets do not count up
+    EXPECT_TRUE(event.WaitFor(0));
+    EXPECT_FALSE(event.WaitFor(0));
+    event.Set();
+    event.Reset();
+    EXPECT_FALSE(event.WaitFor(0));
+
+    // Two waiters, one Set: exactly one wakes until the second Set.
+    std::atomic<int> woken{0};
+    std::thread a([&] { event.Wait(), ++woken; });
+    std::thread b([&] { event.Wait(), ++woken; });
+    event.Set();
+    while (woken.load() == 0) std::this_thread::yield();
+    EXPECT_EQ(woken.load(), 1);
+    event.Set();
+    a.join();
+    b.join();
+    EXPECT_EQ(woken.load(), 2);
+    EXPECT_FALSE(event.WaitFor(0));
+}
+
+TEST(Kernel, PerformanceCounterAdvancesAtItsFrequency) {
+    EXPECT_EQ(QueryPerformanceFrequency(), 1000000000);
+    int64_t first = QueryPerformanceCounter();
+    Sleep(2);
+    int64_t second = QueryPerformanceCounter();
+    EXPECT_GE(second - first, 2000000);
+}
