@@ -1,0 +1,108 @@
+// The sound file reader: turns the memory image of a 16-bit PCM WAV, an MP3-in-WAV
+// (format tag 85) or a bare MP3 file into blocks of kBlockFrames sample frames of
+// interleaved 16-bit PCM at the rate the caller asks for.
+//
+// The image is borrowed and must outlive the SoundFile. Nothing is copied as a whole:
+// PCM blocks come straight out of the image, MP3 frames are decoded straight into the
+// caller's block. One thread at a time; no lock.
+#pragma once
+
+#include <cstdint>
+
+#include "soundfile/mp3_decoder.h"
+
+constexpr uint32_t kBlockFrames = 4608;  // four MPEG-1 frames, eight MPEG-2 frames
+
+class Resampler;
+
+// Serves blocks straight out of the mapped WAV payload; owns no sample memory.
+struct PcmSource {
+    uint32_t channels = 0;
+    uint32_t sampleRate = 0;
+    uint32_t frames = 0;
+    uint32_t format = 0;
+    const uint8_t* start = nullptr;    // first payload byte
+    const uint8_t* current = nullptr;  // read position
+    const uint8_t* end = nullptr;      // one past the last payload byte (whole frames)
+
+    // Fills out (one block) and returns the frames copied; the rest of a short last
+    // block is zeroed. At the end returns 0 and leaves out untouched.
+    uint32_t ReadBlock(int16_t* out);
+};
+
+class Mp3Source {
+public:
+    explicit Mp3Source(const Mp3Decoder& decoder) : decoder(decoder) {}
+    ~Mp3Source();
+    Mp3Source(const Mp3Source&) = delete;
+    Mp3Source& operator=(const Mp3Source&) = delete;
+
+    // Indexes the MP3 data and makes a decoder context over it. False when no frame is
+    // found, the stream is MPEG-2.5, or memory runs out.
+    bool Open(const uint8_t* mp3Data, uint32_t bytes);
+    uint32_t ReadBlock(int16_t* out);
+    // Back to the first frame (resets the decoder only when it has been fed).
+    void Rewind();
+    // Positions the decoder so that the next read starts at the first sample of the frame
+    // holding `position` (in source sample frames); returns the source frames the reads
+    // will still deliver from there.
+    uint32_t SeekToFrame(uint64_t position);
+    // Feeds frames from nextFrame on until one yields PCM into buffer; returns its bytes,
+    // 0 when the frames run out or the decoder fails.
+    uint32_t DecodeNext(int16_t* buffer);
+    uint32_t FrameSamples() const { return sampleRate < 32000 ? 576 : 1152; }
+
+    const Mp3Decoder& decoder;
+    uint32_t frameCount = 0;
+    uint32_t nextFrame = 0;
+    uint32_t channels = 0;
+    uint32_t sampleRate = 0;
+    uint32_t sourceFrames = 0;
+    uint32_t format = 0;
+    const uint8_t* data = nullptr;        // the MP3 data the offsets count from
+    uint32_t* frameOffsets = nullptr;     // start of each frame's header, from data
+    int32_t* frameLengths = nullptr;      // bytes, header included
+    int32_t* frameReadPositions = nullptr;
+    Mp3DecoderContext* context = nullptr;
+    uint32_t capacity = 0;                // entries in each array
+
+private:
+    void ResetDecoder();
+};
+
+class SoundFile {
+public:
+    SoundFile() = default;
+    ~SoundFile() { Close(); }
+    SoundFile(const SoundFile&) = delete;
+    SoundFile& operator=(const SoundFile&) = delete;
+
+    // data: the whole file image of size bytes; targetRate: Hz of the blocks wanted.
+    // Success is `ready`.
+    void Open(const uint8_t* data, uint32_t size, uint32_t targetRate, const Mp3Decoder& decoder);
+    void Rewind();
+    // The next ReadBlock starts at (MP3: at the frame boundary just before) `block`.
+    // Blocks of 0 or less rewind; later blocks are limited to blockCount - 4, and a file
+    // too short for that limit rewinds.
+    void SeekToBlock(int32_t block);
+    // out: room for one block (channels * kBlockFrames samples). Returns the frames
+    // written; a short block is zero-filled after them; 0 at the end (out untouched).
+    uint32_t ReadBlock(int16_t* out);
+    // Frees the sources and the resampler; the SoundFile is then not ready.
+    void Close();
+
+    uint32_t channels = 0;
+    uint32_t sampleRate = 0;      // the file's own rate
+    uint32_t sourceFrames = 0;    // at the file's rate
+    uint32_t format = 0;          // 0 not recognised, 1 PCM, 85 MPEG Layer III
+    uint32_t readerKind = 0;      // 0 PcmSource, 1 Mp3Source, 2 Resampler
+    PcmSource* pcmSource = nullptr;
+    Mp3Source* mp3Source = nullptr;
+    Resampler* resampler = nullptr;
+    double rateRatio = 1.0;       // requested rate / file rate
+    double stepRatio = 1.0;       // file rate / requested rate
+    uint32_t blockCount = 0;
+    uint32_t totalFrames = 0;     // at the requested rate
+    bool resampling = false;
+    bool ready = false;
+};
