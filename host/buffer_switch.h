@@ -1,0 +1,31 @@
+// The driver's buffer-switch callback and the sample conversions between the
+// application's data (16-bit signed little-endian, or the device's own type when the
+// channel is native) and the device's four served types.
+//
+// Runs on the driver's thread: nothing is allocated, logged or waited for beyond the
+// device record's table lock and one sound buffer's lock.
+#pragma once
+
+#include <cstdint>
+
+#include "host/asio_driver.h"
+
+// Format classes of the device's first channel group.
+enum : int {
+    kFormatInt16 = 1,    // ASIOSTInt16LSB
+    kFormatInt24 = 2,    // ASIOSTInt24LSB, three bytes, least significant first
+    kFormatInt32 = 3,    // ASIOSTInt32LSB
+    kFormatFloat32 = 4,  // ASIOSTFloat32LSB
+};
+
+// One device buffer of `samples` samples from the application's data `src` into the
+// device area `dst`, attenuated by a (0..15, each step halves the amplitude).
+void ConvertOutput(int formatClass, bool native, int a, const uint8_t* src, uint8_t* dst, int samples);
+// One device buffer of `samples` samples from the device area `src` into the
+// application's data `dst`. Float input is clipped to the 16-bit range.
+void ConvertInput(int formatClass, bool native, const uint8_t* src, uint8_t* dst, int samples);
+
+// Given to the driver in ASIOCallbacks. Moves one device buffer for every playing
+// sound buffer of the device record, writes silence for stopped ones, then calls
+// outputReady when the driver accepted the probe. The direct-process flag is ignored.
+void bufferSwitch(long doubleBufferIndex, ASIOBool directProcess);

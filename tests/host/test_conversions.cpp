@@ -1,0 +1,172 @@
+// Sample conversions between the application's data and the four device types.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "host/buffer_switch.h"
+
+namespace {
+
+std::vector<uint8_t> Out16(int formatClass, int a, std::vector<int16_t> in) {
+    const int width = formatClass == kFormatInt16 ? 2 : formatClass == kFormatInt24 ? 3 : 4;
+    std::vector<uint8_t> out(in.size() * static_cast<size_t>(width), 0xEE);
+    ConvertOutput(formatClass, false, a, reinterpret_cast<const uint8_t*>(in.data()), out.data(),
+                  static_cast<int>(in.size()));
+    return out;
+}
+
+template <typename T>
+T At(const std::vector<uint8_t>& bytes, size_t i) {
+    T v;
+    std::memcpy(&v, bytes.data() + i * sizeof(T), sizeof v);
+    return v;
+}
+
+struct OutCase {
+    int formatClass;
+    int a;
+    int16_t sample;
+    std::vector<uint8_t> bytes;  // the device sample, little-endian
+};
+
+TEST(Conversion, OutputFrom16BitPerDeviceTypeAndAttenuation) {
+    const OutCase cases[] = {
+        // Int32: shifted left by 16 - a.
+        {kFormatInt32, 0, 0x1234, {0x00, 0x00, 0x34, 0x12}},
+        {kFormatInt32, 0, -1, {0x00, 0x00, 0xFF, 0xFF}},
+        {kFormatInt32, 0, -32768, {0x00, 0x00, 0x00, 0x80}},
+        {kFormatInt32, 1, 0x1234, {0x00, 0x00, 0x1A, 0x09}},
+        {kFormatInt32, 15, -32768, {0x00, 0x00, 0xFF, 0xFF}},
+        // Int24: times 2^(8 - a), three bytes least significant first.
+        {kFormatInt24, 0, 0x1234, {0x00, 0x34, 0x12}},
+        {kFormatInt24, 9, 0x1234, {0x1A, 0x09, 0x00}},
+        {kFormatInt24, 8, 0x1234, {0x34, 0x12, 0x00}},
+        {kFormatInt24, 4, 0x1234, {0x40, 0x23, 0x01}},
+        {kFormatInt24, 0, -1, {0x00, 0xFF, 0xFF}},
+        {kFormatInt24, 15, -32768, {0x00, 0xFF, 0xFF}},
+        {kFormatInt24, 15, 32767, {0xFF, 0x00, 0x00}},
+        // Int16: arithmetic shift right by a.
+        {kFormatInt16, 0, -12345, {0xC7, 0xCF}},
+        {kFormatInt16, 15, 32767, {0x00, 0x00}},
+        {kFormatInt16, 15, 0, {0x00, 0x00}},
+        {kFormatInt16, 15, -1, {0xFF, 0xFF}},
+        {kFormatInt16, 15, -32768, {0xFF, 0xFF}},
+        {kFormatInt16, 2, -8, {0xFE, 0xFF}},
+    };
+    for (const OutCase& c : cases) {
+        EXPECT_EQ(Out16(c.formatClass, c.a, {c.sample}), c.bytes)
+            << "class " << c.formatClass << " a " << c.a << " sample " << c.sample;
+    }
+
+    // Float: (sample >> a) / 32768.
+    EXPECT_EQ(At<float>(Out16(kFormatFloat32, 0, {-32768}), 0), -1.0f);
+    EXPECT_EQ(At<float>(Out16(kFormatFloat32, 1, {0x4000}), 0), 0.25f);
+    EXPECT_EQ(At<float>(Out16(kFormatFloat32, 0, {16384}), 0), 0.5f);
+    EXPECT_EQ(At<float>(Out16(kFormatFloat32, 15, {-1}), 0), -1.0f / 32768.0f);
+    EXPECT_EQ(At<float>(Out16(kFormatFloat32, 15, {32767}), 0), 0.0f);
+}
+
+TEST(Conversion, OutputOfAWholeBufferKeepsOrderAndEverySample) {
+    std::vector<int16_t> ramp(256);
+    for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(i * 250 - 32000);
+    for (int a : {0, 3}) {
+        const std::vector<uint8_t> i32 = Out16(kFormatInt32, a, ramp);
+        const std::vector<uint8_t> i24 = Out16(kFormatInt24, a, ramp);
+        const std::vector<uint8_t> f32 = Out16(kFormatFloat32, a, ramp);
+        const std::vector<uint8_t> i16 = Out16(kFormatInt16, a, ramp);
+        for (size_t i = 0; i < ramp.size(); ++i) {
+            ASSERT_EQ(At<int32_t>(i32, i), static_cast<int32_t>(ramp[i]) * (1 << (16 - a))) << i;
+            const int32_t v24 = static_cast<int32_t>(static_cast<uint32_t>(i24[3 * i]) << 8 |
+                                                     static_cast<uint32_t>(i24[3 * i + 1]) << 16 |
+                                                     static_cast<uint32_t>(i24[3 * i + 2]) << 24) >> 8;
+            ASSERT_EQ(v24, static_cast<int32_t>(ramp[i]) * (1 << (8 - a))) << i;
+            ASSERT_EQ(At<float>(f32, i), static_cast<float>(ramp[i] >> a) / 32768.0f) << i;
+            ASSERT_EQ(At<int16_t>(i16, i), ramp[i] >> a) << i;
+        }
+    }
+}
+
+TEST(Conversion, NativeOutputIsCopiedOrAttenuatedInTheDeviceType) {
+    {
+        const int32_t in[3] = {0x7FFFFFFF, -8, 0x12345678};
+        int32_t out[3];
+        ConvertOutput(kFormatInt32, true, 0, reinterpret_cast<const uint8_t*>(in), reinterpret_cast<uint8_t*>(out), 3);
+        EXPECT_EQ(std::memcmp(in, out, sizeof in), 0);
+        ConvertOutput(kFormatInt32, true, 2, reinterpret_cast<const uint8_t*>(in), reinterpret_cast<uint8_t*>(out), 3);
+        EXPECT_EQ(out[0], 0x1FFFFFFF);
+        EXPECT_EQ(out[1], -2);
+        EXPECT_EQ(out[2], 0x12345678 >> 2);
+    }
+    {
+        // 24-bit native: 0x800000 (most negative) and 0x123456, shifted right by a = 1.
+        const uint8_t in[6] = {0x00, 0x00, 0x80, 0x56, 0x34, 0x12};
+        uint8_t out[6];
+        ConvertOutput(kFormatInt24, true, 0, in, out, 2);
+        EXPECT_EQ(std::memcmp(in, out, sizeof in), 0);
+        ConvertOutput(kFormatInt24, true, 1, in, out, 2);
+        const uint8_t want[6] = {0x00, 0x00, 0xC0, 0x2B, 0x1A, 0x09};
+        EXPECT_EQ(std::memcmp(out, want, sizeof want), 0);
+    }
+    {
+        const float in[2] = {0.75f, -1.0f};
+        float out[2];
+        ConvertOutput(kFormatFloat32, true, 0, reinterpret_cast<const uint8_t*>(in), reinterpret_cast<uint8_t*>(out), 2);
+        EXPECT_EQ(out[0], 0.75f);
+        EXPECT_EQ(out[1], -1.0f);
+        ConvertOutput(kFormatFloat32, true, 1, reinterpret_cast<const uint8_t*>(in), reinterpret_cast<uint8_t*>(out), 2);
+        const float g = 16383.0f / 32767.0f;  // (32767 >> 1) / 32767 in single precision
+        EXPECT_EQ(out[0], 0.75f * g);
+        EXPECT_EQ(out[1], -g);
+        EXPECT_LT(out[0], 0.375f + 1e-4f);
+        EXPECT_GT(out[0], 0.375f - 1e-4f);
+    }
+}
+
+TEST(Conversion, InputTo16BitPerDeviceType) {
+    {
+        const uint8_t in[6] = {0xAB, 0x34, 0x12, 0xFF, 0xFF, 0xFF};  // 0x1234AB, -1
+        int16_t out[2];
+        ConvertInput(kFormatInt24, false, in, reinterpret_cast<uint8_t*>(out), 2);
+        EXPECT_EQ(out[0], 0x1234);
+        EXPECT_EQ(out[1], -1);
+    }
+    {
+        const int32_t in[3] = {0x12345678, -65536, static_cast<int32_t>(0x80000000u)};
+        int16_t out[3];
+        ConvertInput(kFormatInt32, false, reinterpret_cast<const uint8_t*>(in), reinterpret_cast<uint8_t*>(out), 3);
+        EXPECT_EQ(out[0], 0x1234);
+        EXPECT_EQ(out[1], -1);
+        EXPECT_EQ(out[2], -32768);
+    }
+    {
+        const int16_t in[2] = {-5, 12345};
+        int16_t out[2];
+        ConvertInput(kFormatInt16, false, reinterpret_cast<const uint8_t*>(in), reinterpret_cast<uint8_t*>(out), 2);
+        EXPECT_EQ(out[0], -5);
+        EXPECT_EQ(out[1], 12345);
+    }
+    {
+        // Native input is the device's own bytes.
+        const float in[2] = {0.3f, -0.7f};
+        float out[2];
+        ConvertInput(kFormatFloat32, true, reinterpret_cast<const uint8_t*>(in), reinterpret_cast<uint8_t*>(out), 2);
+        EXPECT_EQ(std::memcmp(in, out, sizeof in), 0);
+    }
+}
+
+TEST(Conversion, FloatInputTruncatesTowardZeroAndClipsBeyondFullScale) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const float in[] = {0.5f, -0.5f, 1.0f, -1.0f, 0.99999f, 1.5f, -1.5f, 100.0f, -2.0f, inf, -inf, nan, 0.0f};
+    const int16_t want[] = {16383, -16383, 32767, -32767, 32766, 32767, -32768, 32767, -32768, 32767, -32768, 0, 0};
+    constexpr int n = sizeof in / sizeof in[0];
+    int16_t out[n];
+    ConvertInput(kFormatFloat32, false, reinterpret_cast<const uint8_t*>(in), reinterpret_cast<uint8_t*>(out), n);
+    for (int i = 0; i < n; ++i) EXPECT_EQ(out[i], want[i]) << "input " << in[i];
+}
+
+}  // namespace
