@@ -1,0 +1,116 @@
+// A small host for driver tests: registers a virtual device in the scope's hive,
+// creates it through COM and drives it as the host library does. Its bufferSwitch
+// records the half and hands it to onSwitch, which plays the host's part (writing
+// outputs, reading inputs).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "drivers/virtual/virtual_device.h"
+#include "test_support.h"
+
+namespace small_host {
+
+constexpr const char* kClsid = "{3D5E8F21-7A4B-4C9D-8E10-2F6A9B3C4D5E}";
+
+inline CLSID ParseClsid(const char* text) {
+    CLSID clsid{};
+    EXPECT_EQ(CLSIDFromString(text, &clsid), S_OK) << text;
+    return clsid;
+}
+
+// Hive text for one device; values are REGEDIT4 lines such as "\"Outputs\"=dword:00000004".
+inline std::string DeviceEntry(const std::string& values, const char* clsid = kClsid,
+                               const char* keyName = "Test Device") {
+    std::string lower = clsid;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return std::string("[HKEY_LOCAL_MACHINE\\software\\asio\\") + keyName + "]\n\"clsid\"=\"" + clsid + "\"\n" +
+           values + "\n[HKEY_CLASSES_ROOT\\clsid\\" + lower + "\\InprocServer32]\n@=\"" + BELLWAVE_VIRTUAL_DRIVER +
+           "\"\n";
+}
+
+inline std::string Dword(const char* name, uint32_t value) {
+    char line[64];
+    std::snprintf(line, sizeof line, "\"%s\"=dword:%08x\n", name, value);
+    return line;
+}
+
+inline std::string Text(const char* name, const std::string& value) {
+    return std::string("\"") + name + "\"=\"" + value + "\"\n";
+}
+
+class SmallHost {
+public:
+    // Registers a test-clock device with these values and creates it.
+    SmallHost(const testing_support::IsolatedScope& scope, const std::string& values, bool testClock = true) {
+        scope.WriteMachineHive("REGEDIT4\n\n" + DeviceEntry((testClock ? Text("Clock", "test") : "") + values));
+        Create(kClsid);
+    }
+    // Creates the device of an already written hive.
+    explicit SmallHost(const char* clsid) { Create(clsid); }
+    ~SmallHost() {
+        if (driver) {
+            driver->stop();
+            driver->disposeBuffers();
+            driver->Release();
+        }
+        if (clock) clock->Release();
+        current_ = nullptr;
+        CoUninitialize();
+    }
+
+    // createBuffers for outputs 0..outputs-1 then inputs 0..inputs-1.
+    ASIOError CreateBuffers(long outputs, long inputs, long samples) {
+        infos.clear();
+        for (long c = 0; c < outputs; ++c) infos.push_back({ASIOFalse, c, {nullptr, nullptr}});
+        for (long c = 0; c < inputs; ++c) infos.push_back({ASIOTrue, c, {nullptr, nullptr}});
+        return driver->createBuffers(infos.data(), static_cast<long>(infos.size()), samples, &callbacks);
+    }
+
+    // The halves switched so far; waits (up to a failure time-out) until there are count.
+    std::vector<long> WaitForSwitches(size_t count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        EXPECT_TRUE(switched_.wait_for(lock, std::chrono::seconds(30), [&] { return halves_.size() >= count; }));
+        return halves_;
+    }
+    std::vector<long> Halves() { return WaitForSwitches(0); }
+
+    IASIO* driver = nullptr;
+    IVirtualDeviceClock* clock = nullptr;
+    HRESULT created = E_FAIL;
+    std::vector<ASIOBufferInfo> infos;
+    std::function<void(long half)> onSwitch;  // runs on the driver's thread
+    ASIOCallbacks callbacks{&BufferSwitch, nullptr, nullptr, nullptr};
+
+private:
+    void Create(const char* clsidText) {
+        current_ = this;
+        CoInitialize(nullptr);
+        CLSID clsid = ParseClsid(clsidText);
+        created = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, reinterpret_cast<void**>(&driver));
+        if (driver && driver->QueryInterface(IID_IVirtualDeviceClock, reinterpret_cast<void**>(&clock)) != S_OK)
+            clock = nullptr;
+    }
+
+    static void BufferSwitch(long half, ASIOBool) {
+        SmallHost* host = current_;
+        if (host->onSwitch) host->onSwitch(half);
+        std::lock_guard<std::mutex> lock(host->mutex_);
+        host->halves_.push_back(half);
+        host->switched_.notify_all();
+    }
+
+    static inline SmallHost* current_ = nullptr;
+    std::mutex mutex_;
+    std::condition_variable switched_;
+    std::vector<long> halves_;
+};
+
+}  // namespace small_host

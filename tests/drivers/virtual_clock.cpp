@@ -1,0 +1,75 @@
+// The virtual device's real-time clock thread: order of halves, restarts, and teardown
+// that never waits for the next deadline. The pace itself is measured by
+// bench/virtual_clock, not asserted here.
+#include <atomic>
+
+#include "small_host.h"
+
+using namespace small_host;
+using testing_support::IsolatedScope;
+
+namespace {
+
+TEST(VirtualClock, RealTimeClockAlternatesHalvesUntilStopped) {
+    IsolatedScope scope;
+    // 64 samples at 48 kHz, ten times faster: a switch every 133 microseconds.
+    SmallHost host(scope, Dword("SampleType", ASIOSTInt16LSB) + Dword("Speed", 10), false);
+    ASSERT_EQ(host.driver->init(nullptr), ASIOTrue);
+    ASSERT_EQ(host.CreateBuffers(2, 2, 64), ASE_OK);
+    std::atomic<bool> inSwitch{false};
+    std::atomic<int> wrongInput{0};
+    long k = 0;  // switches seen, on the clock's thread
+    host.onSwitch = [&](long half) {
+        inSwitch = true;
+        // Loopback on the clock's thread too: input 0 holds the previous switch's output 0.
+        int16_t heard;
+        std::memcpy(&heard, host.infos[2].buffers[half], 2);
+        if (k > 0 && heard != static_cast<int16_t>(k - 1)) ++wrongInput;
+        int16_t v = static_cast<int16_t>(k++);
+        std::memcpy(host.infos[0].buffers[half], &v, 2);
+        inSwitch = false;
+    };
+    ASSERT_EQ(host.driver->start(), ASE_OK);
+    EXPECT_EQ(host.clock->AdvanceBufferSwitches(1), 0);  // the test clock is not this device's
+    host.WaitForSwitches(40);
+    ASSERT_EQ(host.driver->stop(), ASE_OK);
+    EXPECT_FALSE(inSwitch);  // stop waited for the switch in progress
+    std::vector<long> halves = host.Halves();
+    EXPECT_EQ(host.clock->BufferSwitchCount(), static_cast<long long>(halves.size()));
+    for (size_t n = 0; n < halves.size(); ++n) ASSERT_EQ(halves[n], static_cast<long>(n % 2)) << n;
+    EXPECT_EQ(wrongInput, 0);
+
+    size_t before = halves.size();
+    k = 0;
+    ASSERT_EQ(host.driver->start(), ASE_OK);
+    halves = host.WaitForSwitches(before + 3);
+    ASSERT_EQ(host.driver->disposeBuffers(), ASE_OK);  // stops the clock first
+    EXPECT_EQ(halves[before], 0);
+    EXPECT_EQ(halves[before + 1], 1);
+    EXPECT_EQ(host.clock->BufferSwitchCount(), static_cast<long long>(host.Halves().size()));
+}
+
+TEST(VirtualClock, TeardownNeverWaitsForTheNextDeadline) {
+    // One switch every 65536 seconds: a teardown that waited for it would hang the test.
+    const std::string slow = Dword("SampleRate", 1) + Dword("BufferSize", 65536) + Dword("MaxSize", 65536);
+    for (int teardown = 0; teardown < 3; ++teardown) {
+        IsolatedScope scope;
+        SmallHost host(scope, slow, false);
+        ASSERT_EQ(host.driver->init(nullptr), ASIOTrue);
+        ASSERT_EQ(host.CreateBuffers(1, 1, 65536), ASE_OK);
+        ASSERT_EQ(host.driver->start(), ASE_OK);
+        if (teardown == 0) {
+            EXPECT_EQ(host.driver->stop(), ASE_OK);
+        } else if (teardown == 1) {
+            EXPECT_EQ(host.driver->disposeBuffers(), ASE_OK);
+        } else {  // Release alone, with the clock running
+            host.clock->Release();
+            host.clock = nullptr;
+            EXPECT_EQ(host.driver->Release(), 0u);
+            host.driver = nullptr;
+        }
+        EXPECT_TRUE(host.Halves().empty());
+    }
+}
+
+}  // namespace
