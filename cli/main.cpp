@@ -14,6 +14,9 @@ struct Command {
 
 const Command kCommands[] = {
     {"devices", "devices", RunDevices},
+    {"scan", "scan FILE", RunScan},
+    {"decode", "decode FILE OUT.wav [--rate R]", RunDecode},
+    {"encode", "encode IN.wav OUT.mp3", RunEncode},
 };
 
 int Usage() {

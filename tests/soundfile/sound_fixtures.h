@@ -1,0 +1,113 @@
+// Fixtures for the sound file tests: WAV images built in memory, and MP3 files made at
+// test time by the `lame` command from WAVs the test writes.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace fixtures {
+
+using Bytes = std::vector<uint8_t>;
+
+inline void PutLe16(Bytes& b, size_t at, uint32_t v) {
+    b[at] = uint8_t(v);
+    b[at + 1] = uint8_t(v >> 8);
+}
+inline void PutLe32(Bytes& b, size_t at, uint32_t v) {
+    PutLe16(b, at, v);
+    PutLe16(b, at + 2, v >> 16);
+}
+
+// A canonical 44-byte-header WAV around payload.
+inline Bytes MakeWav(uint32_t tag, uint32_t channels, uint32_t rate, uint32_t bits, const Bytes& payload) {
+    Bytes b(44);
+    std::copy_n("RIFF", 4, b.begin());
+    PutLe32(b, 4, uint32_t(36 + payload.size()));
+    std::copy_n("WAVEfmt ", 8, b.begin() + 8);
+    PutLe32(b, 16, 16);
+    PutLe16(b, 20, tag);
+    PutLe16(b, 22, channels);
+    PutLe32(b, 24, rate);
+    PutLe32(b, 28, rate * channels * bits / 8);
+    PutLe16(b, 32, channels * bits / 8);
+    PutLe16(b, 34, bits);
+    std::copy_n("data", 4, b.begin() + 36);
+    PutLe32(b, 40, uint32_t(payload.size()));
+    b.insert(b.end(), payload.begin(), payload.end());
+    return b;
+}
+
+inline Bytes Samples(const std::vector<int16_t>& samples) {
+    Bytes b(samples.size() * 2);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        b[2 * i] = uint8_t(uint16_t(samples[i]));
+        b[2 * i + 1] = uint8_t(uint16_t(samples[i]) >> 8);
+    }
+    return b;
+}
+
+inline std::vector<int16_t> ToSamples(const uint8_t* p, size_t bytes) {
+    std::vector<int16_t> s(bytes / 2);
+    for (size_t i = 0; i < s.size(); ++i) s[i] = int16_t(uint16_t(p[2 * i] | p[2 * i + 1] << 8));
+    return s;
+}
+
+// Two tones with a slow sweep, so that neighbouring frames differ.
+inline std::vector<int16_t> Music(uint32_t frames, uint32_t channels, uint32_t rate) {
+    std::vector<int16_t> s(size_t(frames) * channels);
+    for (uint32_t i = 0; i < frames; ++i) {
+        const double t = double(i) / rate;
+        s[size_t(i) * channels] = int16_t(9000 * std::sin(2 * M_PI * (440 + 200 * t) * t));
+        if (channels == 2) s[size_t(i) * 2 + 1] = int16_t(7000 * std::sin(2 * M_PI * 660 * t + 0.3));
+    }
+    return s;
+}
+
+inline Bytes ReadBytes(const std::filesystem::path& path) {
+    const std::string text = testing_support::ReadFile(path);
+    return Bytes(text.begin(), text.end());
+}
+
+inline void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
+    testing_support::WriteFile(path, std::string(bytes.begin(), bytes.end()));
+}
+
+// Encodes a WAV of the given music with `lame` and returns the MP3's bytes; `options`
+// go to lame as they are (e.g. "-b 128 -t"). Empty on failure (reported).
+inline Bytes LameEncode(const std::filesystem::path& folder, const std::string& name, uint32_t frames,
+                        uint32_t channels, uint32_t rate, const std::string& options) {
+    const auto wav = folder / (name + ".wav");
+    const auto mp3 = folder / (name + ".mp3");
+    WriteBytes(wav, MakeWav(1, channels, rate, 16, Samples(Music(frames, channels, rate))));
+    const std::string command = "lame --quiet " + options + " '" + wav.string() + "' '" + mp3.string() + "'";
+    if (std::system(command.c_str()) != 0) {
+        ADD_FAILURE() << "failed: " << command;
+        return {};
+    }
+    return ReadBytes(mp3);
+}
+
+// `lame --decode` of an MP3 file: the interleaved samples of the WAV it writes.
+inline std::vector<int16_t> LameDecode(const std::filesystem::path& folder, const Bytes& mp3) {
+    const auto in = folder / "peer-in.mp3";
+    const auto out = folder / "peer-out.wav";
+    WriteBytes(in, mp3);
+    const std::string command = "lame --quiet --decode '" + in.string() + "' '" + out.string() + "'";
+    if (std::system(command.c_str()) != 0) {
+        ADD_FAILURE() << "failed: " << command;
+        return {};
+    }
+    const Bytes wav = ReadBytes(out);
+    if (wav.size() < 44) return {};
+    return ToSamples(wav.data() + 44, wav.size() - 44);
+}
+
+}  // namespace fixtures
