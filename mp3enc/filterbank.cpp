@@ -1,0 +1,115 @@
+#include "mp3enc/filterbank.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "mp3enc/tables.h"
+
+namespace mp3enc {
+
+namespace {
+
+const double kAlias[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
+
+double RoundToNinePlaces(double v) {
+    double p = v * 1e9;
+    p = p >= 0.0 ? p + 0.5 : p - 0.5;
+    return std::trunc(p) * 1e-9;
+}
+
+}  // namespace
+
+SubbandFilter::SubbandFilter() {
+    for (int i = 0; i < 32; ++i)
+        for (int k = 0; k < 64; ++k) {
+            M[i][k] = RoundToNinePlaces(std::cos((2 * i + 1) * (16 - k) * 0.049087385212));
+            mt_[k][i] = M[i][k];
+        }
+}
+
+void SubbandFilter::Window(int channel, const int16_t* samples, double* z) {
+    double* x = x_[channel];
+    const int32_t off = offsets_[channel];
+    for (int j = 0; j < 32; ++j) x[off + 31 - j] = samples[j] * 3.0517578125e-05;  // 2^-15
+    // z[i] = x[(off + i) mod 512] * aw[i], in two runs without the wrap.
+    const int32_t firstRun = 512 - off;
+    for (int i = 0; i < firstRun; ++i) z[i] = x[off + i] * kAnalysisWindow[i];
+    for (int i = firstRun; i < 512; ++i) z[i] = x[off + i - 512] * kAnalysisWindow[i];
+    offsets_[channel] = (off - 32) & 511;
+    for (int i = 0; i < 64; ++i) {
+        double sum = 0.0;
+        for (int j = 7; j >= 0; --j) sum += z[i + 64 * j];
+        y_[i] = sum;
+    }
+}
+
+void SubbandFilter::Matrix(double* out) {
+    // S[i] = sum over k = 63 down to 0 of M[i][k] * y[k]; the 32 sums advance together.
+    double acc[32] = {};
+    for (int k = 63; k >= 0; --k) {
+        const double yk = y_[k];
+        const double* m = mt_[k];
+        for (int i = 0; i < 32; ++i) acc[i] += m[i] * yk;
+    }
+    std::memcpy(out, acc, sizeof acc);
+}
+
+void SubbandFilter::Analyse(const int16_t (*pcm)[kFrameSamples], double (*z)[512], SubbandSlots* slots,
+                            int channels) {
+    for (int g = 0; g < 2; ++g)
+        for (int c = 0; c < channels; ++c)
+            for (int t = 0; t < 18; ++t) {
+                Window(c, pcm[c] + g * 576 + 32 * t, z[c]);
+                Matrix(slots[c][g + 1][t]);
+            }
+}
+
+Mdct::Mdct(int channels) : channels_(channels) {
+    for (int i = 0; i < 8; ++i) {
+        const double s = std::sqrt(1.0 + kAlias[i] * kAlias[i]);
+        ca[i] = kAlias[i] / s;
+        cs[i] = 1.0 / s;
+    }
+    for (int k = 0; k < 36; ++k) win[k] = std::sin((k + 0.5) * 0.087266462599717);
+    for (int m = 0; m < 18; ++m)
+        for (int k = 0; k < 36; ++k) {
+            cosTable[m][k] = std::cos((2 * k + 19) * 0.043633231299858195 * (2 * m + 1)) / 9;
+            cosT_[k][m] = cosTable[m][k];
+        }
+}
+
+void Mdct::Transform(SubbandSlots* slots, double* spectrum) {
+    for (int c = 0; c < channels_; ++c) {
+        for (int g = 0; g < 2; ++g) {
+            double (*prev)[32] = slots[c][g];
+            double (*cur)[32] = slots[c][g + 1];
+            for (int t = 1; t < 18; t += 2)
+                for (int i = 1; i < 32; i += 2) cur[t][i] = -cur[t][i];
+            double* lines = spectrum + (2 * g + c) * kGranuleLines;
+            for (int b = 0; b < 32; ++b) {
+                double w[36];
+                for (int k = 0; k < 18; ++k) {
+                    w[k] = win[k] * prev[k][b];
+                    w[18 + k] = win[18 + k] * cur[k][b];
+                }
+                double acc[18] = {};
+                for (int k = 35; k >= 0; --k) {
+                    const double wk = w[k];
+                    const double* cosk = cosT_[k];
+                    for (int m = 0; m < 18; ++m) acc[m] += wk * cosk[m];
+                }
+                std::memcpy(lines + 18 * b, acc, sizeof acc);
+            }
+            for (int b = 1; b < 32; ++b)
+                for (int i = 0; i < 8; ++i) {
+                    const double u = lines[18 * b - 1 - i];
+                    const double d = lines[18 * b + i];
+                    lines[18 * b - 1 - i] = u * cs[i] + d * ca[i];
+                    lines[18 * b + i] = d * cs[i] - u * ca[i];
+                }
+        }
+        std::memcpy(slots[c][0], slots[c][2], sizeof(slots[c][0]));
+    }
+}
+
+}  // namespace mp3enc

@@ -1,0 +1,295 @@
+#include "mp3enc/quantize.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "mp3enc/tables.h"
+
+namespace mp3enc {
+
+namespace {
+
+// (region0_count, region1_count) by the first band boundary at or above the big values.
+const int32_t kRegion0[23] = {0, 0, 0, 0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 5, 5, 6, 6};
+const int32_t kRegion1[23] = {0, 0, 0, 0, 0, 1, 1, 1, 2, 2, 3, 3, 4, 4, 4, 5, 5, 6, 6, 6, 7, 7, 7};
+
+// The first table of the group 1..13 (by number) whose xlen exceeds m, for m < 15.
+int FirstSmallTable(int32_t m) {
+    if (m < 2) return 1;
+    if (m < 3) return 2;
+    if (m < 4) return 5;
+    if (m < 6) return 7;
+    if (m < 8) return 10;
+    return 13;
+}
+
+}  // namespace
+
+QuantLoop::QuantLoop(const FrameSettings& settings, const HuffTableSet& tables)
+    : settings_(settings), tables_(tables), sfb_(kSfbLong[settings.sampleRateIndex >= 0 ? settings.sampleRateIndex : 0]) {
+    for (int t = 1; t <= 15; ++t) {
+        const HuffTable& h = tables_.tables[t];
+        for (int x = 0; x < h.xlen; ++x)
+            for (int y = 0; y < h.ylen; ++y)
+                pairBits_[t][x * h.ylen + y] =
+                    static_cast<uint8_t>(h.lengths[x * h.ylen + y] + (x != 0) + (y != 0));
+    }
+}
+
+double QuantLoop::FirstGuess(const double* xr) {
+    double sumLog = 0.0, sumE = 0.0;
+    for (int i = 0; i < kGranuleLines; ++i) {
+        if (xr[i] == 0.0) continue;
+        const double e = xr[i] * xr[i];
+        sumLog += std::log(e);
+        sumE += e;
+    }
+    if (sumE == 0.0) return -70.0;
+    double r = 8.0 * std::log(std::exp(sumLog / 576) / (sumE / 576));
+    if (!(r >= -100.0)) r = -100.0;  // also a flatness of -inf when a square underflows
+    return std::trunc(r) - 70.0;
+}
+
+void QuantLoop::SetBlock(const double* xr) {
+    for (int i = 0; i < kGranuleLines; ++i) abs_[i] = std::fabs(xr[i]);
+}
+
+int32_t QuantLoop::Quantise(double step, int32_t* ix) const {
+    const double stepsize = std::pow(2.0, step * 0.25);
+    int32_t largest = 0;
+    for (int i = 0; i < kGranuleLines; ++i) {
+        const double v = abs_[i] / stepsize;
+        int32_t q = 0;
+        if (v >= 0.999) {
+            // v^0.75 through two square roots, within a few units in the last place of
+            // pow's; pow decides only when that puts it next to a whole number.
+            const double y = std::sqrt(v * std::sqrt(v));
+            if (y >= kMaxQuantised + 1.0) {
+                q = kMaxQuantised;
+            } else {
+                const double whole = std::floor(y);
+                const double frac = y - whole;
+                if (frac > 1e-9 && frac < 1.0 - 1e-9) {
+                    q = static_cast<int32_t>(whole);
+                } else {
+                    const double p = std::pow(v, 0.75);
+                    q = p >= kMaxQuantised ? kMaxQuantised : static_cast<int32_t>(p);
+                }
+                if (q > kMaxQuantised) q = kMaxQuantised;
+            }
+        }
+        ix[i] = q;
+        if (q > largest) largest = q;
+    }
+    return largest;
+}
+
+void QuantLoop::Runs(const int32_t* ix, GranuleInfo& gi) {
+    int i = kGranuleLines;
+    while (i > 1 && ix[i - 1] == 0 && ix[i - 2] == 0) i -= 2;
+    gi.count1 = 0;
+    while (i > 3 && std::abs(ix[i - 1]) <= 1 && std::abs(ix[i - 2]) <= 1 && std::abs(ix[i - 3]) <= 1 &&
+           std::abs(ix[i - 4]) <= 1) {
+        gi.count1 += 1;
+        i -= 4;
+    }
+    gi.big_values = i / 2;
+}
+
+int32_t QuantLoop::Count1Bits(const int32_t* ix, GranuleInfo& gi) const {
+    if (gi.count1 == 0) {
+        gi.count1table_select = 1;
+        return 0;
+    }
+    const uint8_t* lenA = tables_.tables[32].lengths;
+    const uint8_t* lenB = tables_.tables[33].lengths;
+    int32_t sumA = 0, sumB = 0;
+    for (int q = 0, j = 2 * gi.big_values; q < gi.count1; ++q, j += 4) {
+        const int v = std::abs(ix[j]), w = std::abs(ix[j + 1]), x = std::abs(ix[j + 2]), y = std::abs(ix[j + 3]);
+        const int p = 8 * v + 4 * w + 2 * x + y;
+        const int n = (v != 0) + (w != 0) + (x != 0) + (y != 0);
+        sumA += lenA[p] + n;
+        sumB += lenB[p] + n;
+    }
+    if (sumA < sumB) {
+        gi.count1table_select = 0;
+        return sumA;
+    }
+    gi.count1table_select = 1;
+    return sumB;
+}
+
+void QuantLoop::RegionSplit(GranuleInfo& gi) const {
+    if (gi.big_values == 0) {
+        gi.region0_count = 0;
+        gi.region1_count = 0;
+        return;
+    }
+    const int32_t b = 2 * gi.big_values;
+    int a = 0;
+    while (sfb_[a] < b) ++a;
+    int32_t r0 = kRegion0[a];
+    while (r0 > 0 && sfb_[r0 + 1] > b) --r0;
+    int32_t r1 = kRegion1[a];
+    while (r1 > 0 && sfb_[r0 + r1 + 2] > b) --r1;
+    gi.region0_count = r0;
+    gi.region1_count = r1;
+    gi.region1start = sfb_[r0 + 1];
+    gi.region2start = sfb_[r0 + r1 + 2];
+    gi.bigvalues_region = b;
+}
+
+int32_t QuantLoop::RegionBits(const int32_t* ix, int begin, int end, int t) const {
+    int32_t bits = 0;
+    if (t <= 15) {
+        const uint8_t* len = pairBits_[t];
+        const int ylen = tables_.tables[t].ylen;
+        for (int i = begin; i < end; i += 2) bits += len[std::abs(ix[i]) * ylen + std::abs(ix[i + 1])];
+        return bits;
+    }
+    const HuffTable& h = tables_.tables[t];
+    for (int i = begin; i < end; i += 2) {
+        int x = std::abs(ix[i]), y = std::abs(ix[i + 1]);
+        bits += (x != 0) + (y != 0);
+        if (x > 14) {
+            x = 15;
+            bits += h.linbits;
+        }
+        if (y > 14) {
+            y = 15;
+            bits += h.linbits;
+        }
+        bits += h.lengths[x * 16 + y];
+    }
+    return bits;
+}
+
+int QuantLoop::ChooseTable(const int32_t* ix, int begin, int end, int32_t* bits) const {
+    int32_t m = 0;
+    for (int i = begin; i < end; ++i) {
+        const int32_t a = std::abs(ix[i]);
+        if (a > m) m = a;
+    }
+    *bits = 0;
+    if (m == 0) return 0;
+    if (m < 15) {
+        int t = FirstSmallTable(m);
+        int32_t best = RegionBits(ix, begin, end, t);
+        auto tryTable = [&](int alternative) {
+            const int32_t b = RegionBits(ix, begin, end, alternative);
+            if (b <= best) {
+                best = b;
+                t = alternative;
+            }
+        };
+        switch (t) {
+            case 2: tryTable(3); break;
+            case 5: tryTable(6); break;
+            case 7: tryTable(8); tryTable(9); break;
+            case 10: tryTable(11); tryTable(12); break;
+            case 13: tryTable(15); break;
+            default: break;
+        }
+        *bits = best;
+        return t;
+    }
+    int t1 = 16, t2 = 24;
+    while (t1 < 23 && tables_.tables[t1].linmax < m - 15) ++t1;
+    while (t2 < 31 && tables_.tables[t2].linmax < m - 15) ++t2;
+    const int32_t b1 = RegionBits(ix, begin, end, t1);
+    const int32_t b2 = RegionBits(ix, begin, end, t2);
+    if (b2 < b1) {
+        *bits = b2;
+        return t2;
+    }
+    *bits = b1;
+    return t1;
+}
+
+int32_t QuantLoop::ChooseTables(const int32_t* ix, GranuleInfo& gi) const {
+    gi.table_select[0] = gi.table_select[1] = gi.table_select[2] = 0;
+    int32_t total = 0, bits = 0;
+    if (gi.region1start > 0) {
+        gi.table_select[0] = ChooseTable(ix, 0, gi.region1start, &bits);
+        total += bits;
+    }
+    if (gi.region2start > gi.region1start) {
+        gi.table_select[1] = ChooseTable(ix, gi.region1start, gi.region2start, &bits);
+        total += bits;
+    }
+    if (2 * gi.big_values > gi.region2start) {
+        gi.table_select[2] = ChooseTable(ix, gi.region2start, 2 * gi.big_values, &bits);
+        total += bits;
+    }
+    return total;
+}
+
+int32_t QuantLoop::CountBits(const int32_t* ix, GranuleInfo& gi, int32_t largest) const {
+    Runs(ix, gi);
+    if (largest > 8192) return 100000;
+    const int32_t count1Bits = Count1Bits(ix, gi);
+    RegionSplit(gi);
+    return count1Bits + ChooseTables(ix, gi);
+}
+
+int32_t QuantLoop::QuantiseBlock(const double* xr, int32_t* ix, GranuleInfo& gi, int32_t maxBits) {
+    gi = GranuleInfo{};
+    SetBlock(xr);
+    const double guess = FirstGuess(xr);
+    gi.step = guess;
+
+    int32_t low = static_cast<int32_t>(guess), high = 200, prev = low;
+    searchCount = 0;
+    for (;;) {
+        const int32_t mid = (low + high) >> 1;
+        if (searchCount < 16) searchSteps[searchCount++] = mid;
+        gi.step = mid;
+        const int32_t count = CountBits(ix, gi, Quantise(gi.step, ix));
+        if (count > maxBits)
+            low = mid;
+        else
+            high = mid;
+        if (count == maxBits || std::abs(prev - mid) <= 1) break;
+        prev = mid;
+    }
+
+    if (maxBits < 0) gi.step -= 1;
+    int32_t bits = 0;
+    for (;;) {
+        gi.step += 1;
+        if (Quantise(gi.step, ix) > 8205) continue;  // above what the step can settle on
+        Runs(ix, gi);
+        const int32_t count1Bits = Count1Bits(ix, gi);
+        RegionSplit(gi);
+        bits = count1Bits + ChooseTables(ix, gi);
+        if (bits <= maxBits) break;
+    }
+    return bits;
+}
+
+void QuantLoop::QuantiseFrame(const double* spectrum, SideInfo& side, int32_t* ix, int32_t meanBits, int channels) {
+    const int32_t maxBits = meanBits / channels;
+    sfb_ = kSfbLong[settings_.sampleRateIndex >= 0 ? settings_.sampleRateIndex : 0];
+    for (int g = 0; g < 2; ++g)
+        for (int c = 0; c < channels; ++c) {
+            GranuleInfo& gi = side.at(g, c);
+            const int block = (2 * g + c) * kGranuleLines;
+            const int32_t bits = QuantiseBlock(spectrum + block, ix + block, gi, maxBits);
+            gi.part2_3_length = bits;
+            leftover_ += maxBits - bits;
+            gi.global_gain = static_cast<int32_t>(std::trunc(gi.step)) + 210;
+        }
+    // The unused bits become stuffing, in granule 0 channel 0 first; a block takes no
+    // more than its 12-bit length field holds (at 32000 Hz one block cannot hold them all).
+    for (int g = 0; g < 2 && leftover_ > 0; ++g)
+        for (int c = 0; c < channels && leftover_ > 0; ++c) {
+            GranuleInfo& gi = side.at(g, c);
+            const int32_t room = kMaxPart23Length - gi.part2_3_length;
+            const int32_t add = leftover_ < room ? leftover_ : room;
+            gi.part2_3_length += add;
+            leftover_ -= add;
+        }
+    leftover_ = 0;
+}
+
+}  // namespace mp3enc
