@@ -1,0 +1,526 @@
+// The JACK driver: one JACK client whose process callback is the device's buffer switch.
+//
+// The server owns the clock, the buffer size and the rate; the driver reports them and
+// serves ASIOSTFloat32LSB, JACK's own sample format, so the halves are copied and never
+// converted. Each process cycle copies the input ports into input half `index`, runs the
+// host's bufferSwitch(index), copies output half `index` to the output ports and flips
+// the index: the host's output leaves in the same cycle.
+//
+// Threads. The host's methods run on its application thread. JACK runs the process
+// callback on its real-time thread and the buffer-size and shutdown callbacks on its
+// notification thread. The process callback only copies between preallocated memory and
+// the ports; it allocates, locks and logs nothing. A server that goes away or changes its
+// buffer size raises a flag and posts a semaphore (both async-signal-safe); a small
+// notifier thread of ours then sends kAsioResetRequest through the host's asioMessage, so
+// no JACK callback ever calls into the host.
+//
+// The client is activated by start and deactivated by stop: deactivation returns only
+// after the process thread has left the callback, so disposeBuffers can free the halves.
+// After the server has gone, stop, disposeBuffers and Release still return at once.
+#include "drivers/jack/jack_driver.h"
+
+#include <jack/jack.h>
+#include <semaphore.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <thread>
+
+#include "host/asio_driver.h"
+#include "platform/registry.h"
+
+namespace {
+
+constexpr IID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr long kChannels = 2;  // per direction
+constexpr long kMaxBuffers = 2 * kChannels;
+const char* const kOutputNames[kChannels] = {"out_1", "out_2"};
+const char* const kInputNames[kChannels] = {"in_1", "in_2"};
+
+struct Settings {
+    char clientName[64] = "Bellwave";
+    bool connectPhysical = true;
+};
+
+// Reads the settings under the HKLM\software\asio key whose "clsid" names clsid. Missing
+// or unusable values keep their defaults.
+void ReadSettings(const CLSID& clsid, Settings* settings) {
+    HKEY asio = nullptr;
+    if (RegOpenKey(HKEY_LOCAL_MACHINE, "software\\asio", &asio) != ERROR_SUCCESS) return;
+    char keyName[256];
+    for (uint32_t index = 0;; ++index) {
+        LSTATUS status = RegEnumKey(asio, index, keyName, sizeof keyName);
+        if (status == ERROR_MORE_DATA) continue;
+        if (status != ERROR_SUCCESS) break;
+        HKEY key = nullptr;
+        if (RegOpenKey(asio, keyName, &key) != ERROR_SUCCESS) continue;
+        char text[64];
+        uint32_t type = REG_NONE;
+        uint32_t bytes = sizeof text - 1;
+        CLSID found{};
+        bool ours = RegQueryValueEx(key, "clsid", &type, reinterpret_cast<uint8_t*>(text), &bytes) == ERROR_SUCCESS &&
+                    type == REG_SZ && (text[bytes] = '\0', CLSIDFromString(text, &found) == S_OK) && found == clsid;
+        if (ours) {
+            bytes = sizeof settings->clientName;
+            if (RegQueryValueEx(key, "ClientName", &type, reinterpret_cast<uint8_t*>(text), &bytes) == ERROR_SUCCESS &&
+                type == REG_SZ && bytes > 1) {
+                text[sizeof text - 1] = '\0';
+                std::snprintf(settings->clientName, sizeof settings->clientName, "%s", text);
+            }
+            uint8_t data[4];
+            bytes = sizeof data;
+            if (RegQueryValueEx(key, "ConnectPhysical", &type, data, &bytes) == ERROR_SUCCESS && type == REG_DWORD &&
+                bytes == 4)
+                settings->connectPhysical = (data[0] | data[1] | data[2] | data[3]) != 0;
+        }
+        RegCloseKey(key);
+        if (ours) break;
+    }
+    RegCloseKey(asio);
+}
+
+using AsioMessageFunction = long (*)(long selector, long value, void* message, double* opt);
+
+class JackDriver final : public IASIO {
+public:
+    explicit JackDriver(const CLSID& clsid) : clsid_(clsid) {}
+
+    HRESULT QueryInterface(const IID& iid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        if (!(iid == clsid_ || iid == kIidUnknown)) {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        *object = static_cast<IASIO*>(this);
+        AddRef();
+        return S_OK;
+    }
+    unsigned long AddRef() override { return refs_.fetch_add(1) + 1; }
+    unsigned long Release() override {
+        unsigned long left = refs_.fetch_sub(1) - 1;
+        if (left == 0) delete this;
+        return left;
+    }
+
+    ASIOBool init(void*) override;
+    void getDriverName(char* name) override {
+        if (name != nullptr) std::snprintf(name, 32, "JACK");
+    }
+    long getDriverVersion() override { return 1; }
+    void getErrorMessage(char* text) override {
+        if (text != nullptr) std::snprintf(text, 128, "%s", error_);
+    }
+    ASIOError start() override;
+    ASIOError stop() override;
+    ASIOError getChannels(long* numInputChannels, long* numOutputChannels) override;
+    ASIOError getLatencies(long* inputLatency, long* outputLatency) override;
+    ASIOError getBufferSize(long* minSize, long* maxSize, long* preferredSize, long* granularity) override;
+    ASIOError canSampleRate(ASIOSampleRate sampleRate) override;
+    ASIOError getSampleRate(ASIOSampleRate* sampleRate) override;
+    ASIOError setSampleRate(ASIOSampleRate sampleRate) override { return canSampleRate(sampleRate); }
+    ASIOError getClockSources(ASIOClockSource* clocks, long* numSources) override;
+    ASIOError setClockSource(long reference) override;
+    ASIOError getSamplePosition(ASIOSamples* samplePosition, ASIOTimeStamp* timeStamp) override;
+    ASIOError getChannelInfo(ASIOChannelInfo* info) override;
+    ASIOError createBuffers(ASIOBufferInfo* bufferInfos, long numChannels, long bufferSize,
+                            ASIOCallbacks* callbacks) override;
+    ASIOError disposeBuffers() override;
+    ASIOError controlPanel() override { return ASE_NotPresent; }
+    ASIOError future(long, void*) override { return ASE_InvalidParameter; }
+    // The output half leaves when bufferSwitch returns; there is nothing to hurry.
+    ASIOError outputReady() override { return ASE_NotPresent; }
+
+private:
+    struct ActiveBuffer {
+        bool isInput;
+        long channel;
+        float* halves[2];
+    };
+
+    ~JackDriver();
+
+    static int OnProcess(jack_nframes_t frames, void* arg) {
+        return static_cast<JackDriver*>(arg)->Process(frames);
+    }
+    static int OnBufferSize(jack_nframes_t frames, void* arg) {
+        auto* self = static_cast<JackDriver*>(arg);
+        if (frames != self->bufferFrames_.load(std::memory_order_relaxed)) self->RequestReset();
+        return 0;
+    }
+    static void OnShutdown(jack_status_t, const char*, void* arg) {
+        auto* self = static_cast<JackDriver*>(arg);
+        self->serverGone_.store(true);
+        self->RequestReset();
+    }
+
+    int Process(jack_nframes_t frames);
+    void SilenceOutputs(jack_nframes_t frames);
+    // Async-signal-safe: callable from any JACK callback.
+    void RequestReset();
+    void NotifierLoop();
+    bool Initialized() const { return client_ != nullptr; }
+    void ConnectPhysicalPorts();
+    void SetError(const char* text) { std::snprintf(error_, sizeof error_, "%s", text); }
+
+    std::atomic<unsigned long> refs_{1};
+    CLSID clsid_;
+    Settings settings_;
+    char error_[128] = "";
+
+    jack_client_t* client_ = nullptr;
+    jack_port_t* outputPorts_[kChannels] = {};
+    jack_port_t* inputPorts_[kChannels] = {};
+    std::atomic<jack_nframes_t> bufferFrames_{0};
+    double sampleRate_ = 0;
+
+    // Written on the application thread while the client is inactive; the process
+    // thread reads them after seeing running_ set.
+    float* memory_ = nullptr;
+    ActiveBuffer buffers_[kMaxBuffers] = {};
+    long bufferCount_ = 0;
+    ASIOCallbacks callbacks_ = {};
+    long index_ = 0;  // the due half; the process thread's own while running
+    std::atomic<bool> running_{false};
+    std::atomic<bool> active_{false};
+    std::atomic<uint64_t> samplePosition_{0};
+    std::atomic<int64_t> systemTimeNs_{0};
+    std::atomic<uint64_t> cycles_{0};  // released by each cycle, acquired by stop
+
+    // Reset requests: raised by JACK's threads, sent by the notifier thread.
+    std::atomic<bool> serverGone_{false};
+    std::atomic<bool> resetRaised_{false};   // at most one request per set of buffers
+    std::atomic<bool> resetPending_{false};  // raised, not yet sent
+    std::atomic<bool> quit_{false};
+    std::atomic<AsioMessageFunction> asioMessage_{nullptr};
+    sem_t wake_;
+    bool semaphoreMade_ = false;
+    std::thread notifier_;
+};
+
+JackDriver::~JackDriver() {
+    if (running_.load()) stop();
+    if (memory_ != nullptr) disposeBuffers();
+    // Closing first means no JACK callback can post the semaphore after it is destroyed.
+    if (client_ != nullptr) jack_client_close(client_);
+    client_ = nullptr;
+    if (notifier_.joinable()) {
+        quit_.store(true);
+        sem_post(&wake_);
+        notifier_.join();
+    }
+    if (semaphoreMade_) sem_destroy(&wake_);
+}
+
+ASIOBool JackDriver::init(void*) {
+    if (Initialized()) return ASIOTrue;
+    ReadSettings(clsid_, &settings_);
+
+    jack_status_t status{};
+    // JackNoStartServer: a driver must never spawn a server of its own.
+    client_ = jack_client_open(settings_.clientName, JackNoStartServer, &status);
+    if (client_ == nullptr) {
+        const char* server = std::getenv("JACK_DEFAULT_SERVER");
+        if (server == nullptr || server[0] == '\0') server = "default";
+        if (status & JackServerFailed)
+            std::snprintf(error_, sizeof error_, "No JACK server is running (server \"%s\")", server);
+        else if (status & JackNameNotUnique)
+            std::snprintf(error_, sizeof error_, "JACK refused the client name \"%s\"", settings_.clientName);
+        else
+            std::snprintf(error_, sizeof error_, "Cannot open a JACK client (status 0x%x)", static_cast<unsigned>(status));
+        return ASIOFalse;
+    }
+
+    bufferFrames_.store(jack_get_buffer_size(client_));
+    sampleRate_ = jack_get_sample_rate(client_);
+    bool ok = bufferFrames_.load() > 0 && sampleRate_ > 0;
+    for (long c = 0; ok && c < kChannels; ++c) {
+        outputPorts_[c] = jack_port_register(client_, kOutputNames[c], JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        inputPorts_[c] = jack_port_register(client_, kInputNames[c], JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        ok = outputPorts_[c] != nullptr && inputPorts_[c] != nullptr;
+    }
+    if (!ok) {
+        SetError("The JACK server refused the driver's ports");
+    } else if (jack_set_process_callback(client_, OnProcess, this) != 0 ||
+               jack_set_buffer_size_callback(client_, OnBufferSize, this) != 0) {
+        SetError("The JACK server refused the driver's callbacks");
+        ok = false;
+    }
+    if (ok) {
+        jack_on_info_shutdown(client_, OnShutdown, this);
+        semaphoreMade_ = sem_init(&wake_, 0, 0) == 0;
+        if (semaphoreMade_) notifier_ = std::thread([this] { NotifierLoop(); });
+        if (!semaphoreMade_) {
+            SetError("Cannot create the driver's notifier");
+            ok = false;
+        }
+    }
+    if (!ok) {
+        jack_client_close(client_);
+        client_ = nullptr;
+        return ASIOFalse;
+    }
+    error_[0] = '\0';
+    return ASIOTrue;
+}
+
+void JackDriver::RequestReset() {
+    if (resetRaised_.exchange(true)) return;
+    resetPending_.store(true);
+    sem_post(&wake_);
+}
+
+void JackDriver::NotifierLoop() {
+    while (!quit_.load()) {
+        if (sem_wait(&wake_) != 0 && errno == EINTR) continue;
+        if (quit_.load()) break;
+        if (!resetPending_.exchange(false)) continue;
+        AsioMessageFunction message = asioMessage_.load();
+        if (message != nullptr) message(kAsioResetRequest, 0, nullptr, nullptr);
+    }
+}
+
+void JackDriver::SilenceOutputs(jack_nframes_t frames) {
+    for (jack_port_t* port : outputPorts_)
+        std::memset(jack_port_get_buffer(port, frames), 0, frames * sizeof(float));
+}
+
+int JackDriver::Process(jack_nframes_t frames) {
+    if (!running_.load(std::memory_order_acquire)) {
+        SilenceOutputs(frames);
+        return 0;
+    }
+    if (frames != bufferFrames_.load(std::memory_order_relaxed)) {
+        // The halves hold another size: play silence until the host has reset us.
+        SilenceOutputs(frames);
+        RequestReset();
+        return 0;
+    }
+    const long index = index_;
+    const size_t bytes = frames * sizeof(float);
+    bool outputWritten[kChannels] = {};
+    for (long b = 0; b < bufferCount_; ++b) {
+        const ActiveBuffer& buffer = buffers_[b];
+        if (buffer.isInput)
+            std::memcpy(buffer.halves[index], jack_port_get_buffer(inputPorts_[buffer.channel], frames), bytes);
+    }
+    callbacks_.bufferSwitch(index, ASIOTrue);
+    for (long b = 0; b < bufferCount_; ++b) {
+        const ActiveBuffer& buffer = buffers_[b];
+        if (!buffer.isInput) {
+            std::memcpy(jack_port_get_buffer(outputPorts_[buffer.channel], frames), buffer.halves[index], bytes);
+            outputWritten[buffer.channel] = true;
+        }
+    }
+    for (long c = 0; c < kChannels; ++c)
+        if (!outputWritten[c]) std::memset(jack_port_get_buffer(outputPorts_[c], frames), 0, bytes);
+    index_ = 1 - index;
+    samplePosition_.fetch_add(frames, std::memory_order_relaxed);
+    systemTimeNs_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch()).count(),
+                        std::memory_order_relaxed);
+    cycles_.fetch_add(1, std::memory_order_release);
+    return 0;
+}
+
+ASIOError JackDriver::getChannels(long* numInputChannels, long* numOutputChannels) {
+    if (!Initialized()) return ASE_NotPresent;
+    if (numInputChannels == nullptr || numOutputChannels == nullptr) return ASE_InvalidParameter;
+    *numInputChannels = kChannels;
+    *numOutputChannels = kChannels;
+    return ASE_OK;
+}
+
+ASIOError JackDriver::getLatencies(long* inputLatency, long* outputLatency) {
+    if (!Initialized()) return ASE_NotPresent;
+    if (inputLatency == nullptr || outputLatency == nullptr) return ASE_InvalidParameter;
+    // One period of our own, plus what the ports we are connected to add.
+    jack_latency_range_t capture{}, playback{};
+    jack_port_get_latency_range(inputPorts_[0], JackCaptureLatency, &capture);
+    jack_port_get_latency_range(outputPorts_[0], JackPlaybackLatency, &playback);
+    *inputLatency = static_cast<long>(bufferFrames_.load() + capture.max);
+    *outputLatency = static_cast<long>(bufferFrames_.load() + playback.max);
+    return ASE_OK;
+}
+
+ASIOError JackDriver::getBufferSize(long* minSize, long* maxSize, long* preferredSize, long* granularity) {
+    if (!Initialized()) return ASE_NotPresent;
+    if (minSize == nullptr || maxSize == nullptr || preferredSize == nullptr || granularity == nullptr)
+        return ASE_InvalidParameter;
+    // The server decides; the only size on offer is its own.
+    *minSize = *maxSize = *preferredSize = static_cast<long>(bufferFrames_.load());
+    *granularity = 0;
+    return ASE_OK;
+}
+
+ASIOError JackDriver::canSampleRate(ASIOSampleRate sampleRate) {
+    if (!Initialized()) return ASE_NotPresent;
+    return sampleRate == sampleRate_ ? ASE_OK : ASE_NoClock;
+}
+
+ASIOError JackDriver::getSampleRate(ASIOSampleRate* sampleRate) {
+    if (!Initialized()) return ASE_NotPresent;
+    if (sampleRate == nullptr) return ASE_InvalidParameter;
+    *sampleRate = sampleRate_;
+    return ASE_OK;
+}
+
+ASIOError JackDriver::getClockSources(ASIOClockSource* clocks, long* numSources) {
+    if (!Initialized()) return ASE_NotPresent;
+    if (clocks == nullptr || numSources == nullptr || *numSources < 1) return ASE_InvalidParameter;
+    *clocks = ASIOClockSource{};
+    clocks->index = 0;
+    clocks->associatedChannel = -1;
+    clocks->associatedGroup = -1;
+    clocks->isCurrentSource = ASIOTrue;
+    std::snprintf(clocks->name, sizeof clocks->name, "JACK server");
+    *numSources = 1;
+    return ASE_OK;
+}
+
+ASIOError JackDriver::setClockSource(long reference) {
+    if (!Initialized()) return ASE_NotPresent;
+    return reference == 0 ? ASE_OK : ASE_InvalidParameter;
+}
+
+ASIOError JackDriver::getSamplePosition(ASIOSamples* samplePosition, ASIOTimeStamp* timeStamp) {
+    if (!Initialized()) return ASE_NotPresent;
+    if (samplePosition == nullptr || timeStamp == nullptr) return ASE_InvalidParameter;
+    if (!running_.load()) return ASE_SPNotAdvancing;
+    uint64_t position = samplePosition_.load(std::memory_order_relaxed);
+    auto nanoseconds = static_cast<uint64_t>(systemTimeNs_.load(std::memory_order_relaxed));
+    samplePosition->hi = static_cast<unsigned long>(position >> 32);
+    samplePosition->lo = static_cast<unsigned long>(position & 0xffffffffu);
+    timeStamp->hi = static_cast<unsigned long>(nanoseconds >> 32);
+    timeStamp->lo = static_cast<unsigned long>(nanoseconds & 0xffffffffu);
+    return ASE_OK;
+}
+
+ASIOError JackDriver::getChannelInfo(ASIOChannelInfo* info) {
+    if (!Initialized()) return ASE_NotPresent;
+    if (info == nullptr || info->channel < 0 || info->channel >= kChannels) return ASE_InvalidParameter;
+    const bool isInput = info->isInput != ASIOFalse;
+    info->isActive = ASIOFalse;
+    for (long b = 0; b < bufferCount_; ++b)
+        if (buffers_[b].isInput == isInput && buffers_[b].channel == info->channel) info->isActive = ASIOTrue;
+    info->channelGroup = 0;
+    info->type = ASIOSTFloat32LSB;
+    std::snprintf(info->name, sizeof info->name, "%s", isInput ? kInputNames[info->channel] : kOutputNames[info->channel]);
+    return ASE_OK;
+}
+
+ASIOError JackDriver::createBuffers(ASIOBufferInfo* bufferInfos, long numChannels, long bufferSize,
+                                    ASIOCallbacks* callbacks) {
+    if (!Initialized()) return ASE_NotPresent;
+    if (memory_ != nullptr) return ASE_InvalidMode;  // dispose the old ones first
+    if (bufferInfos == nullptr || callbacks == nullptr || callbacks->bufferSwitch == nullptr)
+        return ASE_InvalidParameter;
+    if (numChannels < 1 || numChannels > kMaxBuffers) return ASE_InvalidParameter;
+    if (bufferSize != static_cast<long>(bufferFrames_.load())) return ASE_InvalidMode;
+    if (serverGone_.load()) {
+        SetError("The JACK server has gone away");
+        return ASE_HWMalfunction;
+    }
+    for (long i = 0; i < numChannels; ++i) {
+        const long channel = bufferInfos[i].channelNum;
+        if (channel < 0 || channel >= kChannels) return ASE_InvalidParameter;
+        for (long j = 0; j < i; ++j)
+            if (bufferInfos[j].channelNum == channel && (bufferInfos[j].isInput != ASIOFalse) == (bufferInfos[i].isInput != ASIOFalse))
+                return ASE_InvalidParameter;
+    }
+    const size_t samples = static_cast<size_t>(numChannels) * 2 * static_cast<size_t>(bufferSize);
+    memory_ = new (std::nothrow) float[samples]();
+    if (memory_ == nullptr) return ASE_NoMemory;
+    for (long i = 0; i < numChannels; ++i) {
+        ActiveBuffer& buffer = buffers_[i];
+        buffer.isInput = bufferInfos[i].isInput != ASIOFalse;
+        buffer.channel = bufferInfos[i].channelNum;
+        buffer.halves[0] = memory_ + static_cast<size_t>(i) * 2 * static_cast<size_t>(bufferSize);
+        buffer.halves[1] = buffer.halves[0] + bufferSize;
+        bufferInfos[i].buffers[0] = buffer.halves[0];
+        bufferInfos[i].buffers[1] = buffer.halves[1];
+    }
+    bufferCount_ = numChannels;
+    callbacks_ = *callbacks;
+    resetRaised_.store(false);
+    resetPending_.store(false);
+    asioMessage_.store(callbacks->asioMessage);
+    return ASE_OK;
+}
+
+ASIOError JackDriver::disposeBuffers() {
+    if (!Initialized()) return ASE_NotPresent;
+    if (memory_ == nullptr) return ASE_InvalidMode;
+    if (running_.load()) stop();
+    asioMessage_.store(nullptr);
+    delete[] memory_;
+    memory_ = nullptr;
+    bufferCount_ = 0;
+    callbacks_ = ASIOCallbacks{};
+    return ASE_OK;
+}
+
+void JackDriver::ConnectPhysicalPorts() {
+    // Our outputs feed the physical playback ports, which are JACK inputs, and the
+    // physical capture ports (JACK outputs) feed our inputs, pair by pair.
+    const char** playback = jack_get_ports(client_, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput);
+    for (long c = 0; playback != nullptr && c < kChannels && playback[c] != nullptr; ++c)
+        jack_connect(client_, jack_port_name(outputPorts_[c]), playback[c]);
+    if (playback != nullptr) jack_free(playback);
+    const char** capture = jack_get_ports(client_, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsOutput);
+    for (long c = 0; capture != nullptr && c < kChannels && capture[c] != nullptr; ++c)
+        jack_connect(client_, capture[c], jack_port_name(inputPorts_[c]));
+    if (capture != nullptr) jack_free(capture);
+}
+
+ASIOError JackDriver::start() {
+    if (!Initialized()) return ASE_NotPresent;
+    if (memory_ == nullptr) return ASE_InvalidMode;
+    if (running_.load()) return ASE_OK;
+    if (serverGone_.load()) {
+        SetError("The JACK server has gone away");
+        return ASE_HWMalfunction;
+    }
+    index_ = 0;
+    samplePosition_.store(0);
+    running_.store(true, std::memory_order_release);
+    if (jack_activate(client_) != 0) {
+        running_.store(false);
+        SetError("The JACK server refused to activate the driver");
+        return ASE_HWMalfunction;
+    }
+    active_.store(true);
+    if (settings_.connectPhysical) ConnectPhysicalPorts();
+    return ASE_OK;
+}
+
+ASIOError JackDriver::stop() {
+    if (!Initialized()) return ASE_NotPresent;
+    if (!running_.load()) return ASE_OK;
+    running_.store(false);
+    // Deactivation waits for the process thread to leave its callback; on a server that
+    // has gone it fails at once, the process thread having already ended itself.
+    if (active_.exchange(false)) jack_deactivate(client_);
+    cycles_.load(std::memory_order_acquire);  // every cycle's writes are ours from here
+    return ASE_OK;
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int32_t DllGetClassObject(const CLSID* clsid, const IID* iid,
+                                                                            void** object) {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (clsid == nullptr || iid == nullptr) return E_POINTER;
+    if (!(*clsid == CLSID_JackDriver)) return CLASS_E_CLASSNOTAVAILABLE;
+    // Creating the object touches no server: a machine without JACK can still list us.
+    JackDriver* driver = new (std::nothrow) JackDriver(*clsid);
+    if (driver == nullptr) return E_OUTOFMEMORY;
+    HRESULT result = driver->QueryInterface(*iid, object);
+    driver->Release();
+    return result;
+}

@@ -1,0 +1,15 @@
+// The JACK driver's class id, as registered in machine.reg. The driver is a JACK client
+// with two output ports (out_1, out_2) and two input ports (in_1, in_2); the server sets
+// the buffer size and the rate, and its process callback is the buffer switch.
+//
+// Settings (HKLM\software\asio\<key whose "clsid" is this class>):
+//   "ClientName"       string  "Bellwave"  the JACK client's name
+//   "ConnectPhysical"  dword   1           connect the ports to the server's physical
+//                                          ports when started (0: leave them alone)
+#pragma once
+
+#include "platform/com.h"
+
+// {0CAD8258-A536-4162-8980-A550E360E14C}
+inline constexpr CLSID CLSID_JackDriver = {
+    0x0cad8258, 0xa536, 0x4162, {0x89, 0x80, 0xa5, 0x50, 0xe3, 0x60, 0xe1, 0x4c}};
