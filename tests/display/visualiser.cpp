@@ -1,0 +1,211 @@
+// The level history ring, the visualiser's drawing, its rainbow and palette, and the
+// colour ramp, read from the screen image.
+#include <cmath>
+#include <limits>
+
+#include "display/colours.h"
+#include "display/visualiser.h"
+#include "panel_test_support.h"
+
+namespace {
+
+// A 640 x 90 area (the rectangle's last column is not drawn): middle row 45, bars of
+// trunc(86 x level) pixels.
+constexpr int kWidth = 640;
+constexpr int kHeight = 90;
+const Rect kArea{0, 0, kWidth + 1, kHeight};
+
+struct Area {
+    ScreenImage screen{kWidth + 1, kHeight};
+    Visualiser vis{&screen};
+};
+
+// Level whose bar is exactly a pixels high.
+float LevelFor(int a) { return (static_cast<float>(a) + 0.5f) / (kHeight - 4); }
+
+// Height of the bar in column x, checking that it is centred, of one colour, and that the
+// rest of the column is black with the middle line.
+int BarHeight(const ScreenImage& screen, int x, uint32_t* colour = nullptr) {
+    int top = -1, height = 0;
+    for (int y = 0; y < kHeight; ++y) {
+        uint32_t p = Px(screen, x, y);
+        if (p == kBlack || (y == kHeight / 2 && p == kMiddleLine)) continue;
+        if (top < 0) {
+            top = y;
+            if (colour) *colour = p;
+        }
+        ++height;
+    }
+    if (height == 0) {
+        EXPECT_EQ(Px(screen, x, kHeight / 2), kMiddleLine) << "column " << x;
+        return 0;
+    }
+    EXPECT_EQ(top, (kHeight - height) / 2) << "column " << x;
+    return height;
+}
+
+}  // namespace
+
+TEST(LevelHistory, RingKeepsTheNewest4096) {
+    LevelHistory h;
+    float v = -1;
+    EXPECT_FALSE(h.Read(0, &v));
+    for (int i = 0; i < 10; ++i) h.Push(static_cast<float>(i));
+    ASSERT_TRUE(h.Read(0, &v));
+    EXPECT_EQ(v, 9.0f);
+    ASSERT_TRUE(h.Read(-9, &v));
+    EXPECT_EQ(v, 0.0f);
+    EXPECT_FALSE(h.Read(-10, &v));
+    EXPECT_FALSE(h.Read(1, &v));
+
+    for (int i = 10; i < 5000; ++i) h.Push(static_cast<float>(i));
+    EXPECT_EQ(h.Count(), 4096);
+    for (int k : {0, -1, -903, -904, -905, -4095}) {
+        ASSERT_TRUE(h.Read(k, &v)) << k;
+        EXPECT_EQ(v, static_cast<float>(4999 + k)) << k;
+    }
+    EXPECT_FALSE(h.Read(-4096, &v));
+    // Exactly full, write position back at 0.
+    LevelHistory full;
+    for (int i = 0; i < 4096; ++i) full.Push(static_cast<float>(i));
+    ASSERT_TRUE(full.Read(-4095, &v));
+    EXPECT_EQ(v, 0.0f);
+    ASSERT_TRUE(full.Read(0, &v));
+    EXPECT_EQ(v, 4095.0f);
+}
+
+TEST(Visualiser, EmptyHistoryAndTinyLevelsShowOnlyTheMiddleLine) {
+    Area a;
+    a.vis.Draw(&kArea);
+    for (int x = 0; x < kWidth; ++x) ASSERT_EQ(BarHeight(a.screen, x), 0) << x;
+    EXPECT_EQ(Px(a.screen, kWidth, 0), kBackground) << "the rectangle's last column is left alone";
+
+    a.vis.PushLevel(1.99f / (kHeight - 4));  // one pixel: no bar
+    a.vis.PushLevel(2.2f / (kHeight - 4));   // two pixels
+    a.vis.PushLevel(0.0f);
+    a.vis.Draw(&kArea);
+    EXPECT_EQ(BarHeight(a.screen, 0), 0);
+    uint32_t colour = 0;
+    EXPECT_EQ(BarHeight(a.screen, 1, &colour), 2);
+    EXPECT_EQ(colour, a.vis.RainbowColour(kWidth, 1));
+    EXPECT_EQ(BarHeight(a.screen, 2), 0);
+    EXPECT_EQ(BarHeight(a.screen, 3), 0);
+
+    a.vis.Draw(nullptr);  // no rectangle: nothing, not even a clear
+    EXPECT_EQ(BarHeight(a.screen, 1), 2);
+}
+
+TEST(Visualiser, TraceGrowsFromTheLeftThenScrolls) {
+    Area a;
+    auto heightOf = [](int k) { return 2 + (k * 7) % 80; };  // bar of the k-th value
+    for (int k = 1; k <= kWidth; ++k) a.vis.PushLevel(LevelFor(heightOf(k)));
+    a.vis.Draw(&kArea);
+    for (int k = 1; k <= kWidth; ++k) ASSERT_EQ(BarHeight(a.screen, k - 1), heightOf(k)) << k;
+
+    a.vis.PushLevel(LevelFor(heightOf(641)));
+    a.vis.Draw(&kArea);
+    for (int x = 0; x < kWidth; ++x) ASSERT_EQ(BarHeight(a.screen, x), heightOf(x + 2)) << x;
+
+    // After many more (the ring wraps) the newest is still in the last column.
+    for (int k = 642; k <= 5000; ++k) a.vis.PushLevel(LevelFor(heightOf(k)));
+    a.vis.Draw(&kArea);
+    for (int x = 0; x < kWidth; ++x) ASSERT_EQ(BarHeight(a.screen, x), heightOf(5000 - kWidth + 1 + x)) << x;
+}
+
+TEST(Visualiser, LevelsOutsideTheScaleStayInsideTheArea) {
+    Area a;
+    a.vis.PushLevel(5.0f);
+    a.vis.PushLevel(std::numeric_limits<float>::quiet_NaN());
+    a.vis.PushLevel(-3.0f);
+    a.vis.PushLevel(std::numeric_limits<float>::infinity());
+    a.vis.Draw(&kArea);
+    EXPECT_EQ(BarHeight(a.screen, 0), kHeight - 4);
+    EXPECT_EQ(BarHeight(a.screen, 1), 0);
+    EXPECT_EQ(BarHeight(a.screen, 2), 0);
+    EXPECT_EQ(BarHeight(a.screen, 3), kHeight - 4);
+}
+
+TEST(Visualiser, PsychedelicBarsTakeSuccessivePaletteEntries) {
+    Area a;
+    a.vis.SetPsychedelic(true);
+    for (int i = 0; i < 10; ++i) a.vis.PushLevel(0.5f);
+    for (int pass = 0; pass < 2; ++pass) {
+        a.vis.Draw(&kArea);
+        for (int x = 0; x < 10; ++x) {
+            uint32_t colour = 0;
+            ASSERT_EQ(BarHeight(a.screen, x, &colour), 43);
+            EXPECT_EQ(colour, a.vis.PaletteEntry(pass * 10 + x)) << pass << "," << x;
+        }
+    }
+    EXPECT_EQ(a.vis.PaletteIndex(), 20);
+    // Nine more drawings of 10 bars wrap the index past the 90th entry.
+    for (int i = 0; i < 9; ++i) a.vis.Draw(&kArea);
+    EXPECT_EQ(a.vis.PaletteIndex(), 20);
+    a.vis.Reset();
+    EXPECT_EQ(a.vis.PaletteIndex(), 20) << "a reset keeps the palette position";
+}
+
+TEST(Visualiser, RainbowWrapsWithoutAJumpAndRestartsAfterReset) {
+    Area a, at99, fresh;
+    for (int i = 0; i < 99; ++i) at99.vis.PushLevel(0.5f);
+    for (int i = 0; i < 999; ++i) a.vis.PushLevel(0.5f);
+    EXPECT_EQ(a.vis.ColourStep(), 999);
+    for (int x : {0, 100, 639}) EXPECT_EQ(a.vis.RainbowColour(kWidth, x), at99.vis.RainbowColour(kWidth, x));
+    a.vis.PushLevel(0.5f);
+    EXPECT_EQ(a.vis.ColourStep(), 0);
+    for (int x : {0, 100, 639}) EXPECT_EQ(a.vis.RainbowColour(kWidth, x), fresh.vis.RainbowColour(kWidth, x));
+    // Across the width the phase turns by half a circle: column 0 is (0, 220, 220).
+    EXPECT_EQ(fresh.vis.RainbowColour(kWidth, 0), 0x00DCDCu);
+
+    for (int i = 0; i < 37; ++i) a.vis.PushLevel(0.5f);
+    a.vis.Reset();
+    EXPECT_EQ(a.vis.ColourStep(), 0);
+    a.vis.Draw(&kArea);
+    for (int x = 0; x < kWidth; ++x) ASSERT_EQ(BarHeight(a.screen, x), 0) << x;
+    a.vis.PushLevel(0.5f);
+    fresh.vis.PushLevel(0.5f);
+    a.vis.Draw(&kArea);
+    fresh.vis.Draw(&kArea);
+    EXPECT_EQ(a.screen.Image(), fresh.screen.Image());
+    uint32_t colour = 0;
+    EXPECT_EQ(BarHeight(a.screen, 0, &colour), 43);
+    EXPECT_EQ(colour, a.vis.RainbowColour(kWidth, 0));
+}
+
+TEST(Visualiser, FollowsTheAreaSize) {
+    Area a;
+    a.vis.PushLevel(1.0f);
+    a.vis.Draw(&kArea);
+    const Rect smaller{10, 5, 111, 65};  // 100 x 60 at (10, 5)
+    a.vis.Draw(&smaller);
+    EXPECT_EQ(Px(a.screen, 10, 5 + 30), a.vis.RainbowColour(100, 0));
+    EXPECT_EQ(Px(a.screen, 10, 5 + 2), a.vis.RainbowColour(100, 0)) << "bar of 56 from row 2";
+    EXPECT_EQ(Px(a.screen, 10, 5 + 1), kBlack);
+    EXPECT_EQ(Px(a.screen, 109, 5 + 30), kMiddleLine);
+}
+
+TEST(Colours, RampAndPalette) {
+    const struct {
+        int index;
+        uint32_t r, g, b;
+    } ramp[] = {{19, 131, 123, 254}, {27, 7, 224, 216}, {34, 128, 254, 126}, {42, 227, 213, 13}, {50, 253, 104, 149}};
+    for (const auto& c : ramp) {
+        EXPECT_EQ(MakeColour(c.index, false), (c.r << 16) | (c.g << 8) | c.b) << c.index;
+        EXPECT_EQ(MakeColour(c.index, true), (c.b << 16) | (c.g << 8) | c.r) << c.index;
+    }
+    uint32_t palette[kPaletteSize] = {};
+    ASSERT_EQ(MakePalette(palette), 90);
+    const struct {
+        int entry;
+        uint32_t pixel;
+    } expected[] = {{0, 0x0000FF},  {1, 0x0001FF},  {15, 0x00FFFF}, {16, 0x00FFFE}, {30, 0x00FF00}, {31, 0x01FF00},
+                    {45, 0xFFFF00}, {46, 0xFFFE00}, {60, 0xFF0000}, {61, 0xFF0001}, {75, 0xFF00FF}, {76, 0xFE00FF},
+                    {88, 0x0200FF}, {89, 0x0100FF}};
+    for (const auto& e : expected) EXPECT_EQ(palette[e.entry], e.pixel) << e.entry;
+    // Neighbouring entries never jump: one channel moves at a time.
+    for (int i = 0; i < kPaletteSize; ++i) {
+        uint32_t a = palette[i], b = palette[(i + 1) % kPaletteSize];
+        int moved = ((a ^ b) & 0xFF0000 ? 1 : 0) + ((a ^ b) & 0xFF00 ? 1 : 0) + ((a ^ b) & 0xFF ? 1 : 0);
+        EXPECT_EQ(moved, 1) << i;
+    }
+}
