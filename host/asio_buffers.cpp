@@ -136,8 +136,10 @@ bool ASIOBuffers::Query() {
 
     const int r = kRequestedBufferSamples;
     if (!(d.minSize > r || d.maxSize < r)) {
+        // A size of 0 is no size at all: taking it would ask the driver for empty buffers.
         bool taken = false;
-        if (d.granularity > 0) taken = r % d.granularity == 0;
+        if (r <= 0) taken = false;
+        else if (d.granularity > 0) taken = r % d.granularity == 0;
         else taken = OnePowerOfTwo(r, d.maxSize);
         if (taken) d.preferredSize = r;
         else DebugLog("Buffer size requested not supported. Using preferred size.");
