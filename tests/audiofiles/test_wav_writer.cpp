@@ -77,7 +77,8 @@ void ExpectFinishedFile(const std::string& file, uint32_t rate, const std::vecto
     EXPECT_EQ(chunks[2].id, "data");
     EXPECT_EQ(chunks[2].offset, kWavWriterHeaderBytes);
     ASSERT_EQ(chunks[2].size, samples.size());
-    EXPECT_EQ(0, std::memcmp(file.data() + chunks[2].offset, samples.data(), samples.size()));
+    EXPECT_TRUE(samples.empty() ||
+                std::memcmp(file.data() + chunks[2].offset, samples.data(), samples.size()) == 0);
 }
 
 TEST(WavWriter, OneBlockGivesTheExactFileAndTheReaderAcceptsIt) {
