@@ -1,0 +1,255 @@
+// Host start-up and shutdown on virtual devices: the driver choice, the device shapes
+// and the log's story.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/asio_host.h"
+#include "host/host.h"
+#include "virtual_devices.h"
+
+namespace {
+
+using host_test::Dword;
+using host_test::ExpectInOrder;
+using host_test::FindLine;
+using host_test::MachineHive;
+using host_test::Text;
+using host_test::VirtualDeviceSpec;
+using testing_support::IsolatedScope;
+using testing_support::WriteFile;
+
+const std::string kClock = Text("Clock", "test");
+
+std::vector<VirtualDeviceSpec> Devices(int count) {
+    std::vector<VirtualDeviceSpec> devices;
+    for (int i = 0; i < count; ++i) devices.push_back({std::string("Device ") + static_cast<char>('A' + i), {kClock}});
+    return devices;
+}
+
+std::vector<std::string> LogAfterShutdown(const IsolatedScope& scope) {
+    ASIOShutdown();
+    return host_test::ReadLines(scope.workDir() / "CorvaneDbg.Log");
+}
+
+TEST(StartUp, CallersIndexBeyondTheListFails) {
+    IsolatedScope scope;
+    scope.WriteMachineHive(MachineHive(Devices(3)));
+    int index = 3;
+    EXPECT_FALSE(ASIOInit(&index, nullptr));
+    EXPECT_EQ(index, 3);
+    EXPECT_FALSE(IsASIOInitialized());
+    // The log stays open until shutdown: the queries say why they answer 0.
+    EXPECT_EQ(ASIOGetNumMonoOutputs(), 0);
+    EXPECT_EQ(ASIOGetPrimaryBufferSizeSamples(), 0);
+    EXPECT_EQ(ASIOSetSampleRate(), 0);
+    EXPECT_EQ(CreatePrimaryBuffers(6), 0);
+    const std::vector<std::string> lines = LogAfterShutdown(scope);
+    ExpectInOrder(lines, {"Corvane 3rd Edition version 1.25 w/32 bit float support",
+                          "nRequestedDrvNum: 3, Num devices: 3", "nRequestedDrvNum > lnumDevs!: 3",
+                          "Failed: ASIOGetNumMonoOutputs - ASIO system not initialized!",
+                          "Failed: ASIOGetPrimaryBufferSizeSamples - ASIO system not initialized!",
+                          "Failed: ASIOSetSampleRate - ASIO system not initialized!"});
+    EXPECT_EQ(FindLine(lines, "asioOpenDriver success!"), -1);
+}
+
+TEST(StartUp, ConfigurationFileNamesTheDriverAndTheChoiceIsWrittenBack) {
+    IsolatedScope scope;
+    scope.WriteMachineHive(MachineHive(Devices(4)));
+    WriteFile(scope.workDir() / "ASIOConfig.txt", "2\n");
+    int index = -1;
+    ASSERT_TRUE(ASIOInit(&index, nullptr));
+    EXPECT_EQ(index, 2);
+    EXPECT_TRUE(IsASIOInitialized());
+    EXPECT_EQ(ASIOGetNumMonoOutputs(), 2);
+    EXPECT_EQ(ASIOGetPrimaryBufferSizeSamples(), 512);
+    EXPECT_EQ(ASIOSetSampleRate(), 48000);
+    const std::vector<std::string> lines = LogAfterShutdown(scope);
+    ExpectInOrder(lines, {"Found ASIO Configuration file!", "nRequestedDrvNum: 2, Num devices: 4",
+                          "asioOpenDriver success!", "Total num devices found: 4", "Diver selected...", "Device C"});
+    EXPECT_EQ(FindLine(lines, "Got ASIO Configuration from registry!"), -1);
+    EXPECT_FALSE(IsASIOInitialized());
+}
+
+TEST(StartUp, EmptyConfigurationFileFallsBackToTheOnlyDriver) {
+    IsolatedScope scope;
+    scope.WriteMachineHive(MachineHive(Devices(1)));
+    WriteFile(scope.workDir() / "ASIOConfig.txt", "");
+    int index = -1;
+    ASSERT_TRUE(ASIOInit(&index, nullptr));
+    EXPECT_EQ(index, 0);
+    const std::vector<std::string> lines = LogAfterShutdown(scope);
+    ExpectInOrder(lines, {"Found ASIO Configuration file!", "Error reading configuration file!",
+                          "nRequestedDrvNum: -1, Num devices: 1",
+                          "Unable to find preferred device in either the registry or in a configuration file. "
+                          "Trying the only device available...",
+                          "asioOpenDriver success!", "Device A"});
+}
+
+TEST(StartUp, RegistryFallbackWinsOverTheFileAndTheCallerWinsOverBoth) {
+    const std::string user = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Marrow Lane Works\\Tamber\\Options]\n" +
+                             Dword("Devnum", 1) + "\n";
+    {
+        IsolatedScope scope;
+        scope.WriteMachineHive(MachineHive(Devices(4)));
+        scope.WriteUserHive(user);
+        WriteFile(scope.workDir() / "ASIOConfig.txt", "2");
+        int index = -1;
+        ASSERT_TRUE(ASIOInit(&index, nullptr));
+        EXPECT_EQ(index, 1);
+        const std::vector<std::string> lines = LogAfterShutdown(scope);
+        ExpectInOrder(lines, {"Got ASIO Configuration from registry!", "nRequestedDrvNum: 1, Num devices: 4",
+                              "Device B"});
+        EXPECT_EQ(FindLine(lines, "Found ASIO Configuration file!"), -1);
+    }
+    {
+        IsolatedScope scope;
+        scope.WriteMachineHive(MachineHive(Devices(4)));
+        scope.WriteUserHive(user);
+        int index = 3;
+        ASSERT_TRUE(ASIOInit(&index, nullptr));
+        EXPECT_EQ(index, 3);
+        const std::vector<std::string> lines = LogAfterShutdown(scope);
+        EXPECT_EQ(FindLine(lines, "Got ASIO Configuration from registry!"), -1);
+        ExpectInOrder(lines, {"nRequestedDrvNum: 3, Num devices: 4", "Device D"});
+    }
+}
+
+TEST(StartUp, NoChoiceOrNoDriverFails) {
+    {
+        IsolatedScope scope;
+        scope.WriteMachineHive(MachineHive(Devices(2)));
+        int index = -1;
+        EXPECT_FALSE(ASIOInit(&index, nullptr));
+        EXPECT_EQ(index, -1);
+        ExpectInOrder(LogAfterShutdown(scope),
+                      {"Unable to find preferred device in either the registry or in a configuration file!"});
+    }
+    {
+        IsolatedScope scope;
+        scope.WriteMachineHive("REGEDIT4\n");
+        int index = 0;
+        EXPECT_FALSE(ASIOInit(&index, nullptr));
+        ExpectInOrder(LogAfterShutdown(scope), {"Couldn't find any ASIO drivers!"});
+    }
+    {
+        // A driver whose init fails: its message is logged, the host is not initialised.
+        IsolatedScope scope;
+        scope.WriteMachineHive(MachineHive({{"Broken", {kClock, Text("FailInit", "No card here")}}}));
+        int index = 0;
+        EXPECT_FALSE(ASIOInit(&index, nullptr));
+        EXPECT_FALSE(IsASIOInitialized());
+        ExpectInOrder(LogAfterShutdown(scope), {"asioOpenDriver success!", "No card here",
+                                                "ASIOBuffers Initialization failure"});
+    }
+    {
+        // ASIOInit refuses a missing index and a second start while initialised.
+        IsolatedScope scope;
+        scope.WriteMachineHive(MachineHive(Devices(1)));
+        EXPECT_FALSE(ASIOInit(nullptr, nullptr));
+        int index = 0;
+        ASSERT_TRUE(ASIOInit(&index, nullptr));
+        EXPECT_FALSE(ASIOInit(&index, nullptr));
+        ASIOShutdown();
+    }
+}
+
+TEST(StartUp, DeviceShapesThroughTheVirtualDevicesSettings) {
+    {
+        // Output 0 alone in the first group: initialised, but no stereo channel.
+        IsolatedScope scope;
+        scope.WriteMachineHive(
+            MachineHive({{"Split", {kClock, Dword("Outputs", 8), Dword("FirstGroupOutputs", 1)}}}));
+        int index = 0;
+        ASSERT_TRUE(ASIOInit(&index, nullptr));
+        EXPECT_TRUE(IsASIOInitialized());
+        EXPECT_EQ(NumMonoOutputs(), 1);
+        EXPECT_EQ(NumMonoOutputs() / 2, 0);
+        ExpectInOrder(LogAfterShutdown(scope),
+                      {"Num first group output channels: 1", "Hardware output channels: 1"});
+    }
+    {
+        IsolatedScope scope;
+        scope.WriteMachineHive(MachineHive({{"Eight", {kClock, Dword("Outputs", 8), Dword("Inputs", 2)}}}));
+        int index = 0;
+        ASSERT_TRUE(ASIOInit(&index, nullptr));
+        EXPECT_EQ(NumMonoOutputs(), 8);
+        EXPECT_EQ(CreatePrimaryBuffers(6), 1);
+        EXPECT_EQ(NumMonoOutputs(), 2);
+        EXPECT_EQ(NumVirtualChannels(), 1);
+        EXPECT_TRUE(IsPrimaryBuffersCreated());
+        EXPECT_EQ(GetWavBufSegments(), 16);
+        SetWavBufSegments(2);
+        EXPECT_EQ(GetWavBufSegments(), 2);
+        ASSERT_NE(CurrentDeviceRecord(), nullptr);
+        EXPECT_EQ(CurrentDeviceRecord()->bufferCount, 4);
+        ExpectInOrder(LogAfterShutdown(scope),
+                      {"CreatePrimaryBuffers: output buffers to activate: 2",
+                       "CreatePrimaryBuffers: input buffers to activate: 2", "bOutputReady = true",
+                       "CreatePrimaryBuffers success!", "Success: CreateSoundBuffer - ptrASIO->start()",
+                       "Success - ASIOBuffers::CreateSoundBuffer for virtual channel: 0"});
+        EXPECT_EQ(CurrentDeviceRecord(), nullptr);
+    }
+    {
+        IsolatedScope scope;
+        scope.WriteMachineHive(MachineHive({{"Deaf", {kClock, Dword("Inputs", 0)}}}));
+        int index = 0;
+        ASSERT_TRUE(ASIOInit(&index, nullptr));
+        EXPECT_EQ(CreatePrimaryBuffers(6), 0);
+        ExpectInOrder(LogAfterShutdown(scope), {"CreatePrimaryBuffers: There were more outputs than inputs!"});
+    }
+    {
+        IsolatedScope scope;
+        scope.WriteMachineHive(MachineHive({{"Big endian", {kClock, Dword("SampleType", 2)}}}));
+        int index = 0;
+        EXPECT_FALSE(ASIOInit(&index, nullptr));
+        EXPECT_FALSE(IsASIOInitialized());
+        ExpectInOrder(LogAfterShutdown(scope),
+                      {"First group output ASIO sample type: ASIOSTInt32MSB",
+                       "Can't support sound card's internal format!", "ASIOBuffers Initialization failure"});
+    }
+}
+
+TEST(StartUp, TheWholeLogOfAStartAndShutdown) {
+    IsolatedScope scope;
+    scope.WriteMachineHive(MachineHive({{"Bellwave Virtual Device", {kClock, Dword("SampleType", 19)}}}));
+    testing_support::RecordingWindow window;
+    int index = 0;
+    ASSERT_TRUE(ASIOInit(&index, &window));
+    ASSERT_EQ(CreatePrimaryBuffers(6), 1);
+    const std::vector<std::string> lines = LogAfterShutdown(scope);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "Corvane Debug log");
+    const std::string library = host_test::VirtualDeviceLibrary();
+    ExpectInOrder(lines, {
+                             "Corvane 3rd Edition version 1.25 w/32 bit float support",
+                             "nRequestedDrvNum: 0, Num devices: 1",
+                             "asioOpenDriver success!",
+                             "Total num devices found: 1",
+                             "Diver selected...",
+                             "Bellwave Virtual Device",
+                             library.size() < 128 ? library : "",
+                             "",
+                             "numInputChannels: 2, numOutputChannels: 2",
+                             "inputLatency: 512, outputLatency: 512",
+                             "minSize: 64, maxSize: 2048",
+                             "preferredSize: 512, granularity: -1",
+                             "sampleRate: 48000",
+                             "Channels available...",
+                             "Num first group output channels: 2",
+                             "First group output ASIO sample type: ASIOSTFloat32LSB",
+                             "Hardware output channels: 2",
+                             "pASIOBuffers->bInitSuccess",
+                             "CreatePrimaryBuffers: output buffers to activate: 2",
+                             "CreatePrimaryBuffers: input buffers to activate: 2",
+                             "CreatePrimaryBuffers success!",
+                             "Success - ASIOBuffers::CreateSoundBuffer, countAudioBuffers: 1",
+                             "Device calls: 0, channel: 0",
+                             "Dropped buffers: 0, channel: 0",
+                             "Failed buffers: 0, channel: 0",
+                             "Shutting down debug logging system...",
+                         });
+}
+
+}  // namespace

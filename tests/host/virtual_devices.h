@@ -1,0 +1,125 @@
+// Registers built virtual devices in a test's machine hive and reaches their test
+// clock, and reads the debug log back as lines.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <string>
+#include <vector>
+
+#include "drivers/virtual/virtual_device.h"
+#include "host/asio_host.h"
+#include "tests/support/test_support.h"
+
+namespace host_test {
+
+struct VirtualDeviceSpec {
+    std::string name;
+    std::vector<std::string> values;  // REGEDIT4 value lines, e.g. "\"Outputs\"=dword:00000008"
+};
+
+inline std::string Dword(const char* name, unsigned value) {
+    char line[96];
+    std::snprintf(line, sizeof line, "\"%s\"=dword:%08x", name, value);
+    return line;
+}
+
+inline std::string Text(const char* name, const std::string& value) {
+    return "\"" + std::string(name) + "\"=\"" + value + "\"";
+}
+
+// The build folder: BELLWAVE_BUILD_DIR when the runner sets it, else the folder above
+// this executable's (tests are built into <build>/tests).
+inline std::filesystem::path BuildFolder() {
+    if (std::getenv("BELLWAVE_BUILD_DIR")) return testing_support::BuildDir();
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? testing_support::BuildDir() : exe.parent_path().parent_path();
+}
+
+inline std::string VirtualDeviceLibrary() { return (BuildFolder() / "lib/bellwave/drivers/virtual.so").string(); }
+
+// Each device gets its own class id registered to the built virtual device library.
+inline std::string MachineHive(const std::vector<VirtualDeviceSpec>& devices) {
+    const std::string library = VirtualDeviceLibrary();
+    std::string hive = "REGEDIT4\n";
+    int index = 0;
+    for (const VirtualDeviceSpec& d : devices) {
+        char clsid[64];
+        std::snprintf(clsid, sizeof clsid, "{6a1f0c3e-2b7d-4e59-9c41-0d8e7f5a%04x}", ++index);
+        hive += "\n[HKEY_LOCAL_MACHINE\\software\\asio\\" + d.name + "]\n";
+        hive += Text("clsid", clsid) + "\n" + Text("description", d.name) + "\n";
+        for (const std::string& v : d.values) hive += v + "\n";
+        hive += "\n[HKEY_CLASSES_ROOT\\clsid\\" + std::string(clsid) + "\\InprocServer32]\n";
+        hive += "@=\"" + library + "\"\n";
+    }
+    return hive;
+}
+
+// The opened driver's test clock; released by the destructor.
+class TestClock {
+public:
+    TestClock() {
+        IASIO* driver = HostDriver();
+        if (driver) driver->QueryInterface(IID_IVirtualDeviceClock, reinterpret_cast<void**>(&clock_));
+    }
+    ~TestClock() {
+        if (clock_) clock_->Release();
+    }
+    TestClock(const TestClock&) = delete;
+    TestClock& operator=(const TestClock&) = delete;
+    bool Valid() const { return clock_ != nullptr; }
+    long Advance(long count) { return clock_ ? clock_->AdvanceBufferSwitches(count) : 0; }
+
+private:
+    IVirtualDeviceClock* clock_ = nullptr;
+};
+
+inline std::vector<std::string> ReadLines(const std::filesystem::path& path) {
+    std::vector<std::string> lines;
+    const std::string text = testing_support::ReadFile(path);
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        at = end + 1;
+    }
+    return lines;
+}
+
+inline int FindLine(const std::vector<std::string>& lines, const std::string& line, int from = 0) {
+    for (size_t i = static_cast<size_t>(from < 0 ? 0 : from); i < lines.size(); ++i)
+        if (lines[i] == line) return static_cast<int>(i);
+    return -1;
+}
+
+inline int CountLines(const std::vector<std::string>& lines, const std::string& line) {
+    int n = 0;
+    for (const std::string& l : lines) n += l == line;
+    return n;
+}
+
+inline std::string Dump(const std::vector<std::string>& lines) {
+    std::string all;
+    for (const std::string& l : lines) all += l + "\n";
+    return all;
+}
+
+// Expects every line, in this order (others may come between).
+inline void ExpectInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& ordered) {
+    int at = 0;
+    for (const std::string& line : ordered) {
+        const int found = FindLine(lines, line, at);
+        ASSERT_GE(found, 0) << "missing or out of order: \"" << line << "\"\n" << Dump(lines);
+        at = found + 1;
+    }
+}
+
+}  // namespace host_test
