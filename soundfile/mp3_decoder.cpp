@@ -16,6 +16,20 @@ constexpr int kMaxFrameSamples = 1152;
 // expected on damaged or seeked streams; results carry what matters.
 void Quiet(const char*, va_list) {}
 
+// A frame that carries only stream information ("Xing" or "Info" where the side
+// information would be) is taken by the hip decoder without output. It is a frame of
+// the index like any other, so it comes out as a frame of silence, and sample
+// positions keep counting whole frames from the start of the stream.
+bool IsInformationFrame(const uint8_t* frame, int32_t length) {
+    if (length < 4) return false;
+    const bool mpeg1 = (frame[1] & 0x08) != 0;
+    const bool mono = (frame[3] >> 6) == 3;
+    const int32_t sideInfo = mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+    const int32_t at = 4 + ((frame[1] & 1) == 0 ? 2 : 0) + sideInfo;
+    if (at + 4 > length) return false;
+    return std::memcmp(frame + at, "Xing", 4) == 0 || std::memcmp(frame + at, "Info", 4) == 0;
+}
+
 hip_t NewDecoder() {
     hip_t hip = hip_decode_init();
     if (hip != nullptr) {
@@ -96,7 +110,16 @@ int Mp3Decoder::DecodeFrame(Mp3DecoderContext* context, uint32_t frame, int16_t*
     const bool first = !context->fed;
     context->fed = true;
     if (samples < 0) return -1;
-    if (samples == 0) return first ? 1 : 0;
+    const uint32_t total = context->frameSamples * context->channels;
+    if (samples == 0) {
+        if (first || frame == 0) return first ? 1 : 0;
+        const uint32_t previous = frame - 1;  // frames come in order, so this one was fed last
+        if (IsInformationFrame(context->data + context->frameOffsets[previous], context->frameLengths[previous])) {
+            std::memset(out, 0, total * sizeof(int16_t));
+            bytes = total * 2;
+        }
+        return 0;
+    }
 
     // Shape the output as the index says, whatever the decoder made of the bytes.
     const uint32_t produced = uint32_t(samples) < context->frameSamples ? uint32_t(samples) : context->frameSamples;
@@ -109,7 +132,6 @@ int Mp3Decoder::DecodeFrame(Mp3DecoderContext* context, uint32_t frame, int16_t*
     } else {
         std::memcpy(out, context->left, produced * sizeof(int16_t));
     }
-    const uint32_t total = context->frameSamples * context->channels;
     std::memset(out + produced * context->channels, 0, (total - produced * context->channels) * sizeof(int16_t));
     bytes = total * 2;
     return 0;
