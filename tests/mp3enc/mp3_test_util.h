@@ -4,6 +4,7 @@
 
 #include <lame/lame.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
@@ -233,27 +234,31 @@ inline Decoded HipDecode(const std::vector<uint8_t>& stream, const std::vector<F
 }
 
 // Signal-to-noise ratio in dB of `decoded` against `reference` (one channel of each,
-// interleaved stereo), at the delay between them in 0..maxDelay frames that fits best,
-// over the reference's frames [from, to).
-inline double SnrDb(const Pcm& reference, const Pcm& decoded, int channel, int from, int to, int maxDelay = 2400,
-                    int* bestDelay = nullptr) {
-    double best = -1e9;
-    for (int delay = 0; delay <= maxDelay; ++delay) {
-        if (2 * static_cast<size_t>(to + delay) > decoded.size()) break;
+// interleaved stereo) over the reference's frames [from, to), at the delay in
+// minDelay..minDelay + maxDelay frames that fits the first 4096 of them best.
+inline double SnrDb(const Pcm& reference, const Pcm& decoded, int channel, int from, int to, int maxDelay,
+                    int minDelay, int* bestDelay = nullptr) {
+    auto snr = [&](int delay, int end) {
         double signal = 0.0, noise = 0.0;
-        for (int i = from; i < to; ++i) {
+        for (int i = from; i < end; ++i) {
             const double ref = reference[2 * i + channel];
             const double err = ref - decoded[2 * (i + delay) + channel];
             signal += ref * ref;
             noise += err * err;
         }
-        const double snr = noise == 0.0 ? 200.0 : 10.0 * std::log10(signal / noise);
-        if (snr > best) {
-            best = snr;
-            if (bestDelay) *bestDelay = delay;
+        return noise == 0.0 ? 200.0 : 10.0 * std::log10(signal / noise);
+    };
+    double best = -1e9;
+    int delay = 0;
+    for (int d = minDelay; d <= minDelay + maxDelay && 2 * static_cast<size_t>(to + d) <= decoded.size(); ++d) {
+        const double s = snr(d, std::min(to, from + 4096));
+        if (s > best) {
+            best = s;
+            delay = d;
         }
     }
-    return best;
+    if (bestDelay) *bestDelay = delay;
+    return best == -1e9 ? best : snr(delay, to);
 }
 
 }  // namespace mp3test
