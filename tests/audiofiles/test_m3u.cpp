@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "audiofiles/m3u.h"
-#include "test_support.h"
 
 namespace {
 
@@ -61,62 +60,32 @@ TEST(M3u, TakesExactlyTheFileLinesOfAnExtendedList) {
 }
 
 TEST(M3u, LineEndsInAnyMixAndOddBytes) {
-    // CR only, LF only, runs of both, a comment at the very end without a line end.
     EXPECT_EQ(Read("a.wav\rb.wav\n\n\r\r\nc.wav\n\r#end", "/l/x.m3u"),
               (Entries{{"/l", "a.wav"}, {"/l", "b.wav"}, {"/l", "c.wav"}}));
-    // A byte-order mark before the first line, a NUL inside a line, an empty list.
+    // A byte-order mark before the first line, a NUL inside a line.
     EXPECT_EQ(Read("\xEF\xBB\xBF" "first.mp3\nbad\0name.mp3\nok.mp3\n"s, "/l/x.m3u"),
               (Entries{{"/l", "first.mp3"}, {"/l", "ok.mp3"}}));
-    EXPECT_TRUE(Read("", "/l/x.m3u").empty());
     EXPECT_TRUE(Read("\r\n\r\n", "/l/x.m3u").empty());
-    // The list's folder is the root: bare and relative names resolve against "".
+    // A list in the root folder resolves against ""; a list path without a folder
+    // resolves nothing.
     EXPECT_EQ(Read("a.mp3\nsub\\b.mp3\n", "/x.m3u"), (Entries{{"", "a.mp3"}, {"/sub", "b.mp3"}}));
-    // Only a list path with a folder can resolve names.
     EXPECT_TRUE(Read("a.mp3\n", "x.m3u").empty());
-    // Extensions that merely start like ours, or dots in folders only.
     EXPECT_TRUE(Read("a.mp3x\na.wa\nv1.0/readme\n.mp3.txt\nfolder.mp3/\n", "/l/x.m3u").empty());
 }
 
 TEST(M3u, KeepsEveryPathWithin255Bytes) {
-    const std::string folder = "/lists";  // folder + "/" = 7 bytes
-    const std::string path = folder + "/x.m3u";
-    const std::string fits(255 - 7 - 4, 'n');
-    const std::string tooLong = fits + "n";
-    EXPECT_EQ(Read(fits + ".mp3\n" + tooLong + ".mp3\nnext.mp3\n", path.c_str()),
-              (Entries{{folder, fits + ".mp3"}, {folder, "next.mp3"}}));
-
-    // A relative line counts whole beside the list's folder.
-    const std::string sub(255 - 7 - 6, 's');  // with "\a.mp3": 255 bytes in all
-    EXPECT_EQ(Read(sub + "\\a.mp3\n" + sub + "s\\a.mp3\n", path.c_str()),
-              (Entries{{folder + "/" + sub, "a.mp3"}}));
-
-    // Bytes past the 255th are dropped: the extension of an over-long line is lost,
-    // and the next line is read from its own start.
-    const std::string longLine = "/abs/" + std::string(300, 'z') + ".mp3";
-    EXPECT_EQ(Read(longLine + "\nafter.wav\n", path.c_str()), (Entries{{folder, "after.wav"}}));
-    // ... and a line whose first 255 bytes end in an extension is taken cut there.
-    const std::string cut = "/abs/" + std::string(255 - 5 - 4, 'c') + ".wav";
-    EXPECT_EQ(Read(cut + "TRAILING\n", path.c_str()),
-              (Entries{{"/abs", std::string(255 - 5 - 4, 'c') + ".wav"}}));
-
+    const std::string fits(255 - 7 - 4, 'n');  // "/lists/" + name + ".mp3" = 255
+    const std::string sub(255 - 7 - 6, 's');   // "/lists/" + sub + "/a.mp3" = 255
+    EXPECT_EQ(Read(fits + ".mp3\n" + fits + "n.mp3\n" + sub + "\\a.mp3\n" + sub + "s\\a.mp3\n", "/lists/x.m3u"),
+              (Entries{{"/lists", fits + ".mp3"}, {"/lists/" + sub, "a.mp3"}}));
+    // Bytes past the 255th are dropped, whether that loses the extension or keeps one;
+    // the next line is read from its own start.
+    const std::string cut(255 - 5 - 4, 'c');
+    EXPECT_EQ(Read("/abs/" + std::string(300, 'z') + ".mp3\n/abs/" + cut + ".wavTRAILING\nafter.wav", "/l/x.m3u"),
+              (Entries{{"/abs", cut + ".wav"}, {"/l", "after.wav"}}));
     // A list whose own folder leaves no room still gives its absolute lines.
     const std::string deep = "/" + std::string(300, 'd') + "/x.m3u";
     EXPECT_EQ(Read("a.mp3\nrel\\b.mp3\n/abs/c.mp3\n", deep.c_str()), (Entries{{"/abs", "c.mp3"}}));
-}
-
-TEST(M3u, ReadsARealFileAndClosesIt) {
-    testing_support::TempDir dir;
-    testing_support::WriteFile(dir / "one.m3u", "#EXTM3U\r\nsub\\track.MP3\r\n");
-    const std::string path = (dir / "one.m3u").string();
-    FILE* stream = fopen(path.c_str(), "rb");
-    ASSERT_NE(stream, nullptr);
-    Entries entries;
-    EXPECT_EQ(ReadM3u(path.c_str(), stream, [&](const char* folder, const char* name) {
-                  entries.emplace_back(folder, name);
-              }),
-              1);
-    EXPECT_EQ(entries, (Entries{{dir.path().string() + "/sub", "track.mp3"}}));
-    EXPECT_EQ(ReadM3u(path.c_str(), nullptr, [](const char*, const char*) {}), 0);
 }
 
 }  // namespace
