@@ -250,7 +250,8 @@ void ParseHive(const std::string& text, Hive* hive, bool machine) {
         } else if (!ParseQuoted(line, &at, &name)) {
             continue;
         }
-        if (line[0] == '"' && name.empty()) continue;  // "" is not a name; the default is @
+        // "" is not a name (the default is @), and a name cannot hold a terminator.
+        if ((line[0] == '"' && name.empty()) || name.find('\0') != std::string::npos) continue;
         while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
         if (at >= line.size() || line[at] != '=') continue;
         Value value;
@@ -352,7 +353,8 @@ Hive& LoadHive(const std::string& path, bool machine) {
 Node* Find(const RegistryKey& key, const std::vector<std::string>& extra, bool create, bool* created) {
     std::string path = HivePath(key.root);
     auto it = gHives.find(path);
-    Hive& hive = it != gHives.end() ? it->second : LoadHive(path, key.root != Root::CurrentUser);
+    // Any use of a root key reads its file afresh; keys below it use what that read.
+    Hive& hive = it != gHives.end() && !key.isRoot ? it->second : LoadHive(path, key.root != Root::CurrentUser);
     Node* node = Child(&hive.top, RootName(key.root), true);  // a root always exists
     for (const auto* parts : {&key.path, &extra}) {
         for (const std::string& part : *parts) {
@@ -377,7 +379,6 @@ LSTATUS OpenOrCreate(HKEY parent, const char* subKey, HKEY* result, bool create)
 
     std::lock_guard<std::mutex> lock(gMutex);
     std::string path = HivePath(parent->root);
-    if (parent->isRoot) LoadHive(path, parent->root != Root::CurrentUser);
     bool created = false;
     Node* node = Find(*parent, parts, create, &created);
     if (!node) return ERROR_FILE_NOT_FOUND;
@@ -424,6 +425,21 @@ LSTATUS RegEnumKey(HKEY key, uint32_t index, char* name, uint32_t nameBytes) {
     const std::string& childName = it->second->name;
     if (childName.size() + 1 > nameBytes) return ERROR_MORE_DATA;
     std::memcpy(name, childName.c_str(), childName.size() + 1);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegEnumValue(HKEY key, uint32_t index, char* name, uint32_t nameBytes) {
+    if (!key) return ERROR_INVALID_HANDLE;
+    if (!name) return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> lock(gMutex);
+    Node* node = Find(*key, {}, false, nullptr);
+    if (!node) return ERROR_FILE_NOT_FOUND;
+    if (index >= node->values.size()) return ERROR_NO_MORE_ITEMS;
+    auto it = node->values.begin();
+    std::advance(it, index);
+    const std::string& valueName = it->second.name;
+    if (valueName.size() + 1 > nameBytes) return ERROR_MORE_DATA;
+    std::memcpy(name, valueName.c_str(), valueName.size() + 1);
     return ERROR_SUCCESS;
 }
 

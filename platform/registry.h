@@ -3,8 +3,9 @@
 // HKEY_LOCAL_MACHINE and HKEY_CLASSES_ROOT live in machine.reg, HKEY_CURRENT_USER in
 // user.reg. With BELLWAVE_REGISTRY_DIR set both files are in that folder; otherwise
 // machine.reg is <executable's folder>/../share/bellwave/machine.reg and user.reg is
-// ${XDG_CONFIG_HOME:-$HOME/.config}/bellwave/user.reg. The files are read when a root
-// key is opened, so a test may write a hive and open it at once.
+// ${XDG_CONFIG_HOME:-$HOME/.config}/bellwave/user.reg. The files are read whenever a
+// root key is used (opened below, enumerated, queried), so a test may write a hive and
+// open it at once.
 //
 // Key and value names compare case-insensitively; subkeys enumerate in case-insensitive
 // alphabetical order. A write replaces the whole hive file through a temp file and a
@@ -45,6 +46,10 @@ LSTATUS RegCloseKey(HKEY key);
 // The index-th direct subkey's name into name (nameBytes with its terminator);
 // ERROR_NO_MORE_ITEMS past the end, ERROR_MORE_DATA when the name does not fit.
 LSTATUS RegEnumKey(HKEY key, uint32_t index, char* name, uint32_t nameBytes);
+// The index-th value's name (in case-insensitive alphabetical order; the default value's
+// name is empty) into name (nameBytes with its terminator); ERROR_NO_MORE_ITEMS past the
+// end, ERROR_MORE_DATA when the name does not fit.
+LSTATUS RegEnumValue(HKEY key, uint32_t index, char* name, uint32_t nameBytes);
 // A value's type and bytes; a null or empty name is the key's default value. REG_SZ
 // data includes its terminator. *dataBytes is in/out: the buffer's size, then the
 // value's size; ERROR_MORE_DATA when the buffer is too small. data may be null to ask

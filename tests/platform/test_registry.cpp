@@ -90,6 +90,14 @@ TEST(Registry, StringsDwordsAndBinaryRoundTripThroughTheHiveFile) {
     ASSERT_EQ(bytes, 4u);
     EXPECT_EQ(std::memcmp(read, blob, 4), 0);
 
+    std::vector<std::string> valueNames;
+    char valueName[16];
+    for (uint32_t i = 0; RegEnumValue(key, i, valueName, sizeof(valueName)) == ERROR_SUCCESS; ++i)
+        valueNames.push_back(valueName);
+    EXPECT_EQ(valueNames, (std::vector<std::string>{"", "Blob", "Devnum", "Empty", "Path"}));
+    EXPECT_EQ(RegEnumValue(key, 2, valueName, 6), ERROR_MORE_DATA);
+    EXPECT_EQ(RegEnumValue(key, 5, valueName, sizeof(valueName)), ERROR_NO_MORE_ITEMS);
+
     // Sizes: asked without a buffer, and too small a buffer.
     bytes = 0;
     EXPECT_EQ(RegQueryValueEx(key, "Path", &type, nullptr, &bytes), ERROR_SUCCESS);
