@@ -14,7 +14,7 @@ constexpr uint32_t kFactValueOffset = 46;
 constexpr uint32_t kDataSizeOffset = 54;
 
 FILE* file = nullptr;
-std::atomic<bool> open{false};
+std::atomic<bool> fileOpen{false};
 uint32_t totalBytes = 0;  // sample bytes in the file
 uint32_t fileLimit = 0;   // sample bytes the open file may take
 uint32_t dataLimit = kWavWriterMaxDataBytes;
@@ -56,13 +56,13 @@ void FinishAndClose() {
     if (ok && ftruncate(fileno(file), off_t(fileBytes)) != 0) ok = false;
     fclose(file);
     file = nullptr;
-    open.store(false);
+    fileOpen.store(false);
 }
 
 }  // namespace
 
 bool WavOpenForWrite(const char* path, uint32_t sampleRate) {
-    if (open.load() || path == nullptr) return false;
+    if (fileOpen.load() || path == nullptr) return false;
     FILE* f = fopen(path, "wb");
     if (f == nullptr) return false;
     setvbuf(f, nullptr, _IONBF, 0);
@@ -93,16 +93,16 @@ bool WavOpenForWrite(const char* path, uint32_t sampleRate) {
     file = f;
     totalBytes = 0;
     fileLimit = dataLimit;
-    open.store(true);
+    fileOpen.store(true);
     return true;
 }
 
 int WavWriteData(const void* data, uint32_t bytes, uint32_t& written) {
     written = 0;
-    if (!open.load()) return kWavWriteNotOpen;
+    if (!fileOpen.load()) return kWavWriteNotOpen;
     const uint32_t room = fileLimit - totalBytes;
     const uint32_t wanted = bytes < room ? bytes : room;
-    if (wanted == 0) return kWavWriteOk;
+    if (wanted == 0 || data == nullptr) return kWavWriteOk;
     const size_t put = fwrite(data, 1, wanted, file);
     if (put == wanted) {
         totalBytes += wanted;
@@ -120,13 +120,13 @@ int WavWriteData(const void* data, uint32_t bytes, uint32_t& written) {
 }
 
 uint32_t WavCloseForWrite() {
-    if (!open.load()) return 0;
+    if (!fileOpen.load()) return 0;
     const uint32_t total = totalBytes;
     FinishAndClose();
     return total;
 }
 
-bool WavIsOpen() { return open.load(); }
+bool WavIsOpen() { return fileOpen.load(); }
 
 void WavSetDataLimit(uint32_t bytes) {
     dataLimit = (bytes < kWavWriterMaxDataBytes ? bytes : kWavWriterMaxDataBytes) & ~3u;
