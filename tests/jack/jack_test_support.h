@@ -65,23 +65,30 @@ inline bool ServerAnswers() {
 // right channel -Ramp(k). Exact in float, never zero, so silence is told apart.
 inline float Ramp(long long k) { return static_cast<float>(k % 20000 + 1) / 32768.0f; }
 
-// Whether left/right hold, from the first sample where both are non-zero (the two
-// connections are made one after the other), an unbroken stretch of the ramp at least
-// minRun samples long.
-inline testing::AssertionResult HoldsRamp(const std::vector<float>& left, const std::vector<float>& right,
-                                          size_t count, size_t minRun) {
-    size_t first = 0;
-    while (first < count && (left[first] == 0.0f || right[first] == 0.0f)) ++first;
-    if (count - first < minRun)
-        return testing::AssertionFailure() << "only " << count - first << " ramp samples of " << count
-                                           << " (first non-zero at " << first << ")";
-    long long k0 = std::lround(left[first] * 32768.0f) - 1;
-    for (size_t i = first; i < count; ++i) {
-        float expected = Ramp(k0 + static_cast<long long>(i - first));
-        if (left[i] != expected || right[i] != -expected)
-            return testing::AssertionFailure() << "sample " << i << ": left " << left[i] << ", right " << right[i]
-                                               << ", expected " << expected << " and " << -expected;
+// Whether every 256-sample period p of left/right that both channels reach is exactly the ramp
+// period the other side had written last when p was taken: samples
+// Ramp((tags[p] - 1) * 256 + i) and their negatives. Periods before the two connections
+// were made start with silence; at least minPeriods must have been checked. Tagging each period with
+// the writer's count makes the check exact yet blind to a cycle the loaded server skips.
+inline testing::AssertionResult PeriodsMatchTags(const std::vector<float>& left, const std::vector<float>& right,
+                                                 const std::vector<long>& tags, int minPeriods) {
+    int checked = 0;
+    for (size_t p = 0; p < left.size() / 256; ++p) {
+        if (tags[p] < 0) continue;  // the writer ran again while this period was copied
+        if (left[p * 256] == 0.0f || right[p * 256] == 0.0f) continue;  // not yet connected
+        long long base = (static_cast<long long>(tags[p]) - 1) * 256;
+        for (size_t i = 0; i < 256; ++i) {
+            float expected = Ramp(base + static_cast<long long>(i));
+            size_t n = p * 256 + i;
+            if (left[n] != expected || right[n] != -expected)
+                return testing::AssertionFailure() << "period " << p << " (writer's period " << tags[p] << ") sample "
+                                                   << i << ": left " << left[n] << ", right " << right[n]
+                                                   << ", expected " << expected << " and " << -expected;
+        }
+        ++checked;
     }
+    if (checked < minPeriods)
+        return testing::AssertionFailure() << "only " << checked << " periods carried the ramp";
     return testing::AssertionSuccess();
 }
 
@@ -89,7 +96,10 @@ inline testing::AssertionResult HoldsRamp(const std::vector<float>& left, const 
 struct TestHost {
     static inline TestHost* current = nullptr;
 
-    explicit TestHost(size_t captureSamples) : inLeft(captureSamples), inRight(captureSamples) { current = this; }
+    explicit TestHost(size_t captureSamples)
+        : inLeft(captureSamples), inRight(captureSamples), probePeriodsAt(captureSamples / 256 + 1) {
+        current = this;
+    }
     ~TestHost() { current = nullptr; }
 
     ASIOBufferInfo infos[4] = {{ASIOFalse, 0, {}}, {ASIOFalse, 1, {}}, {ASIOTrue, 0, {}}, {ASIOTrue, 1, {}}};
@@ -101,9 +111,12 @@ struct TestHost {
     std::atomic<int> resetRequests{0};
     // The driver's thread's own while streaming.
     long expectedIndex = 0;
-    long long rampPosition = 0;
     std::vector<float> inLeft, inRight;
-    std::atomic<size_t> inCaptured{0};
+    std::atomic<size_t> inCaptured{0};  // captures from the start; StartCapture begins again
+    // When set, each captured input period p notes in probePeriodsAt[p] how many periods
+    // the probe client had played when the host took it.
+    const std::atomic<long>* probePeriods = nullptr;
+    std::vector<long> probePeriodsAt;
 
     static void BufferSwitch(long index, ASIOBool) {
         TestHost* host = current;
@@ -111,21 +124,28 @@ struct TestHost {
         host->expectedIndex = 1 - index;
         auto* outLeft = static_cast<float*>(host->infos[0].buffers[index]);
         auto* outRight = static_cast<float*>(host->infos[1].buffers[index]);
+        // Switch n (counting from 1) plays ramp samples (n - 1) * frames on.
+        long long base = static_cast<long long>(host->switches.load(std::memory_order_relaxed)) * host->frames;
         for (long i = 0; i < host->frames; ++i) {
-            float value = Ramp(host->rampPosition++);
+            float value = Ramp(base + i);
             outLeft[i] = value;
             outRight[i] = -value;
         }
-        size_t captured = host->inCaptured.load(std::memory_order_relaxed);
+        size_t captured = host->inCaptured.load(std::memory_order_acquire);
+        const size_t period = captured / 256;
+        long tag = host->probePeriods != nullptr ? host->probePeriods->load(std::memory_order_acquire) : 0;
         auto* inLeft = static_cast<const float*>(host->infos[2].buffers[index]);
         auto* inRight = static_cast<const float*>(host->infos[3].buffers[index]);
         for (long i = 0; i < host->frames && captured < host->inLeft.size(); ++i, ++captured) {
             host->inLeft[captured] = inLeft[i];
             host->inRight[captured] = inRight[i];
         }
+        if (host->probePeriods != nullptr && period < host->probePeriodsAt.size())
+            host->probePeriodsAt[period] = host->probePeriods->load(std::memory_order_acquire) == tag ? tag : -1;
         host->inCaptured.store(captured, std::memory_order_release);
         host->switches.fetch_add(1, std::memory_order_release);
     }
+    void StartCapture() { inCaptured.store(0, std::memory_order_release); }
     static void SampleRateDidChange(ASIOSampleRate) {}
     static long AsioMessage(long selector, long value, void*, double*) {
         if (selector == kAsioSelectorSupported) return value == kAsioResetRequest;
@@ -158,7 +178,8 @@ inline IASIO* CreateDriver(const testing_support::IsolatedScope& scope, const st
 // first cycle, its in ports are captured until the arrays are full.
 class ProbeClient {
 public:
-    explicit ProbeClient(size_t captureSamples) : left(captureSamples), right(captureSamples) {}
+    explicit ProbeClient(size_t captureSamples)
+        : left(captureSamples), right(captureSamples), hostSwitchesAt(captureSamples / 256 + 1) {}
     ~ProbeClient() {
         if (client_ != nullptr) jack_client_close(client_);
     }
@@ -174,12 +195,18 @@ public:
         return jack_activate(client_) == 0;
     }
     jack_client_t* client() const { return client_; }
+    void StartCapture() { captured.store(0, std::memory_order_release); }
     std::string PortName(int p) const { return jack_port_name(ports_[p]); }
 
     std::vector<float> left, right;
-    std::atomic<size_t> captured{0};
+    std::atomic<size_t> captured{0};  // captures from the start; StartCapture begins again
+    // When set, each 256-frame capture period p notes in hostSwitchesAt[p] how many buffer
+    // switches the host had seen in that cycle.
+    const std::atomic<long>* hostSwitches = nullptr;
+    std::vector<long> hostSwitchesAt;
     std::atomic<long> cycles{0};
     std::atomic<long> cyclesOf512{0};
+    std::atomic<long> periodsPlayed{0};
 
 private:
     static int Process(jack_nframes_t frames, void* arg) {
@@ -188,17 +215,24 @@ private:
         auto* inRight = static_cast<const float*>(jack_port_get_buffer(self->ports_[1], frames));
         auto* outLeft = static_cast<float*>(jack_port_get_buffer(self->ports_[2], frames));
         auto* outRight = static_cast<float*>(jack_port_get_buffer(self->ports_[3], frames));
-        size_t n = self->captured.load(std::memory_order_relaxed);
+        size_t n = self->captured.load(std::memory_order_acquire);
+        const size_t period = n / 256;
+        long tag = self->hostSwitches != nullptr ? self->hostSwitches->load(std::memory_order_acquire) : 0;
         for (jack_nframes_t i = 0; i < frames && n < self->left.size(); ++i, ++n) {
             self->left[n] = inLeft[i];
             self->right[n] = inRight[i];
         }
+        if (self->hostSwitches != nullptr && period < self->hostSwitchesAt.size())
+            self->hostSwitchesAt[period] = self->hostSwitches->load(std::memory_order_acquire) == tag ? tag : -1;
         self->captured.store(n, std::memory_order_release);
+        // Period n (counting from 1) plays ramp samples (n - 1) * frames on.
+        long long base = static_cast<long long>(self->periodsPlayed.load(std::memory_order_relaxed)) * frames;
         for (jack_nframes_t i = 0; i < frames; ++i) {
-            float value = Ramp(self->fed_++);
+            float value = Ramp(base + i);
             outLeft[i] = value;
             outRight[i] = -value;
         }
+        self->periodsPlayed.fetch_add(1, std::memory_order_release);
         if (frames == 512) self->cyclesOf512.fetch_add(1);
         self->cycles.fetch_add(1);
         return 0;
@@ -206,7 +240,6 @@ private:
 
     jack_client_t* client_ = nullptr;
     jack_port_t* ports_[4] = {};
-    long long fed_ = 0;
 };
 
 // A server of the test's own, under its own name, for tests that change or stop it.
