@@ -3,6 +3,7 @@
 #pragma once
 
 int RunDevices(int argc, char** argv);
+int RunTone(int argc, char** argv);
 int RunScan(int argc, char** argv);
 int RunDecode(int argc, char** argv);
 int RunEncode(int argc, char** argv);
