@@ -70,11 +70,6 @@ void BackBuffer::CopyTo(ScreenImage& window, const Rect& windowRect) const {
     window.MarkChanged(Rect{windowRect.left, windowRect.top, windowRect.left + width_, windowRect.top + height_});
 }
 
-void BackBuffer::FillRow(int32_t row, int32_t count) {
-    if (!Valid() || row < 0 || row >= height_) return;
-    std::fill_n(Pixels() + static_cast<size_t>(row) * width_, std::clamp(count, 0, width_), kMiddleLine | kOpaque);
-}
-
 void BackBuffer::VerticalLine(int32_t x, int32_t y, int32_t length, uint32_t pixel) {
     if (!Valid() || x < 0 || x >= width_) return;
     int32_t first = std::max(y, 0);

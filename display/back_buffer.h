@@ -60,8 +60,6 @@ public:
 
     // The whole image to the window at the rectangle's top-left corner, clipped.
     void CopyTo(ScreenImage& window, const Rect& windowRect) const;
-    // count pixels from the start of row in the middle-line colour.
-    void FillRow(int32_t row, int32_t count);
     // length pixels (at least one) of column x from row y down, clipped to the image.
     void VerticalLine(int32_t x, int32_t y, int32_t length, uint32_t pixel);
 

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "display/back_buffer.h"
 #include "display/colours.h"
@@ -35,8 +36,8 @@ public:
     void PushLevel(float level);
     // Empties the history and restarts the rainbow; the palette position is kept.
     void Reset();
-    // Redraws the area (its right column excluded) from the history and copies it to the
-    // window. Nothing without a rectangle or a usable window.
+    // Redraws the area (its right column excluded) from the history, straight into the
+    // window's screen image. Nothing without a rectangle or a usable window.
     void Draw(const Rect* rect);
 
     // Rainbow pixel of column x in an area width columns wide, at the current step.
@@ -50,9 +51,12 @@ public:
     const LevelHistory& History() const { return history_; }
 
 private:
+    void ComposeRow(uint32_t* row, int32_t y, uint32_t background, int32_t xBegin, int32_t xEnd) const;
+
     uint32_t palette_[kPaletteSize];
     LevelHistory history_;
-    BackBuffer image_;
+    // Per column of the last drawing: bar top row, height (0 for none) and pixel.
+    std::vector<uint32_t> barTops_, barHeights_, barColours_;
     ScreenImage* window_;
     int32_t colourStep_ = 0;  // 0..999, one step per pushed value
     int32_t paletteSize_ = 0;

@@ -172,6 +172,28 @@ TEST(Visualiser, RainbowWrapsWithoutAJumpAndRestartsAfterReset) {
     EXPECT_EQ(colour, a.vis.RainbowColour(kWidth, 0));
 }
 
+TEST(Visualiser, RainbowIsTheSineOfTheDriftingPhase) {
+    // The colour straight from its definition, every wrap done with fmod.
+    auto reference = [](int width, int x, int step) {
+        const double twoPi = 2.0 * M_PI;
+        const double phase = std::fmod(x * twoPi / (2.0 * width) + step * twoPi / 100.0, twoPi);
+        auto channel = [&](double offset) {
+            return static_cast<uint32_t>(std::floor(std::fabs(std::sin(std::fmod(phase + offset, twoPi))) * 255.0));
+        };
+        return (channel(0) << 16) | (channel(twoPi / 3.0) << 8) | channel(2.0 * twoPi / 3.0);
+    };
+    Area a;
+    for (int step = 0; step < 1000; ++step) {
+        ASSERT_EQ(a.vis.ColourStep(), step);
+        for (int width : {7, 640, 1888}) {
+            for (int x : {0, 1, width / 3, width / 2, width - 1}) {
+                ASSERT_EQ(a.vis.RainbowColour(width, x), reference(width, x, step)) << width << " " << x << " " << step;
+            }
+        }
+        a.vis.PushLevel(0.0f);
+    }
+}
+
 TEST(Visualiser, FollowsTheAreaSize) {
     Area a;
     a.vis.PushLevel(1.0f);

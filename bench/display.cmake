@@ -1,0 +1,5 @@
+if(TARGET display)
+  add_executable(bench_display ${CMAKE_CURRENT_LIST_DIR}/display.cpp)
+  target_link_libraries(bench_display PRIVATE display benchmark::benchmark_main)
+  set_target_properties(bench_display PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endif()

@@ -1,0 +1,53 @@
+// One level update of the status panel as the shell runs it for every level message:
+// SetMeterValues, DrawMeters and Visualiser::Draw, at the smallest window (688 x 302)
+// and at 1920 x 1080. Goal: under 1 ms at 1920 x 1080.
+#include <cstdlib>
+#include <memory>
+
+#include <benchmark/benchmark.h>
+#include <QGuiApplication>
+
+#include "display/status_panel.h"
+
+namespace {
+
+void EnsureApp() {
+    static int argc = 1;
+    static char name[] = "bench_display";
+    static char* argv[] = {name, nullptr};
+    static std::unique_ptr<QGuiApplication> app;
+    if (!app) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    }
+}
+
+void LevelUpdate(benchmark::State& state) {
+    EnsureApp();
+    ScreenImage screen(static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1)));
+    StatusPanel panel(&screen);
+    panel.BuildAll();
+    panel.GetVisualiser().SetPsychedelic(state.range(2) != 0);
+    // A full history, so every column carries a bar.
+    for (int i = 0; i < 4096; ++i) panel.SetMeterValues(false, 8000 + (i * 977) % 24000, 12000);
+    int i = 0;
+    for (auto _ : state) {
+        // Levels that move the meters by a few LEDs, as music does.
+        const int32_t left = 6000 + (i * 7919) % 26000;
+        const int32_t right = 6000 + (i * 104729) % 26000;
+        ++i;
+        panel.SetMeterValues(false, left, right);
+        panel.DrawMeters();
+        panel.GetVisualiser().Draw(&panel.VisualiserRect());
+        benchmark::DoNotOptimize(screen.Image().constBits());
+    }
+}
+
+}  // namespace
+
+BENCHMARK(LevelUpdate)
+    ->ArgNames({"width", "height", "psychedelic"})
+    ->Args({688, 302, 0})
+    ->Args({1920, 1080, 0})
+    ->Args({1920, 1080, 1})
+    ->Unit(benchmark::kMicrosecond);
