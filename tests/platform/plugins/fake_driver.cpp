@@ -32,36 +32,20 @@ public:
         return left;
     }
 
+    // Only what the class loader and driver list tests look at does anything.
     ASIOBool init(void*) override { return ASIOTrue; }
     void getDriverName(char* name) override { std::strcpy(name, "Fake"); }
     long getDriverVersion() override { return 1; }
     void getErrorMessage(char* text) override { text[0] = '\0'; }
     ASIOError start() override { return ASE_OK; }
     ASIOError stop() override { return ASE_OK; }
-    ASIOError getChannels(long* inputs, long* outputs) override {
-        *inputs = 2;
-        *outputs = 2;
-        return ASE_OK;
-    }
-    ASIOError getLatencies(long* input, long* output) override {
-        *input = *output = 0;
-        return ASE_OK;
-    }
-    ASIOError getBufferSize(long* minSize, long* maxSize, long* preferred, long* granularity) override {
-        *minSize = *maxSize = *preferred = 256;
-        *granularity = 0;
-        return ASE_OK;
-    }
+    ASIOError getChannels(long*, long*) override { return ASE_NotPresent; }
+    ASIOError getLatencies(long*, long*) override { return ASE_NotPresent; }
+    ASIOError getBufferSize(long*, long*, long*, long*) override { return ASE_NotPresent; }
     ASIOError canSampleRate(ASIOSampleRate) override { return ASE_NoClock; }
-    ASIOError getSampleRate(ASIOSampleRate* rate) override {
-        *rate = 48000;
-        return ASE_OK;
-    }
+    ASIOError getSampleRate(ASIOSampleRate*) override { return ASE_NotPresent; }
     ASIOError setSampleRate(ASIOSampleRate) override { return ASE_NoClock; }
-    ASIOError getClockSources(ASIOClockSource*, long* count) override {
-        *count = 0;
-        return ASE_OK;
-    }
+    ASIOError getClockSources(ASIOClockSource*, long*) override { return ASE_NotPresent; }
     ASIOError setClockSource(long) override { return ASE_NotPresent; }
     ASIOError getSamplePosition(ASIOSamples*, ASIOTimeStamp*) override { return ASE_NotPresent; }
     ASIOError getChannelInfo(ASIOChannelInfo*) override { return ASE_NotPresent; }
