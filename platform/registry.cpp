@@ -379,6 +379,7 @@ LSTATUS OpenOrCreate(HKEY parent, const char* subKey, HKEY* result, bool create)
 
     std::lock_guard<std::mutex> lock(gMutex);
     std::string path = HivePath(parent->root);
+    if (create) LoadHive(path, parent->root != Root::CurrentUser);  // as for RegSetValueEx
     bool created = false;
     Node* node = Find(*parent, parts, create, &created);
     if (!node) return ERROR_FILE_NOT_FOUND;
@@ -489,10 +490,13 @@ LSTATUS RegSetValueEx(HKEY key, const char* valueName, uint32_t type, const uint
     }
 
     std::lock_guard<std::mutex> lock(gMutex);
+    // Writes start from the file as it is now, so a change made meanwhile by another
+    // copy of this code (a driver links its own) is kept.
+    std::string path = HivePath(key->root);
+    LoadHive(path, key->root != Root::CurrentUser);
     Node* node = Find(*key, {}, false, nullptr);
     if (!node) return ERROR_FILE_NOT_FOUND;
     node->values[Lower(name)] = std::move(value);
-    std::string path = HivePath(key->root);
     if (!SaveHive(path, gHives[path])) {
         LoadHive(path, key->root != Root::CurrentUser);  // forget what could not be kept
         return ERROR_WRITE_FAULT;

@@ -270,6 +270,20 @@ TEST(Registry, AWriteThatCannotCompleteLeavesTheOldFileIntact) {
     EXPECT_EQ(RegOpenKey(HKEY_CURRENT_USER, "Software\\Options", &key), ERROR_FILE_NOT_FOUND);
 }
 
+TEST(Registry, AWriteKeepsWhatAnotherWriterPutInTheFileMeanwhile) {
+    IsolatedScope scope;
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, "software\\asio\\Dev", &key), ERROR_SUCCESS);
+    // Another writer (a driver's own copy of the registry code) changes the file.
+    scope.WriteMachineHive("REGEDIT4\n[HKEY_LOCAL_MACHINE\\software\\asio\\Dev]\n\"Other\"=\"kept\"\n");
+    EXPECT_EQ(SetDword(key, "Mine", 1), ERROR_SUCCESS);
+    EXPECT_EQ(QueryString(key, "Other"), "kept");
+    RegCloseKey(key);
+    std::string text = ReadFile(scope.registryDir() / "machine.reg");
+    EXPECT_NE(text.find("\"Other\"=\"kept\""), std::string::npos) << text;
+    EXPECT_NE(text.find("\"Mine\"=dword:00000001"), std::string::npos) << text;
+}
+
 TEST(Registry, UserHiveFollowsTheConfigFolderWithoutARegistryFolder) {
     IsolatedScope scope;
     TempDir config;
