@@ -131,9 +131,8 @@ uint32_t Resampler::ReadBlock(int16_t* out) {
             if (produced >= totalOut) break;
             if (k == blockSamples) return k / channels;
         }
-        const double whole = std::floor(position);
-        const uint64_t i = uint64_t(whole);
-        const double frac = position - whole;
+        const uint64_t i = uint64_t(position);  // floor: the position is never negative
+        const double frac = position - double(i);
         index = i - consumed;
         bool ended = false;
         while (index > available) {
@@ -148,13 +147,19 @@ uint32_t Resampler::ReadBlock(int16_t* out) {
             break;
         }
         const int64_t f = int64_t(index);
-        for (uint32_t c = 0; c < channels; ++c) {
-            if (frac == 0.0) {
-                out[k + c] = int16_t(Sample(f, c));
-            } else {
+        if (frac == 0.0) {
+            for (uint32_t c = 0; c < channels; ++c) out[k + c] = int16_t(Sample(f, c));
+        } else if (f >= 1 && uint64_t(f) + 2 < filled) {
+            // All four neighbours present: one copy of them, no per-sample bounds.
+            int16_t y[4 * 2];
+            std::memcpy(y, samples + uint64_t(f - 1) * channels * 2, 4 * channels * 2);
+            for (uint32_t c = 0; c < channels; ++c)
+                out[k + c] = Limit(Cubic(y[c] * kScale, y[channels + c] * kScale, y[2 * channels + c] * kScale,
+                                         y[3 * channels + c] * kScale, frac));
+        } else {
+            for (uint32_t c = 0; c < channels; ++c)
                 out[k + c] = Limit(Cubic(Sample(f - 1, c) * kScale, Sample(f, c) * kScale,
                                          Sample(f + 1, c) * kScale, Sample(f + 2, c) * kScale, frac));
-            }
         }
         k += channels;
         position += step;
