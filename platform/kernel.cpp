@@ -31,17 +31,21 @@ bool SuspendedThread::Create(std::function<void()> body) {
         resumed_ = false;
         tidKnown_ = false;
     }
-    std::thread thread([this, body = std::move(body)] {
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            tid_ = static_cast<int>(syscall(SYS_gettid));
-            tidKnown_ = true;
-            gate_.notify_all();
-            gate_.wait(lock, [this] { return resumed_; });
-        }
-        body();
-    });
-    thread_ = std::move(thread);
+    // std::thread reports a thread that cannot start by throwing; here it is a false.
+    try {
+        thread_ = std::thread([this, body = std::move(body)] {
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                tid_ = static_cast<int>(syscall(SYS_gettid));
+                tidKnown_ = true;
+                gate_.notify_all();
+                gate_.wait(lock, [this] { return resumed_; });
+            }
+            body();
+        });
+    } catch (...) {
+        return false;
+    }
     return true;
 }
 
