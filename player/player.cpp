@@ -1,0 +1,411 @@
+#include "player/player.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "host/debug_log.h"
+#include "platform/kernel.h"
+#include "platform/messages.h"
+#include "player/settings.h"
+
+namespace {
+
+// Copies text into a buffer of bytes; false, leaving it empty, when it does not fit.
+bool CopyText(char* to, size_t bytes, const char* text) {
+    to[0] = '\0';
+    if (text == nullptr) return false;
+    const size_t length = std::strlen(text);
+    if (length >= bytes) return false;
+    std::memcpy(to, text, length + 1);
+    return true;
+}
+
+bool DeviceStarted(const DeviceLink& link) { return link.State() >= DeviceState::Started; }
+
+}  // namespace
+
+Player::Player(MessageWindow* window, const char* startDirectory, int32_t device)
+    : device_(&Player::OnPlayBlock, &Player::OnRecordBlock, this), window_(window) {
+    if (startDirectory != nullptr) {
+        CopyText(currentDirectory_, sizeof currentDirectory_, startDirectory);
+    } else if (getcwd(currentDirectory_, sizeof currentDirectory_) == nullptr) {
+        currentDirectory_[0] = '\0';  // too long: recordings are refused
+    }
+    deviceNumber_ = kNoDevice;
+    if (device == kStoredDevice) {
+        int32_t stored = kNoDevice;
+        if (LoadDeviceNumber(stored)) deviceNumber_ = stored;
+    } else {
+        deviceNumber_ = device;
+    }
+    deviceReady_.store(device_.Open(window_, deviceNumber_));
+    if (!deviceReady_.load()) return;
+    if (!ConfigureForPlayback()) {
+        deviceNumber_ = kNoDevice;
+        deviceReady_.store(false);
+        deviceUsable.store(false);
+        selectedDevice.store(-1);
+    } else {
+        deviceUsable.store(true);
+        selectedDevice.store(deviceNumber_);
+    }
+}
+
+Player::~Player() {
+    const DeviceState state = device_.State();
+    if (state == DeviceState::Playing || state == DeviceState::Paused) device_.Stop();
+    StopRecording();
+    if (device_.State() != DeviceState::Closed) device_.Release();
+    // Also after a start-up that failed half-way: the host's log and driver list close.
+    ASIOShutdown();
+    device_.MarkClosed();
+    loaded_.store(false);
+    delete track_;
+    track_ = nullptr;
+    queue_.Clear();
+    recorder_.Stop();
+    FreeBuffers();
+    delete[] recordBuffer_;
+    recordBuffer_ = nullptr;
+}
+
+void Player::FreeBuffers() {
+    delete[] decodeBuffer_;
+    delete[] leftBuffer_;
+    delete[] rightBuffer_;
+    decodeBuffer_ = leftBuffer_ = rightBuffer_ = nullptr;
+}
+
+bool Player::ConfigureForPlayback() {
+    const int size = ASIOGetPrimaryBufferSizeSamples();
+    // The device's buffer must divide a segment, at least twice.
+    if (size <= 0 || kSegmentFrames % size != 0 || kSegmentFrames / size < 2) return false;
+    FreeBuffers();
+    decodeBuffer_ = new (std::nothrow) int16_t[kDecodeBufferBytes / 2]();
+    leftBuffer_ = new (std::nothrow) int16_t[kChannelBufferBytes / 2]();
+    rightBuffer_ = new (std::nothrow) int16_t[kChannelBufferBytes / 2]();
+    if (decodeBuffer_ == nullptr || leftBuffer_ == nullptr || rightBuffer_ == nullptr) {
+        FreeBuffers();
+        return false;
+    }
+    return device_.Prepare();
+}
+
+void Player::ResetPosition() {
+    segmentCalls_.store(0);
+    for (int i = 0; i < 3; ++i) {
+        peakLeft_[i].store(0);
+        peakRight_[i].store(0);
+    }
+    positionBase_.store(0);
+    hostPosition_.store(0);
+}
+
+void Player::Unload() {
+    if (!loaded_.load()) return;
+    loaded_.store(false);
+    totalFrames_.store(0);
+    trackBlocks_ = 0;
+    positionBase_.store(0);
+    hostPosition_.store(0);
+    delete track_;
+    track_ = nullptr;
+}
+
+void Player::LoadFile(const char* path) {
+    Unload();
+    delete track_;  // a track that was left half-made
+    track_ = nullptr;
+    if (path == nullptr) return;
+    MappedFile* file = new (std::nothrow) MappedFile;
+    if (file == nullptr) return;
+    if (!file->Open(path)) {
+        delete file;
+        return;
+    }
+    TrackSource* track = new (std::nothrow) TrackSource(file);
+    if (track == nullptr) {
+        delete file;
+        return;
+    }
+    const uint32_t rate = DeviceStarted(device_) ? uint32_t(ASIOSetSampleRate()) : 0;
+    const bool usable = track->Open(rate) && ((track->Channels() == 2 && track->BlockBytes() == 18432) ||
+                                              (track->Channels() == 1 && track->BlockBytes() == 9216));
+    if (!usable || decodeBuffer_ == nullptr) {
+        delete track;  // closes the mapping too
+        return;
+    }
+    track_ = track;
+    trackBlocks_ = track->BlockCount();
+    totalFrames_.store(track->TotalBytes() / (2 * track->Channels()));
+    loaded_.store(true);
+}
+
+void Player::DecodeFirstBlocks() {
+    // Only while the device is stopped: the new blocks are served from block 0 on.
+    segmentCalls_.store(0);
+    if (track_->DecodeBlocks(decodeBuffer_, loop_.load()))
+        track_->SplitChannels(leftBuffer_, rightBuffer_, decodeBuffer_, decodeBuffer_ + kDecodeBufferBytes / 2);
+}
+
+void Player::SendPosition(uint32_t total, int32_t position) {
+    if (window_ != nullptr) window_->Send(WMU_POSITION, WPARAM(total), LPARAM(position));
+}
+
+void Player::PrepareToPlay() {
+    if (!loaded_.load()) {
+        AdvanceQueue();
+        if (loaded_.load() && window_ != nullptr) window_->Send(WMU_TITLE, 0, LPARAM(title_));
+    }
+    if (!loaded_.load()) return;
+    SendPosition(0, 0);
+    if (window_ != nullptr) window_->Send(WMU_TITLE, 0, LPARAM(title_));
+    // The track restarts from its beginning, and so does the position shown (a seek
+    // made while stopped is dropped by the rewind).
+    track_->RequestRewind();
+    positionBase_.store(0);
+    hostPosition_.store(0);
+    DecodeFirstBlocks();
+    SetWavSndVolume(0, volume_.load());
+    endOfTrack_.store(false);
+}
+
+void Player::PlayPause() {
+    if (!deviceReady_.load()) return;
+    if (playing_.load()) {
+        if (device_.Pause()) paused_.store(true);
+        else if (device_.Resume()) paused_.store(false);
+        else paused_.store(false);
+        return;
+    }
+    if (recordArmed_.load()) StartRecording();
+    else PrepareToPlay();
+    playing_.store(device_.Toggle());
+}
+
+void Player::Stop() {
+    if (!deviceReady_.load()) return;
+    if (playing_.load()) {
+        device_.Stop();
+        paused_.store(false);
+        ResetPosition();
+        playing_.store(false);
+        endOfTrack_.store(false);
+    }
+    if (recordArmed_.load()) StopRecording();
+}
+
+void Player::OnPlayBlock(void* data, int n, void* user) {
+    Player* p = static_cast<Player*>(user);
+    if (data == nullptr || n <= 0) return;
+    int16_t* left = static_cast<int16_t*>(data);
+    int16_t* right = left + n / 2;
+    if (!p->loaded_.load() || n > kCallbackBytes || p->leftBuffer_ == nullptr) {
+        std::memset(data, 0, size_t(n) * 2);
+        return;
+    }
+    if (p->endOfTrack_.load()) {
+        std::memset(data, 0, size_t(n) * 2);
+        const int32_t remaining = p->countdown_.load();
+        if (remaining > 0) {
+            p->countdown_.store(remaining - 1);
+            if (remaining == 1) {
+                p->paused_.store(false);
+                p->ResetPosition();
+                if (p->window_ != nullptr) p->window_->Post(WMU_TRACK_END, 0, 0);
+            }
+        }
+        return;
+    }
+    const size_t q = p->segmentCalls_.load() % kRefillBlocks;
+    const size_t samples = size_t(n) / 2;
+    std::memcpy(left, p->leftBuffer_ + q * samples, size_t(n));
+    std::memcpy(right, p->rightBuffer_ + q * samples, size_t(n));
+    p->ComputePeaks(left, right, uint32_t(samples));
+    if (p->segmentCalls_.fetch_add(1) % kRefillBlocks == kRefillBlocks - 1) p->RefillBlocks();
+}
+
+void Player::PostPosition() {
+    if (window_ != nullptr)
+        window_->Post(WMU_POSITION, WPARAM(totalFrames_.load()), LPARAM(positionBase_.load() + hostPosition_.load()));
+}
+
+void Player::RefillBlocks() {
+    hostPosition_.store(device_.State() == DeviceState::Playing ? GetWavSndPosition(0) : 0);
+    PostPosition();
+    if (track_->DecodeBlocks(decodeBuffer_, loop_.load())) {
+        track_->SplitChannels(leftBuffer_, rightBuffer_, decodeBuffer_, decodeBuffer_ + kDecodeBufferBytes / 2);
+        return;
+    }
+    // The segments already in the ring play out, then this many silent ones, then the
+    // track end is reported.
+    countdown_.store(GetWavBufSegments());
+    endOfTrack_.store(true);
+}
+
+void Player::ComputePeaks(const int16_t* left, const int16_t* right, uint32_t frames) {
+    auto peak = [frames](const int16_t* samples) {
+        int32_t largest = 0, smallest = 0;
+        for (uint32_t i = 0; i < frames; ++i) {
+            const int32_t v = samples[i];
+            if (v > largest) largest = v;
+            if (v < smallest) smallest = v;
+        }
+        return -smallest > largest ? -smallest : largest;
+    };
+    peakLeft_[2].store(peakLeft_[1].load());
+    peakLeft_[1].store(peakLeft_[0].load());
+    peakLeft_[0].store(peak(left));
+    peakRight_[2].store(peakRight_[1].load());
+    peakRight_[1].store(peakRight_[0].load());
+    peakRight_[0].store(peak(right));
+    // The segment handed out two calls ago is the one the device is playing now.
+    if (window_ != nullptr) window_->Post(WMU_LEVELS, WPARAM(peakLeft_[2].load()), LPARAM(peakRight_[2].load()));
+}
+
+void Player::SeekToFraction(float f) {
+    if (!loaded_.load() || recordingActive_.load() || !(f >= 0.0f && f < 1.0f)) return;
+    int32_t target = int32_t(float(trackBlocks_) * f);
+    if (target >= track_->BlockCount()) target = track_->BlockCount() - kRefillBlocks;
+    if (target < 0) target = 0;
+    track_->RequestSeek(target);
+    positionBase_.store(target * int32_t(kBlockFrames) - hostPosition_.load());
+    if (paused_.load() && window_ != nullptr)
+        window_->Post(WMU_POSITION, WPARAM(totalFrames_.load()), LPARAM(target * int32_t(kBlockFrames)));
+}
+
+void Player::SetVolume(int level) {
+    if (level < 0 || level >= kVolumeLevels) return;
+    volume_.store(level);
+    if (deviceReady_.load()) SetWavSndVolume(0, level);
+}
+
+bool Player::ChangeDevice() {
+    const int32_t chosen = selectedDevice.load();
+    if (chosen == kNoDevice) return false;
+    deviceNumber_ = chosen;
+    if (playing_.load()) Stop();
+    Unload();
+    paused_.store(false);
+    ResetPosition();
+    StopRecording();
+    SendPosition(0, 0);
+    deviceReady_.store(false);
+    int32_t number = chosen;
+    if (!device_.Open(window_, number)) return false;
+    deviceReady_.store(true);
+    if (!ConfigureForPlayback()) {
+        deviceNumber_ = kNoDevice;
+        deviceReady_.store(false);
+        return false;
+    }
+    deviceNumber_ = number;
+    SaveDeviceNumber(number);
+    return true;
+}
+
+const char* Player::AdvanceQueue() {
+    title_[0] = '\0';
+    const bool wasPlaying = playing_.load();
+    if (wasPlaying) playing_.store(device_.Toggle());
+    Unload();
+    PlayEntry entry;
+    while (queue_.Take(entry)) {
+        char path[kTrackPathChars];
+        // An entry whose folder is gone or whose whole path does not fit is dropped.
+        if (!directories_.BuildPath(entry.directoryIndex, entry.name, path, sizeof path)) continue;
+        LoadFile(path);
+        if (!loaded_.load()) continue;
+        track_->RequestRewind();
+        segmentCalls_.store(0);
+        if (!track_->DecodeBlocks(decodeBuffer_, loop_.load())) {
+            Unload();
+            continue;
+        }
+        track_->SplitChannels(leftBuffer_, rightBuffer_, decodeBuffer_, decodeBuffer_ + kDecodeBufferBytes / 2);
+        CopyText(title_, sizeof title_, entry.name);
+        endOfTrack_.store(false);
+        SetWavSndVolume(0, volume_.load());
+        if (wasPlaying) playing_.store(device_.Toggle());
+        break;
+    }
+    if (!loaded_.load()) directories_.ClearDirectories();
+    return title_;
+}
+
+// ---- recording ----------------------------------------------------------------------
+
+void Player::ToggleRecord() {
+    if (!deviceReady_.load()) return;
+    const bool wasPlaying = playing_.load();
+    const bool wasArmed = recordArmed_.load();
+    Stop();  // ends a running recording and disarms
+    if (wasPlaying) {
+        Unload();
+        paused_.store(false);
+        ResetPosition();
+        SendPosition(0, 0);
+        recordArmed_.store(!wasArmed);
+    } else if (wasArmed) {
+        SendPosition(0, 0);
+    } else {
+        recordArmed_.store(true);
+    }
+}
+
+void Player::StartRecording() {
+    if (recordingActive_.load()) return;
+    SendPosition(0, 0);
+    if (recordBuffer_ == nullptr) recordBuffer_ = new (std::nothrow) int16_t[kRecordSlotBytes / 2];
+    if (recordBuffer_ == nullptr) return;
+    std::memset(recordBuffer_, 0, kRecordSlotBytes);
+    const int32_t rate = DeviceStarted(device_) ? ASIOSetSampleRate() : 0;
+    const bool mp3 = recordMp3_.load();
+    char path[kFolderChars];
+    const int length = std::snprintf(path, sizeof path, "%s/%s", currentDirectory_, mp3 ? "Out.mp3" : "Out.wav");
+    // A start-up folder with no room left for the name: no recording.
+    if (currentDirectory_[0] == '\0' || length < 0 || size_t(length) >= sizeof path) {
+        DebugLog("StartRecording: the start-up folder is too long for the output file");
+        return;
+    }
+    if (!recorder_.Start(path, rate, mp3)) return;
+    countdown_.store(2 + GetWavBufSegments());
+    recordingActive_.store(true);
+}
+
+void Player::OnRecordBlock(void* data, int n, void* user) {
+    Player* p = static_cast<Player*>(user);
+    if (!p->recordArmed_.load() || data == nullptr || n != kCallbackBytes) return;
+    const int32_t count = p->countdown_.load();
+    if (count > 0) {
+        p->countdown_.store(count - 1);
+        if (count > 1) return;  // the first segments after Play are not recorded
+    }
+    const uint32_t frames = uint32_t(n) / 2;
+    const int16_t* left = static_cast<const int16_t*>(data);
+    const int16_t* right = left + frames;
+    p->ComputePeaks(left, right, frames);
+    int16_t* out = p->recordBuffer_;
+    if (out != nullptr) {
+        for (uint32_t i = 0; i < frames; ++i) {
+            out[2 * i] = left[i];
+            out[2 * i + 1] = right[i];
+        }
+        if (p->recordingActive_.load()) p->recorder_.PushBlock(out);
+    }
+    p->hostPosition_.store(p->device_.State() == DeviceState::Playing ? GetWavSndPosition(0) : 0);
+    if (p->segmentCalls_.fetch_add(1) % kRefillBlocks == 0) p->PostPosition();
+}
+
+void Player::StopRecording() {
+    recordArmed_.store(false);
+    if (recordingActive_.load()) {
+        Sleep(50);  // a callback still running finishes its push
+        recordingActive_.store(false);
+        recorder_.Stop();
+    }
+    SendPosition(0, 0);
+}

@@ -1,0 +1,141 @@
+// The player: turns transport commands into audio through the device host. It owns the
+// device link, the loaded track, the sample buffers, the play queue with its folder
+// table, and the recorder.
+//
+// Playback is pulled by the host: a ring of two 4608-frame segments is refilled through
+// OnPlayBlock on the host's worker thread, from four blocks decoded ahead; every fourth
+// segment the next four are decoded on that thread. The player talks to its window only
+// through messages: posted from the worker, sent from the user-interface thread.
+//
+// Threads: every operation but the two callbacks runs on the user-interface thread.
+// The fields that both threads touch are atomics; starting and stopping the device are
+// the points where the worker's activity begins and ends.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "player/device_link.h"
+#include "player/play_queue.h"
+#include "player/recorder.h"
+#include "player/track_source.h"
+
+class MessageWindow;
+
+// Messages to the window.
+constexpr uint32_t WMU_LEVELS = 0x800B;     // wParam, lParam: left and right meter, 0..32768
+constexpr uint32_t WMU_POSITION = 0x800C;   // wParam: total frames, lParam: position in frames
+constexpr uint32_t WMU_TITLE = 0x800D;      // lParam: the title's text
+constexpr uint32_t WMU_TRACK_END = 0x800F;  // the track has been played out
+
+constexpr int kVolumeLevels = 16;   // 0..15, 15 = full level
+constexpr int32_t kNoDevice = -1;
+constexpr int32_t kStoredDevice = -2;  // the device number kept in the settings
+constexpr uint32_t kDecodeBufferBytes = kRefillBlocks * kBlockFrames * 2 * 2;  // 73728
+constexpr uint32_t kChannelBufferBytes = kRefillBlocks * kBlockFrames * 2;     // 36864
+constexpr int kCallbackBytes = int(kBlockFrames) * 2;                          // 9216
+constexpr int kFolderChars = 256;
+
+class Player {
+public:
+    // startDirectory: where recordings go (null: the current folder). device: the
+    // driver to open; kStoredDevice reads the stored number (none stored: the host
+    // chooses). A device that fails leaves the player usable without one.
+    explicit Player(MessageWindow* window, const char* startDirectory = nullptr, int32_t device = kStoredDevice);
+    ~Player();
+    Player(const Player&) = delete;
+    Player& operator=(const Player&) = delete;
+
+    // Replaces the loaded track with the file at path; Loaded() tells success. Only
+    // while the device is not playing.
+    void LoadFile(const char* path);
+    // Loads the next queue entry when nothing is loaded, else rewinds; decodes the
+    // first four blocks.
+    void PrepareToPlay();
+    // The Play button: starts (a recording when armed), pauses, resumes.
+    void PlayPause();
+    // The Stop button: stops the device and a recording; the track stays loaded.
+    void Stop();
+    // f in [0, 1): the fraction of the track to continue from.
+    void SeekToFraction(float f);
+    void SetVolume(int level);
+    // Opens the device named by the shell's selectedDevice and stores its number.
+    bool ChangeDevice();
+    bool ConfigureForPlayback();
+    // Unloads the track and takes queue entries until one plays; returns the title
+    // (empty when the queue ran out).
+    const char* AdvanceQueue();
+
+    // The Record button, and the recording's start and end.
+    void ToggleRecord();
+    void StartRecording();
+    void StopRecording();
+
+    // The host's callbacks (worker thread, and the user-interface thread while the
+    // device pre-fills): data holds bytesPerChannel of left samples, then of right.
+    static void OnPlayBlock(void* data, int bytesPerChannel, void* player);
+    static void OnRecordBlock(void* data, int bytesPerChannel, void* player);
+
+    PlayQueue& Queue() { return queue_; }
+    DirectoryTable& Directories() { return directories_; }
+    void SetLoop(bool loop) { loop_.store(loop); }
+    void SetRecordMp3(bool mp3) { recordMp3_.store(mp3); }
+
+    bool DeviceReady() const { return deviceReady_.load(); }
+    bool Loaded() const { return loaded_.load(); }
+    bool Playing() const { return playing_.load(); }
+    bool Paused() const { return paused_.load(); }
+    bool RecordArmed() const { return recordArmed_.load(); }
+    bool RecordingActive() const { return recordingActive_.load(); }
+    bool EndOfTrack() const { return endOfTrack_.load(); }
+    int Volume() const { return volume_.load(); }
+    int32_t DeviceNumber() const { return deviceNumber_; }
+    uint32_t TotalFrames() const { return totalFrames_.load(); }
+    const char* Title() const { return title_; }
+    const char* CurrentDirectory() const { return currentDirectory_; }
+    const DeviceLink& Link() const { return device_; }
+    const TrackSource* Track() const { return track_; }
+    const Recorder& GetRecorder() const { return recorder_; }
+
+private:
+    void Unload();
+    void ResetPosition();
+    void FreeBuffers();
+    void DecodeFirstBlocks();
+    void RefillBlocks();
+    void ComputePeaks(const int16_t* left, const int16_t* right, uint32_t frames);
+    void SendPosition(uint32_t total, int32_t position);
+    void PostPosition();
+
+    PlayQueue queue_;
+    DeviceLink device_;
+    TrackSource* track_ = nullptr;  // read by the worker only while the device runs
+    Recorder recorder_;
+    char currentDirectory_[kFolderChars] = {};
+    char title_[kFolderChars] = {};
+    DirectoryTable directories_;
+    MessageWindow* window_ = nullptr;
+    std::atomic<uint32_t> totalFrames_{0};
+    std::atomic<uint32_t> segmentCalls_{0};  // its two low bits pick the block to serve
+    int32_t trackBlocks_ = 0;
+    int16_t* decodeBuffer_ = nullptr;
+    int16_t* leftBuffer_ = nullptr;
+    int16_t* rightBuffer_ = nullptr;
+    int16_t* recordBuffer_ = nullptr;
+    int32_t deviceNumber_ = kNoDevice;
+    std::atomic<int32_t> peakLeft_[3] = {};  // newest first
+    std::atomic<int32_t> peakRight_[3] = {};
+    std::atomic<int32_t> positionBase_{0};
+    std::atomic<int32_t> hostPosition_{0};
+    std::atomic<int32_t> volume_{15};
+    std::atomic<int32_t> countdown_{0};
+    std::atomic<bool> deviceReady_{false};
+    std::atomic<bool> loaded_{false};
+    std::atomic<bool> recordingActive_{false};
+    std::atomic<bool> recordArmed_{false};
+    std::atomic<bool> playing_{false};
+    std::atomic<bool> paused_{false};
+    std::atomic<bool> loop_{false};
+    std::atomic<bool> recordMp3_{false};
+    std::atomic<bool> endOfTrack_{false};
+};

@@ -1,0 +1,188 @@
+// A player on a virtual device driven by the device's test clock. The test thread is
+// the user-interface thread: it runs the buffer switches one at a time, keeps what the
+// device played and heard, and waits (on the host's counters, never on time) for the
+// player's worker to serve each used segment.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/asio_host.h"
+#include "host/wav_buf.h"
+#include "player/player.h"
+#include "player/settings.h"
+#include "tests/host/virtual_devices.h"
+#include "tests/soundfile/sound_fixtures.h"
+
+namespace player_test {
+
+using host_test::Dword;
+using host_test::Text;
+using host_test::VirtualDeviceSpec;
+using testing_support::IsolatedScope;
+using testing_support::RecordedMessage;
+using testing_support::RecordingWindow;
+
+constexpr int kSegment = 4608;
+constexpr int kBlockBytes = 18432;
+constexpr long kInt16 = 16;  // ASIOSTInt16LSB: device samples are the player's samples
+
+// A device on the test clock with 16-bit samples; values override or add settings.
+inline VirtualDeviceSpec Device(const std::string& name, int bufferFrames = 256, std::vector<std::string> values = {}) {
+    values.insert(values.begin(), {Text("Clock", "test"), Dword("SampleType", kInt16), Dword("BufferSize", bufferFrames),
+                                   Dword("MinSize", 16), Dword("MaxSize", 8192), Dword("Granularity", 0)});
+    return {name, values};
+}
+
+inline std::vector<int16_t> Channel(const std::vector<int16_t>& interleaved, int channels, int channel) {
+    std::vector<int16_t> out;
+    for (size_t i = size_t(channel); i < interleaved.size(); i += size_t(channels)) out.push_back(interleaved[i]);
+    return out;
+}
+
+// The sound file reader's blocks for a file at rateHz, interleaved, with the last
+// block's zero fill (what the player should hand the device).
+inline std::vector<int16_t> ReaderBlocks(const std::filesystem::path& path, uint32_t rateHz, uint32_t* channels) {
+    const fixtures::Bytes bytes = fixtures::ReadBytes(path);
+    InitMp3Tables();
+    Mp3Decoder decoder;
+    SoundFile file;
+    file.Open(bytes.data(), uint32_t(bytes.size()), rateHz, decoder);
+    std::vector<int16_t> all;
+    if (!file.ready) return all;
+    *channels = file.channels;
+    std::vector<int16_t> block(size_t(kSegment) * file.channels);
+    for (uint32_t b = 0; b < file.blockCount; ++b) {
+        std::fill(block.begin(), block.end(), int16_t(0));
+        if (file.ReadBlock(block.data()) == 0) break;
+        all.insert(all.end(), block.begin(), block.end());
+    }
+    return all;
+}
+
+// Writes a 16-bit PCM WAV of frames whose samples are a ramp distinct per channel.
+inline std::vector<int16_t> WriteRampWav(const std::filesystem::path& path, uint32_t frames, uint32_t channels,
+                                         uint32_t rate) {
+    std::vector<int16_t> s(size_t(frames) * channels);
+    for (uint32_t i = 0; i < frames; ++i) {
+        s[size_t(i) * channels] = int16_t(i * 7 + 1);
+        if (channels == 2) s[size_t(i) * 2 + 1] = int16_t(~(i * 3));
+    }
+    fixtures::WriteBytes(path, fixtures::MakeWav(1, channels, rate, 16, fixtures::Samples(s)));
+    return s;
+}
+
+class Rig {
+public:
+    // devices: registered in this order (driver ids follow the names' order).
+    explicit Rig(const std::vector<VirtualDeviceSpec>& devices = {Device("Bellwave Virtual Device")},
+                 int32_t device = kStoredDevice, int32_t storedNumber = -1) {
+        scope.WriteMachineHive(host_test::MachineHive(devices));
+        if (storedNumber >= 0) {
+            EXPECT_TRUE(SaveDeviceNumber(storedNumber));
+        }
+        deviceUsable.store(false);
+        selectedDevice.store(-1);
+        player = std::make_unique<Player>(&window, scope.workDir().c_str(), device);
+        clock = std::make_unique<host_test::TestClock>();
+    }
+    ~Rig() {
+        clock.reset();
+        player.reset();
+    }
+
+    std::filesystem::path Work(const std::string& name) const { return scope.workDir() / name; }
+
+    // Queues a file of the work folder.
+    void Queue(const std::string& name) {
+        const int folder = player->Directories().AddDirectory(scope.workDir().c_str());
+        PlayEntry entry;
+        ASSERT_TRUE(MakePlayEntry(entry, name.c_str(), folder));
+        ASSERT_TRUE(player->Queue().Append(entry));
+    }
+
+    // The device opened after a ChangeDevice: its clock is a new object.
+    void ReachClock() {
+        clock.reset();
+        clock = std::make_unique<host_test::TestClock>();
+        clock_switches = 0;
+    }
+
+    // Runs switches, keeping the outputs and inputs of each.
+    void Run(int switches) {
+        const DeviceRecord* d = CurrentDeviceRecord();
+        ASSERT_NE(d, nullptr);
+        const int frames = ASIOGetPrimaryBufferSizeSamples();
+        for (int i = 0; i < switches; ++i) {
+            const int half = int(clock_switches % 2);
+            ASSERT_EQ(clock->Advance(1), 1);
+            ++clock_switches;
+            for (int c = 0; c < 4; ++c) {
+                const int16_t* area = static_cast<const int16_t*>(d->bufferInfos[c].buffers[half]);
+                std::vector<int16_t>& to = c == 0 ? outLeft : c == 1 ? outRight : c == 2 ? inLeft : inRight;
+                to.insert(to.end(), area, area + frames);
+            }
+        }
+    }
+
+    // True once the worker has served `segments` segments since it started and queued
+    // every header again.
+    static bool WaitForWorker(int segments) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        for (;;) {
+            const WavBuf* wb = Host().wavBufs ? Host().wavBufs[0] : nullptr;
+            const WorkerControl* w = Host().workers ? Host().workers[0] : nullptr;
+            if (wb == nullptr || w == nullptr) return false;
+            bool caughtUp = w->segmentCounter.load() >= segments;
+            for (int i = 0; caughtUp && i < wb->segments; ++i)
+                caughtUp = !(wb->outHeaders[i].state.load() & WHDR_DONE) && !(wb->inHeaders[i].state.load() & WHDR_DONE);
+            if (caughtUp) return true;
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::yield();
+        }
+    }
+
+    // Plays whole segments, each followed by the worker's refill.
+    void RunSegments(int segments) {
+        const int frames = ASIOGetPrimaryBufferSizeSamples();
+        for (int i = 0; i < segments; ++i) {
+            ASSERT_TRUE(Host().workers && Host().workers[0]) << "the device is not streaming";
+            const int done = Host().workers[0]->segmentCounter.load();
+            Run(kSegment / frames);
+            ASSERT_TRUE(WaitForWorker(done + 1)) << "the worker did not serve segment " << i;
+        }
+    }
+
+    void ClearCaptured() {
+        outLeft.clear();
+        outRight.clear();
+        inLeft.clear();
+        inRight.clear();
+    }
+
+    std::vector<RecordedMessage> Messages(uint32_t message) const {
+        std::vector<RecordedMessage> all, some;
+        all = window.Messages();
+        for (const auto& m : all)
+            if (m.message == message) some.push_back(m);
+        return some;
+    }
+    std::vector<std::string> Log() const { return host_test::ReadLines(scope.workDir() / "CorvaneDbg.Log"); }
+
+    IsolatedScope scope;
+    RecordingWindow window;
+    std::unique_ptr<Player> player;
+    std::unique_ptr<host_test::TestClock> clock;
+    long long clock_switches = 0;
+    std::vector<int16_t> outLeft, outRight, inLeft, inRight;
+};
+
+}  // namespace player_test

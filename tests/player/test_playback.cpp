@@ -1,0 +1,168 @@
+// Playback end to end on the virtual device's test clock: what the device plays, and
+// the messages the window gets.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "player_rig.h"
+
+namespace {
+
+using namespace player_test;
+
+// The larger magnitude in samples [from, from + count) of one channel.
+int32_t Peak(const std::vector<int16_t>& channel, size_t from, size_t count) {
+    int32_t peak = 0;
+    for (size_t i = from; i < from + count && i < channel.size(); ++i) peak = std::max(peak, std::abs(int32_t(channel[i])));
+    return peak;
+}
+
+// channel padded with zeros to whole blocks and then `extra` more samples.
+std::vector<int16_t> Padded(std::vector<int16_t> channel, size_t total) {
+    channel.resize(total, 0);
+    return channel;
+}
+
+TEST(Playback, StereoWavComesOutExactlyThenSilenceAndOneTrackEnd) {
+    Rig rig;
+    ASSERT_TRUE(rig.player->DeviceReady());
+    EXPECT_TRUE(deviceUsable.load());
+    EXPECT_EQ(selectedDevice.load(), 0);
+    // 10000 frames: three blocks, the third partly silent.
+    const std::vector<int16_t> source = WriteRampWav(rig.Work("ramp.wav"), 10000, 2, 48000);
+    rig.Queue("ramp.wav");
+    rig.player->PlayPause();
+    ASSERT_TRUE(rig.player->Playing());
+    EXPECT_STREQ(rig.player->Title(), "ramp.wav");
+    EXPECT_EQ(rig.player->TotalFrames(), 10000u);
+    const auto titles = rig.Messages(WMU_TITLE);
+    ASSERT_FALSE(titles.empty());
+    EXPECT_STREQ(reinterpret_cast<const char*>(titles.back().lParam), "ramp.wav");
+
+    // Blocks 0-3 (the fourth is the zero fill of the first refill), then the refill
+    // finds the end: two silent segments are served, and the second reports the end.
+    rig.RunSegments(3);
+    EXPECT_EQ(rig.window.Count(WMU_TRACK_END), 0);
+    rig.RunSegments(1);
+    EXPECT_EQ(rig.window.Count(WMU_TRACK_END), 1);
+    rig.RunSegments(3);
+    EXPECT_EQ(rig.window.Count(WMU_TRACK_END), 1);
+    EXPECT_TRUE(rig.player->EndOfTrack());
+
+    const size_t played = 7 * kSegment;
+    ASSERT_EQ(rig.outLeft.size(), played);
+    EXPECT_EQ(rig.outLeft, Padded(Channel(source, 2, 0), played));
+    EXPECT_EQ(rig.outRight, Padded(Channel(source, 2, 1), played));
+
+    // One meter message per served segment, showing the segment handed out two
+    // before, one value per channel.
+    const auto levels = rig.Messages(WMU_LEVELS);
+    ASSERT_EQ(levels.size(), 4u);
+    for (size_t k = 0; k < levels.size(); ++k) {
+        const size_t shown = k < 2 ? size_t(-1) : k - 2;
+        const int32_t left = shown == size_t(-1) ? 0 : Peak(rig.outLeft, shown * kSegment, kSegment);
+        const int32_t right = shown == size_t(-1) ? 0 : Peak(rig.outRight, shown * kSegment, kSegment);
+        EXPECT_EQ(int32_t(levels[k].wParam), left) << k;
+        EXPECT_EQ(int32_t(levels[k].lParam), right) << k;
+    }
+    EXPECT_NE(levels[2].wParam, WPARAM(levels[2].lParam));  // the channels differ
+    EXPECT_EQ(CurrentDeviceRecord()->soundBuffers[0]->DroppedBuffers(), 0u);
+}
+
+TEST(Playback, MonoWavPlaysOnBothOutputs) {
+    Rig rig;
+    const std::vector<int16_t> source = WriteRampWav(rig.Work("mono.wav"), 3 * kSegment + 100, 1, 48000);
+    rig.Queue("mono.wav");
+    rig.player->PlayPause();
+    rig.RunSegments(6);
+    ASSERT_EQ(rig.window.Count(WMU_TRACK_END), 1);
+    EXPECT_EQ(rig.outLeft, Padded(source, 6 * kSegment));
+    EXPECT_EQ(rig.outRight, rig.outLeft);
+}
+
+TEST(Playback, PositionEveryFourthSegmentCountsPlayedFrames) {
+    Rig rig;
+    WriteRampWav(rig.Work("long.wav"), 20 * kSegment, 2, 48000);
+    rig.Queue("long.wav");
+    rig.player->PlayPause();
+    rig.window.Clear();
+    rig.RunSegments(11);
+    const auto positions = rig.Messages(WMU_POSITION);
+    // Refills after segments 2, 6 and 10; the host counts a segment once it has been
+    // handed back, which the refill itself is doing.
+    ASSERT_EQ(positions.size(), 3u);
+    for (size_t k = 0; k < positions.size(); ++k) {
+        EXPECT_EQ(positions[k].wParam, WPARAM(20 * kSegment));
+        EXPECT_EQ(positions[k].lParam, LPARAM((1 + 4 * k) * kSegment)) << k;
+    }
+    EXPECT_EQ(rig.window.Count(WMU_LEVELS), 11);
+}
+
+TEST(Playback, DecodedAndResampledTracksComeOutAsTheReadersBlocks) {
+    for (const char* kind : {"mp3", "44100"}) {
+        SCOPED_TRACE(kind);
+        Rig rig;
+        std::string name;
+        if (std::string(kind) == "mp3") {
+            const fixtures::Bytes mp3 = fixtures::LameEncode(rig.scope.workDir(), "music", 5 * kSegment, 2, 48000, "-b 128");
+            ASSERT_FALSE(mp3.empty());
+            name = "music.mp3";
+        } else {
+            fixtures::WriteBytes(rig.Work("music.wav"),
+                                 fixtures::MakeWav(1, 2, 44100, 16, fixtures::Samples(fixtures::Music(5 * kSegment, 2, 44100))));
+            name = "music.wav";
+        }
+        uint32_t channels = 0;
+        const std::vector<int16_t> blocks = ReaderBlocks(rig.Work(name), 48000, &channels);
+        ASSERT_EQ(channels, 2u);
+        const size_t blockCount = blocks.size() / (2 * kSegment);
+        ASSERT_GE(blockCount, 5u);
+        rig.Queue(name);
+        rig.player->PlayPause();
+        ASSERT_TRUE(rig.player->Loaded());
+        const int segments = int((blockCount + 3) / 4 * 4) + 2;
+        rig.RunSegments(segments);
+        EXPECT_EQ(rig.window.Count(WMU_TRACK_END), 1);
+        EXPECT_EQ(rig.outLeft, Padded(Channel(blocks, 2, 0), size_t(segments) * kSegment));
+        EXPECT_EQ(rig.outRight, Padded(Channel(blocks, 2, 1), size_t(segments) * kSegment));
+    }
+}
+
+TEST(Playback, QueueDropsEntriesThatCannotPlay) {
+    Rig rig;
+    testing_support::WriteFile(rig.Work("junk.wav"), "RIFF but not a sound file at all");
+    testing_support::WriteFile(rig.Work("empty.mp3"), "");
+    WriteRampWav(rig.Work("three.wav"), 100, 3, 48000);  // three channels
+    rig.Queue("missing.wav");
+    rig.Queue("junk.wav");
+    rig.Queue("empty.mp3");
+    rig.Queue("three.wav");
+    PlayEntry stray;
+    ASSERT_TRUE(MakePlayEntry(stray, "good.wav", 40));  // a folder slot never filled
+    ASSERT_TRUE(rig.player->Queue().Append(stray));
+    rig.Queue("good.wav");
+    rig.Queue("good.wav");
+    WriteRampWav(rig.Work("good.wav"), 100, 2, 48000);
+    EXPECT_EQ(rig.player->Directories().Count(), 1);  // the same folder is stored once
+
+    EXPECT_STREQ(rig.player->AdvanceQueue(), "good.wav");
+    EXPECT_TRUE(rig.player->Loaded());
+    EXPECT_EQ(rig.player->Queue().Count(), 1u);
+    EXPECT_STREQ(rig.player->AdvanceQueue(), "good.wav");
+
+    // Only failing entries: nothing loaded, no title, no folders kept.
+    rig.Queue("missing.wav");
+    rig.Queue("junk.wav");
+    EXPECT_STREQ(rig.player->AdvanceQueue(), "");
+    EXPECT_FALSE(rig.player->Loaded());
+    EXPECT_EQ(rig.player->Track(), nullptr);
+    EXPECT_EQ(rig.player->Directories().Count(), 0);
+    EXPECT_EQ(rig.player->Queue().Count(), 0u);
+    rig.player->PlayPause();  // plays silence; nothing to report
+    rig.RunSegments(2);
+    EXPECT_EQ(rig.window.Count(WMU_TRACK_END), 0);
+    EXPECT_EQ(rig.outLeft, std::vector<int16_t>(2 * kSegment, 0));
+}
+
+}  // namespace
