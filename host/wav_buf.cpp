@@ -355,9 +355,15 @@ void PauseWavSnd(int ch) {
     AudioBuffer* sb = s.soundBuffers[ch];
     if (sb) sb->Stop();
     if (wb->inStarted && wb->inSamples && sb) {
-        // An exchange that began before Stop may still be writing input.
+        // Only the segments still queued for recording are cleared: a done one belongs
+        // to the worker, which may be handing it to the record callback right now. The
+        // lock keeps an exchange that began before Stop from writing meanwhile.
+        const size_t segmentBytes = static_cast<size_t>(wb->inSegBytes) * (gConfig.mono ? 1 : 2);
         sb->Lock(true);
-        std::memset(wb->inSamples, 0, static_cast<size_t>(wb->inBytes));
+        for (int i = 0; i < wb->segments; ++i) {
+            WaveHeader& h = wb->inHeaders[i];
+            if (h.data && (h.state.load(std::memory_order_acquire) & WHDR_INQUEUE)) std::memset(h.data, 0, segmentBytes);
+        }
         sb->Lock(false);
     }
 }

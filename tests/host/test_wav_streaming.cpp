@@ -504,3 +504,43 @@ TEST(WavStreaming, ShutdownWhileStreamingEndsEverythingAndLogsTheCounters) {
 }
 
 }  // namespace
+
+namespace {
+
+// The device's own real-time clock thread calls back while the application's thread
+// pauses, resumes, changes the volume and reads the position: the threads meet as they
+// do in the program (this is the test that ThreadSanitizer watches for races).
+TEST(WavStreaming, RealTimeClockWhileTheApplicationControlsTheChannel) {
+    IsolatedScope scope;
+    scope.WriteMachineHive(MachineHive({{"Fast", {Dword("BufferSize", kDriverSamples), Dword("Speed", 20)}}}));
+    int index = 0;
+    ASSERT_TRUE(ASIOInit(&index, nullptr));
+    ASSERT_EQ(CreatePrimaryBuffers(6), 1);
+    SetWavBufSegments(2);
+    Stream stream;
+    WavSndParams p;
+    p.nBufferSizeSamples = kSegmentSamples;
+    p.fnPlay = Stream::Fill;
+    p.fnRecord = Stream::Record;
+    p.pUser = &stream;
+    ASSERT_TRUE(InitWavSnd(p));
+    ASSERT_TRUE(PrepareBuffers(0));
+    ASSERT_TRUE(StartPlay(0));
+    ASSERT_TRUE(stream.WaitFor(5, 3));
+    const int before = GetWavSndPosition(0);
+    PauseWavSnd(0);
+    SetWavSndVolume(0, 7);
+    ResumeWavSnd(0);
+    ASSERT_TRUE(stream.WaitFor(8, 6));
+    EXPECT_GT(GetWavSndPosition(0), before);
+    StopWavSnd(0);
+    ASSERT_TRUE(PrepareBuffers(0));
+    ASSERT_TRUE(StartPlay(0));
+    const int fills = stream.Fills();
+    ASSERT_TRUE(stream.WaitFor(fills + 3, 0));
+    ASIOShutdown();
+    const std::vector<std::string> lines = host_test::ReadLines(scope.workDir() / "CorvaneDbg.Log");
+    EXPECT_GE(host_test::FindLine(lines, "Failed buffers: 0, channel: 0"), 0) << host_test::Dump(lines);
+}
+
+}  // namespace
