@@ -1,0 +1,15 @@
+// bellwave: the player and recorder window.
+#include <QApplication>
+
+#include "shell/app_icon.h"
+#include "shell/main_window.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Bellwave"));
+    QApplication::setDesktopFileName(QStringLiteral("bellwave"));
+    QApplication::setWindowIcon(MakeAppIcon());
+    MainWindow window;
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,90 @@
+// The main window: a menu bar over the drawn status panel. It owns the player and the
+// panel for its whole life, turns clicks and menu commands into player operations, and
+// turns the player's messages into drawing. It is the player's MessageWindow: the
+// worker thread's messages arrive as posted events, handled on this (the
+// user-interface) thread like everything else here.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include <QMainWindow>
+
+#include "display/back_buffer.h"
+#include "display/status_panel.h"
+#include "platform/messages.h"
+
+class Player;
+class QAction;
+class QCloseEvent;
+
+// Menu commands, numbered as the menu resources hold them.
+constexpr int IDM_DEVICES = 32771;
+constexpr int IDM_OPEN = 32774;
+constexpr int IDM_LOOP = 32775;
+constexpr int IDM_PSYCHEDELICS = 32776;
+constexpr int IDM_RECORD_MP3 = 32777;
+constexpr int IDM_ABOUT = 105;
+constexpr int IDM_EXIT = 106;
+
+constexpr int kMinClientWidth = 680;
+constexpr int kMinClientHeight = 256;
+constexpr int kTitleChars = 256;
+constexpr const char* kWindowTitle = "Bellwave for ASIO";
+
+class MainWindow : public QMainWindow, public MessageWindow {
+public:
+    // Creates the panel and the player, which opens the stored (or the host's) device.
+    MainWindow();
+    ~MainWindow() override;
+
+    // Thread-safe; false once the window has been torn down.
+    bool Post(uint32_t message, WPARAM wParam, LPARAM lParam) override;
+    // User-interface thread only: handles the message at once.
+    intptr_t Send(uint32_t message, WPARAM wParam, LPARAM lParam) override;
+    void GetTitle(char* text, int bytes) const override;
+
+    // A left click at (x, y) of the client area; also how the window presses Stop itself.
+    void OnClick(int x, int y);
+    void OnCommand(int id);
+
+    Player* GetPlayer() const { return player_; }
+    StatusPanel& Panel() { return *panel_; }
+    ScreenImage& Screen() { return screen_; }
+    QWidget* ClientArea() const { return client_; }
+    QAction* Action(int id) const;
+    const char* TitleText() const { return titleText_; }
+    bool Loop() const { return loop_; }
+    bool RecordMp3() const { return recordMp3_; }
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    friend class ClientWidget;
+
+    void HandleMessage(uint32_t message, WPARAM wParam, LPARAM lParam);
+    void Resized(int width, int height);
+    void EraseBackground();
+    void DrawButtons();
+    void ResetMeters();
+    void SetTitle(const char* text);
+    void Flush(bool now = false);
+    void TearDown();
+
+    ScreenImage screen_;
+    std::unique_ptr<StatusPanel> panel_;
+    Player* player_ = nullptr;  // owned; none when it could not be made
+    QWidget* client_ = nullptr;
+    QAction* actions_[7] = {};
+    std::mutex drawMutex_;  // held while the meters and the visualiser are drawn
+    std::mutex portMutex_;  // guards the hand-over of posted messages against teardown
+    bool portOpen_ = true;
+    char currentDirectoryText_[kTitleChars] = {};
+    char titleText_[kTitleChars] = {};
+    bool loop_ = false;
+    bool recordMp3_ = false;
+    bool firstEraseDone_ = false;
+};
