@@ -1,0 +1,248 @@
+// Recording: the recorder's ring and writer on their own, and Record-then-Play through
+// the player on a device whose inputs hear a test tone.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "audiofiles/wav_writer.h"
+#include "player_rig.h"
+
+namespace {
+
+using namespace player_test;
+using testing_support::ReadFile;
+
+uint32_t Le32(const std::string& b, size_t at) {
+    const auto* p = reinterpret_cast<const uint8_t*>(b.data()) + at;
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint32_t Le16(const std::string& b, size_t at) {
+    const auto* p = reinterpret_cast<const uint8_t*>(b.data()) + at;
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8;
+}
+
+// Checks the whole layout of a recorded WAV and returns its samples.
+std::vector<int16_t> ExpectWav(const std::filesystem::path& path, uint32_t rate) {
+    const std::string file = ReadFile(path);
+    EXPECT_GE(file.size(), 58u);
+    if (file.size() < 58) return {};
+    EXPECT_EQ(file.substr(0, 4) + file.substr(8, 8), "RIFFWAVEfmt ");
+    EXPECT_EQ(Le32(file, 4), file.size() - 8);
+    EXPECT_EQ(Le32(file, 16), 18u);
+    EXPECT_EQ(Le16(file, 20), 1u);
+    EXPECT_EQ(Le16(file, 22), 2u);
+    EXPECT_EQ(Le32(file, 24), rate);
+    EXPECT_EQ(Le32(file, 28), rate * 4);
+    EXPECT_EQ(Le16(file, 32), 4u);
+    EXPECT_EQ(Le16(file, 34), 16u);
+    EXPECT_EQ(Le16(file, 36), 0u);
+    EXPECT_EQ(file.substr(38, 4) + file.substr(50, 4), "factdata");
+    EXPECT_EQ(Le32(file, 42), 4u);
+    const uint32_t dataBytes = Le32(file, 54);
+    EXPECT_EQ(dataBytes, file.size() - 58);
+    EXPECT_EQ(Le32(file, 46), dataBytes / 2);
+    return fixtures::ToSamples(reinterpret_cast<const uint8_t*>(file.data()) + 58, file.size() - 58);
+}
+
+// The device's inputs from segment `from` on, interleaved as the file holds them.
+std::vector<int16_t> Heard(const Rig& rig, int fromSegment, int segments) {
+    std::vector<int16_t> out;
+    for (size_t i = size_t(fromSegment) * kSegment; i < size_t(fromSegment + segments) * kSegment; ++i) {
+        out.push_back(rig.inLeft.at(i));
+        out.push_back(rig.inRight.at(i));
+    }
+    return out;
+}
+
+VirtualDeviceSpec ToneDevice(const std::string& name, uint32_t rate = 48000) {
+    return Device(name, 256, {Text("Input", "tone"), Dword("SampleRate", rate)});
+}
+
+// Record, then Play.
+void StartRecording(Rig& rig) {
+    rig.player->ToggleRecord();
+    ASSERT_TRUE(rig.player->RecordArmed());
+    rig.player->PlayPause();
+    ASSERT_TRUE(rig.player->Playing());
+}
+
+TEST(Recording, RecordThenPlayWritesTheInputAfterTheFirstThreeSegmentsAndASecondReplacesIt) {
+    Rig rig({ToneDevice("Tone")});
+    StartRecording(rig);
+    ASSERT_TRUE(rig.player->RecordingActive());
+    rig.RunSegments(8);
+    // The meters show the input of the segment two records back.
+    const auto levels = rig.Messages(WMU_LEVELS);
+    ASSERT_EQ(levels.size(), 5u);
+    EXPECT_EQ(levels[0].wParam, 0u);
+    EXPECT_GT(levels[2].wParam, 16000u);  // the tone at -6 dBFS
+    EXPECT_GT(levels[2].lParam, 16000);
+    rig.player->Stop();
+    EXPECT_FALSE(rig.player->RecordArmed());
+    EXPECT_FALSE(rig.player->RecordingActive());
+    EXPECT_EQ(rig.player->GetRecorder().DroppedBlocks(), 0u);
+    const std::vector<int16_t> first = ExpectWav(rig.Work("Out.wav"), 48000);
+    ASSERT_EQ(first.size(), 5u * 2 * kSegment);
+    EXPECT_EQ(first, Heard(rig, 3, 5));
+
+    rig.ClearCaptured();
+    StartRecording(rig);
+    rig.RunSegments(5);
+    rig.player->Stop();
+    const std::vector<int16_t> second = ExpectWav(rig.Work("Out.wav"), 48000);
+    ASSERT_EQ(second.size(), 2u * 2 * kSegment);
+    EXPECT_EQ(second, Heard(rig, 3, 2));
+}
+
+TEST(Recording, OneBlockAt44100GivesTheSmallestFile) {
+    Rig rig({ToneDevice("Tone", 44100)});
+    StartRecording(rig);
+    rig.RunSegments(4);
+    rig.player->Stop();
+    const std::string file = ReadFile(rig.Work("Out.wav"));
+    ASSERT_EQ(file.size(), 58u + 18432u);
+    EXPECT_EQ(Le32(file, 4), 18482u);
+    EXPECT_EQ(Le32(file, 46), 9216u);
+    EXPECT_EQ(Le32(file, 54), 18432u);
+    EXPECT_EQ(ExpectWav(rig.Work("Out.wav"), 44100), Heard(rig, 3, 1));
+}
+
+TEST(Recording, Mp3HoldsFourFramesPerBlockAndTheCloseAndDecodes) {
+    Rig rig({ToneDevice("Tone")});
+    rig.player->SetRecordMp3(true);
+    StartRecording(rig);
+    rig.RunSegments(6);
+    rig.player->Stop();
+    EXPECT_FALSE(std::filesystem::exists(rig.Work("Out.wav")));
+    const fixtures::Bytes mp3 = fixtures::ReadBytes(rig.Work("Out.mp3"));
+    // 128 kbit/s at 48000 Hz: 384 bytes a frame; three blocks and three closing frames.
+    ASSERT_EQ(mp3.size(), (4u * 3 + 3) * 384);
+    for (size_t at = 0; at < mp3.size(); at += 384) {
+        ASSERT_EQ(mp3[at], 0xFF) << at;
+        ASSERT_EQ(mp3[at + 1] & 0xE0, 0xE0) << at;
+    }
+    const std::vector<int16_t> decoded = fixtures::LameDecode(rig.scope.workDir(), mp3);
+    ASSERT_GE(decoded.size(), 2u * 3 * kSegment);
+    int32_t peak = 0;
+    for (size_t i = 2 * kSegment; i < 4 * kSegment; ++i) peak = std::max(peak, std::abs(int32_t(decoded[i])));
+    EXPECT_GT(peak, 12000);  // the tone comes back near -6 dBFS
+    EXPECT_LT(peak, 21000);
+}
+
+TEST(Recording, OutputThatCannotBeMadeLeavesRecordModeArmedAndEarlierFilesAlone) {
+    // A rate the encoder cannot code: no Out.mp3 is made, an old one is kept.
+    {
+        Rig rig({ToneDevice("Tone", 22050)});
+        testing_support::WriteFile(rig.Work("Out.mp3"), "an earlier recording");
+        rig.player->SetRecordMp3(true);
+        StartRecording(rig);
+        EXPECT_FALSE(rig.player->RecordingActive());
+        EXPECT_TRUE(rig.player->RecordArmed());
+        rig.RunSegments(3);  // the device runs and the meters show the input
+        EXPECT_EQ(rig.window.Count(WMU_LEVELS), 3);
+        rig.player->Stop();
+        EXPECT_EQ(ReadFile(rig.Work("Out.mp3")), "an earlier recording");
+    }
+    // A start-up folder with no room for "/Out.wav".
+    {
+        Rig rig({ToneDevice("Tone")});
+        rig.player.reset();
+        const std::string folder = "/" + std::string(248, 'd');
+        rig.player = std::make_unique<Player>(&rig.window, folder.c_str(), 0);
+        rig.ReachClock();
+        StartRecording(rig);
+        EXPECT_FALSE(rig.player->RecordingActive());
+        rig.RunSegments(1);
+        rig.player->Stop();
+        EXPECT_FALSE(std::filesystem::exists(rig.Work("Out.wav")));
+        EXPECT_FALSE(std::filesystem::exists(folder));
+    }
+}
+
+TEST(Recording, StopChangeDeviceAndTeardownDuringARecordingLeaveCompleteFiles) {
+    for (const char* end : {"stop", "change", "teardown"}) {
+        SCOPED_TRACE(end);
+        Rig rig({ToneDevice("A"), ToneDevice("B")}, 0);
+        StartRecording(rig);
+        rig.RunSegments(6);
+        const std::vector<int16_t> heard = Heard(rig, 3, 3);
+        if (std::string(end) == "stop") {
+            rig.player->Stop();
+        } else if (std::string(end) == "change") {
+            selectedDevice.store(1);
+            EXPECT_TRUE(rig.player->ChangeDevice());
+            EXPECT_FALSE(rig.player->RecordArmed());
+        } else {
+            rig.clock.reset();
+            rig.player.reset();
+        }
+        EXPECT_EQ(ExpectWav(rig.Work("Out.wav"), 48000), heard);
+    }
+}
+
+TEST(Recording, ToggleRecordStopsAndUnloadsAPlayingTrackThenDisarms) {
+    Rig rig({ToneDevice("Tone")});
+    WriteRampWav(rig.Work("t.wav"), 8 * kSegment, 2, 48000);
+    rig.Queue("t.wav");
+    rig.player->PlayPause();
+    rig.RunSegments(2);
+    rig.player->ToggleRecord();
+    EXPECT_FALSE(rig.player->Playing());
+    EXPECT_FALSE(rig.player->Loaded());
+    EXPECT_TRUE(rig.player->RecordArmed());
+    rig.player->ToggleRecord();
+    EXPECT_FALSE(rig.player->RecordArmed());
+    EXPECT_FALSE(std::filesystem::exists(rig.Work("Out.wav")));
+}
+
+// A block whose every sample tells its number.
+std::vector<int16_t> NumberedBlock(int number) {
+    return std::vector<int16_t>(kBlockBytes / 2, int16_t(number));
+}
+
+TEST(Recorder, AStalledWriterDropsNewBlocksAndKeepsTheFileValid) {
+    IsolatedScope scope;
+    const std::string path = (scope.workDir() / "Out.wav").string();
+    Recorder recorder;
+    ASSERT_TRUE(recorder.Start(path.c_str(), 48000, false));
+    EXPECT_FALSE(recorder.Start(path.c_str(), 48000, false));  // one at a time
+    recorder.HoldWriter(true);
+    for (int b = 0; b < 20; ++b) recorder.PushBlock(NumberedBlock(b).data());
+    EXPECT_EQ(recorder.DroppedBlocks(), 4u);
+    recorder.HoldWriter(false);
+    // Once the writer has caught up there is room again.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (recorder.WrittenBlocks() < 16 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    ASSERT_EQ(recorder.WrittenBlocks(), 16u);
+    for (int b = 20; b < 22; ++b) recorder.PushBlock(NumberedBlock(b).data());
+    recorder.Stop();
+    recorder.Stop();  // twice is harmless
+    const std::vector<int16_t> samples = ExpectWav(path, 48000);
+    ASSERT_EQ(samples.size(), 18u * kBlockBytes / 2);
+    // The first sixteen blocks in order, then the two pushed after the writer caught up.
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const int b = int(i / (kBlockBytes / 2));
+        ASSERT_EQ(samples[i], b < 16 ? b : b + 4) << i;
+    }
+    EXPECT_EQ(recorder.WrittenBlocks(), 18u);
+}
+
+TEST(Recorder, TheSizeLimitEndsTheFileAtWholeBlocksAndLaterBlocksAreDiscarded) {
+    IsolatedScope scope;
+    const std::string path = (scope.workDir() / "Out.wav").string();
+    WavSetDataLimit(2 * kBlockBytes + 100);
+    Recorder recorder;
+    ASSERT_TRUE(recorder.Start(path.c_str(), 44100, false));
+    for (int b = 0; b < 5; ++b) recorder.PushBlock(NumberedBlock(b + 1).data());
+    recorder.Stop();
+    WavSetDataLimit(kWavWriterMaxDataBytes);
+    const std::vector<int16_t> samples = ExpectWav(path, 44100);
+    ASSERT_EQ(samples.size(), size_t(kBlockBytes + 50));  // the short third write is kept
+    EXPECT_EQ(samples.front(), 1);
+    EXPECT_EQ(samples.back(), 3);
+    EXPECT_EQ(recorder.WrittenBlocks(), 2u);
+}
+
+}  // namespace
