@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "mp3enc/kernel.h"
 #include "mp3enc/tables.h"
 
 namespace mp3enc {
@@ -10,6 +11,38 @@ namespace mp3enc {
 namespace {
 
 const double kAlias[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
+
+// y[i] = sum over j = 7 down to 0 of x[i + 64j] * aw[i + 64j], for i < 64.
+MP3ENC_KERNEL void PartialSums(const double* x, double* y) {
+    for (int i = 0; i < 64; ++i) y[i] = 0.0;
+    for (int j = 7; j >= 0; --j) {
+        const double* xj = x + 64 * j;
+        const double* aw = kAnalysisWindow + 64 * j;
+        for (int i = 0; i < 64; ++i) y[i] += xj[i] * aw[i];
+    }
+}
+
+// out[i] = sum over k = 63 down to 0 of mt[k][i] * y[k]; the 32 sums advance together,
+// as many independent additions as the vector unit can overlap.
+MP3ENC_KERNEL void Matrixing(const double (*mt)[32], const double* y, double* out) {
+    double acc[32] = {};
+    for (int k = 63; k >= 0; --k) {
+        const double yk = y[k];
+        const double* m = mt[k];
+        for (int i = 0; i < 32; ++i) acc[i] += m[i] * yk;
+    }
+    std::memcpy(out, acc, sizeof acc);
+}
+
+// out[m] = sum over k = 35 down to 0 of w[k] * cosT[k][m], for m < 18.
+MP3ENC_KERNEL void MdctSums(const double* w, const double (*cosT)[18], double* out) {
+    double acc[18] = {};
+    for (int k = 35; k >= 0; --k) {
+        const double wk = w[k];
+        for (int m = 0; m < 18; ++m) acc[m] += wk * cosT[k][m];
+    }
+    std::memcpy(out, acc, sizeof acc);
+}
 
 double RoundToNinePlaces(double v) {
     double p = v * 1e9;
@@ -27,39 +60,23 @@ SubbandFilter::SubbandFilter() {
         }
 }
 
-void SubbandFilter::Window(int channel, const int16_t* samples, double* z) {
+void SubbandFilter::Window(int channel, const int16_t* samples) {
+    // The FIFO is kept twice over (x[i] == x[i + 512]) so that x[(off + i) mod 512] is
+    // x[off + i] for every i < 512.
     double* x = x_[channel];
     const int32_t off = offsets_[channel];
-    for (int j = 0; j < 32; ++j) x[off + 31 - j] = samples[j] * 3.0517578125e-05;  // 2^-15
-    // z[i] = x[(off + i) mod 512] * aw[i], in two runs without the wrap.
-    const int32_t firstRun = 512 - off;
-    for (int i = 0; i < firstRun; ++i) z[i] = x[off + i] * kAnalysisWindow[i];
-    for (int i = firstRun; i < 512; ++i) z[i] = x[off + i - 512] * kAnalysisWindow[i];
+    for (int j = 0; j < 32; ++j) x[off + 31 - j] = x[off + 31 - j + 512] = samples[j] * 3.0517578125e-05;  // 2^-15
     offsets_[channel] = (off - 32) & 511;
-    for (int i = 0; i < 64; ++i) {
-        double sum = 0.0;
-        for (int j = 7; j >= 0; --j) sum += z[i + 64 * j];
-        y_[i] = sum;
-    }
+    PartialSums(x + off, y_);
 }
 
-void SubbandFilter::Matrix(double* out) {
-    // S[i] = sum over k = 63 down to 0 of M[i][k] * y[k]; the 32 sums advance together.
-    double acc[32] = {};
-    for (int k = 63; k >= 0; --k) {
-        const double yk = y_[k];
-        const double* m = mt_[k];
-        for (int i = 0; i < 32; ++i) acc[i] += m[i] * yk;
-    }
-    std::memcpy(out, acc, sizeof acc);
-}
+void SubbandFilter::Matrix(double* out) { Matrixing(mt_, y_, out); }
 
-void SubbandFilter::Analyse(const int16_t (*pcm)[kFrameSamples], double (*z)[512], SubbandSlots* slots,
-                            int channels) {
+void SubbandFilter::Analyse(const int16_t (*pcm)[kFrameSamples], SubbandSlots* slots, int channels) {
     for (int g = 0; g < 2; ++g)
         for (int c = 0; c < channels; ++c)
             for (int t = 0; t < 18; ++t) {
-                Window(c, pcm[c] + g * 576 + 32 * t, z[c]);
+                Window(c, pcm[c] + g * 576 + 32 * t);
                 Matrix(slots[c][g + 1][t]);
             }
 }
@@ -92,13 +109,7 @@ void Mdct::Transform(SubbandSlots* slots, double* spectrum) {
                     w[k] = win[k] * prev[k][b];
                     w[18 + k] = win[18 + k] * cur[k][b];
                 }
-                double acc[18] = {};
-                for (int k = 35; k >= 0; --k) {
-                    const double wk = w[k];
-                    const double* cosk = cosT_[k];
-                    for (int m = 0; m < 18; ++m) acc[m] += wk * cosk[m];
-                }
-                std::memcpy(lines + 18 * b, acc, sizeof acc);
+                MdctSums(w, cosT_, lines + 18 * b);
             }
             for (int b = 1; b < 32; ++b)
                 for (int i = 0; i < 8; ++i) {

@@ -18,19 +18,19 @@ using SubbandSlots = double[3][18][32];
 class SubbandFilter {
 public:
     SubbandFilter();
-    // Fills slots 1 and 2 of every channel from its 1152 PCM samples; z is the
-    // windowing scratch (512 doubles per channel).
-    void Analyse(const int16_t (*pcm)[kFrameSamples], double (*z)[512], SubbandSlots* slots, int channels);
+    // Fills slots 1 and 2 of every channel from its 1152 PCM samples.
+    void Analyse(const int16_t (*pcm)[kFrameSamples], SubbandSlots* slots, int channels);
 
     double M[32][64];  // matrixing coefficients, rounded to nine decimal places
 
 private:
-    void Window(int channel, const int16_t* samples, double* z);
+    // Windowing and partial sums of 32 new samples into y.
+    void Window(int channel, const int16_t* samples);
     void Matrix(double* out);
 
     int32_t offsets_[2] = {0, 0};
     double y_[64] = {};
-    double x_[2][512] = {};
+    double x_[2][1024] = {};  // the 512-sample FIFO, stored twice in a row
     double mt_[64][32];  // M transposed, so the 32 sums of one k run side by side
 };
 

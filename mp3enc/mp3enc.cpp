@@ -54,7 +54,6 @@ Mp3Encoder::Mp3Encoder(int32_t sampleRate, int32_t bitRate, int channels, std::F
     if (fractionalSlots_ == 0.0) settings_.padding = 0;
 
     pcm_ = ZeroedArray<int16_t[kFrameSamples]>(2);
-    z_ = ZeroedArray<double[512]>(2);
     subbands_ = ZeroedArray<SubbandSlots>(2);
     spectrum_ = ZeroedArray<double>(4 * kGranuleLines);
     ix_ = ZeroedArray<int32_t>(4 * kGranuleLines);
@@ -65,7 +64,7 @@ Mp3Encoder::Mp3Encoder(int32_t sampleRate, int32_t bitRate, int channels, std::F
     mdct_ = new (std::nothrow) Mdct(channels_);
     if (tables_) quant_ = new (std::nothrow) QuantLoop(settings_, *tables_);
     if (tables_ && writer_) formatter_ = new (std::nothrow) FrameFormatter(settings_, *tables_, *writer_);
-    ready_ = pcm_ && z_ && subbands_ && spectrum_ && ix_ && signs_ && writer_ && tables_ && filter_ && mdct_ &&
+    ready_ = pcm_ && subbands_ && spectrum_ && ix_ && signs_ && writer_ && tables_ && filter_ && mdct_ &&
              quant_ && formatter_;
 }
 
@@ -80,7 +79,6 @@ Mp3Encoder::~Mp3Encoder() {
     delete[] ix_;
     delete[] spectrum_;
     delete[] subbands_;
-    delete[] z_;
     delete[] pcm_;
 }
 
@@ -120,7 +118,7 @@ void Mp3Encoder::EncodeOne() {
     settings_.bitsPerFrame = 8 * (wholeSlots_ + settings_.padding);
     meanBits_ = (settings_.bitsPerFrame - sideInfoBits_) >> 1;
 
-    filter_->Analyse(pcm_, z_, subbands_, channels_);
+    filter_->Analyse(pcm_, subbands_, channels_);
     mdct_->Transform(subbands_, spectrum_);
     for (int i = 0; i < 4 * kGranuleLines; ++i) signs_[i] = spectrum_[i] < 0.0 ? 1 : 0;
     quant_->QuantiseFrame(spectrum_, side_, ix_, meanBits_, channels_);

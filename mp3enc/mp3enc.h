@@ -70,7 +70,6 @@ private:
     bool ready_ = false;
 
     int16_t (*pcm_)[kFrameSamples] = nullptr;  // [channel]
-    double (*z_)[512] = nullptr;               // [channel]
     SubbandSlots* subbands_ = nullptr;         // [channel]
     double* spectrum_ = nullptr;               // 2 x 2 x 576
     int32_t* ix_ = nullptr;

@@ -1,8 +1,14 @@
 #include "mp3enc/quantize.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "mp3enc/kernel.h"
 #include "mp3enc/tables.h"
 
 namespace mp3enc {
@@ -12,6 +18,16 @@ namespace {
 // (region0_count, region1_count) by the first band boundary at or above the big values.
 const int32_t kRegion0[23] = {0, 0, 0, 0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 5, 5, 6, 6};
 const int32_t kRegion1[23] = {0, 0, 0, 0, 0, 1, 1, 1, 2, 2, 3, 3, 4, 4, 4, 5, 5, 6, 6, 6, 7, 7, 7};
+
+// y[i] = min((abs[i] / stepsize)^0.75, cap) for i < end, the power as the square root
+// of v^1.5: within a few units in the last place of pow.
+MP3ENC_KERNEL void Roots(const double* abs, double stepsize, double cap, int end, double* y) {
+    for (int i = 0; i < end; ++i) {
+        const double v = abs[i] / stepsize;
+        const double r = std::sqrt(v * std::sqrt(v));
+        y[i] = r < cap ? r : cap;
+    }
+}
 
 // The first table of the group 1..13 (by number) whose xlen exceeds m, for m < 15.
 int FirstSmallTable(int32_t m) {
@@ -52,34 +68,73 @@ double QuantLoop::FirstGuess(const double* xr) {
 
 void QuantLoop::SetBlock(const double* xr) {
     for (int i = 0; i < kGranuleLines; ++i) abs_[i] = std::fabs(xr[i]);
+    double m = 0.0;
+    for (int i = kGranuleLines - 1; i >= 0; --i) {
+        m = abs_[i] > m ? abs_[i] : m;
+        tailMax_[i] = m;
+    }
 }
 
 int32_t QuantLoop::Quantise(double step, int32_t* ix) const {
     const double stepsize = std::pow(2.0, step * 0.25);
-    int32_t largest = 0;
-    for (int i = 0; i < kGranuleLines; ++i) {
-        const double v = abs_[i] / stepsize;
-        int32_t q = 0;
-        if (v >= 0.999) {
-            // v^0.75 through two square roots, within a few units in the last place of
-            // pow's; pow decides only when that puts it next to a whole number.
-            const double y = std::sqrt(v * std::sqrt(v));
-            if (y >= kMaxQuantised + 1.0) {
-                q = kMaxQuantised;
-            } else {
-                const double whole = std::floor(y);
-                const double frac = y - whole;
-                if (frac > 1e-9 && frac < 1.0 - 1e-9) {
-                    q = static_cast<int32_t>(whole);
-                } else {
-                    const double p = std::pow(v, 0.75);
-                    q = p >= kMaxQuantised ? kMaxQuantised : static_cast<int32_t>(p);
-                }
-                if (q > kMaxQuantised) q = kMaxQuantised;
-            }
+    // Lines from `end` on are below 0.999 steps and quantise to 0; so does everything
+    // when the largest line is.
+    const double zeroBelow = 0.999 * stepsize;
+    int end = kGranuleLines;
+    if (!(tailMax_[0] >= zeroBelow)) {
+        end = 0;
+    } else {
+        int low = 0;  // tailMax_[low] >= zeroBelow; find the first index where it is not
+        while (end - low > 1) {
+            const int mid = (low + end) / 2;
+            if (tailMax_[mid] >= zeroBelow) low = mid;
+            else end = mid;
         }
+        end = (end + 1) & ~1;  // keep pairs whole for the loops below
+    }
+    for (int i = end; i < kGranuleLines; ++i) ix[i] = 0;
+    if (end == 0) return 0;
+
+    // Roots() truncates to the same whole number as pow unless it lies next to one;
+    // those few lines are done again with pow.
+    constexpr double kCap = kMaxQuantised + 0.5;
+    double y[kGranuleLines];
+    Roots(abs_, stepsize, kCap, end, y);
+    bool nearWhole = false;
+    double top = 0.0;
+#if defined(__SSE2__)
+    const __m128d half = _mm_set1_pd(0.5), limit = _mm_set1_pd(0.5 - 1e-9), sign = _mm_set1_pd(-0.0);
+    __m128d edges = _mm_setzero_pd(), tops = _mm_setzero_pd();
+    for (int i = 0; i < end; i += 2) {
+        const __m128d yv = _mm_loadu_pd(y + i);
+        const __m128i q = _mm_cvttpd_epi32(yv);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(ix + i), q);
+        // |y - q - 0.5| is 0.5 next to a whole number.
+        const __m128d distance = _mm_andnot_pd(sign, _mm_sub_pd(_mm_sub_pd(yv, _mm_cvtepi32_pd(q)), half));
+        edges = _mm_or_pd(edges, _mm_and_pd(_mm_cmpge_pd(yv, half), _mm_cmpgt_pd(distance, limit)));
+        tops = _mm_max_pd(tops, yv);
+    }
+    nearWhole = _mm_movemask_pd(edges) != 0;
+    top = std::max(_mm_cvtsd_f64(tops), _mm_cvtsd_f64(_mm_unpackhi_pd(tops, tops)));
+#else
+    for (int i = 0; i < end; ++i) {
+        const int32_t q = static_cast<int32_t>(y[i]);
         ix[i] = q;
-        if (q > largest) largest = q;
+        nearWhole |= y[i] >= 0.5 && std::fabs(y[i] - q - 0.5) > 0.5 - 1e-9;
+        top = y[i] > top ? y[i] : top;
+    }
+#endif
+    int32_t largest = static_cast<int32_t>(top);
+    if (nearWhole) {
+        largest = 0;
+        for (int i = 0; i < end; ++i) {
+            const double frac = y[i] - ix[i];
+            if (y[i] >= 0.5 && y[i] < kCap && (frac < 1e-9 || frac > 1.0 - 1e-9)) {
+                const double p = std::pow(abs_[i] / stepsize, 0.75);
+                ix[i] = p >= kMaxQuantised ? kMaxQuantised : static_cast<int32_t>(p);
+            }
+            largest = ix[i] > largest ? ix[i] : largest;
+        }
     }
     return largest;
 }

@@ -1,0 +1,10 @@
+// MP3ENC_KERNEL marks the encoder's hot loops, which are built twice: for AVX2 where the
+// processor has it, and plain. Neither uses fused multiply-adds (the library is built
+// with -ffp-contract=off), so both give the same bits.
+#pragma once
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define MP3ENC_KERNEL __attribute__((target_clones("avx2", "default")))
+#else
+#define MP3ENC_KERNEL
+#endif
