@@ -64,7 +64,7 @@ TEST_F(JackServerLoss, ServerGoneRequestsResetAndTeardownReturns) {
 }
 
 TEST_F(JackServerLoss, BufferSizeChangeRequestsResetOnceAndStopsSwitching) {
-    ProbeClient control(0);
+    CycleCounter control;
     ASSERT_TRUE(control.Open("bw-control", server_.name()));
     ASSERT_EQ(jack_set_buffer_size(control.client(), 512), 0);
     ASSERT_TRUE(WaitUntil([&] { return host_.resetRequests.load() > 0; })) << "no reset request";
