@@ -1,5 +1,6 @@
-// Shared by the display tests: an offscreen QGuiApplication for the whole run (text
-// needs the font database, not a display) and pixel reading without the top byte.
+// Shared by the display tests: an offscreen QGuiApplication for the whole run (text needs
+// the font database, not a display), pixel reading without the top byte, and a panel
+// built on a 680 x 256 client area, the smallest window's.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +10,8 @@
 #include <gtest/gtest.h>
 #include <QGuiApplication>
 
-#include "display/back_buffer.h"
+#include "display/colours.h"
+#include "display/status_panel.h"
 
 class OffscreenApp : public ::testing::Environment {
 public:
@@ -30,3 +32,9 @@ inline ::testing::Environment* const kOffscreenApp = ::testing::AddGlobalTestEnv
 
 inline uint32_t Px(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFFu; }
 inline uint32_t Px(const ScreenImage& screen, int x, int y) { return Px(screen.Image(), x, y); }
+
+struct Panel {
+    ScreenImage screen{680, 256};
+    StatusPanel panel{&screen};
+    Panel() { panel.BuildAll(); }
+};

@@ -1,87 +1,58 @@
-// Pictures of the panel in its main states, written to <build>/screenshots/ for people
-// to look at: idle, playing with meters and visualiser, paused, record armed, psychedelic.
+// Pictures of the panel in its main states, written to <build>/screenshots/ for people to
+// look at: idle, playing with meters and visualiser, paused, record armed, psychedelic.
 #include <cmath>
 #include <filesystem>
-#include <string>
 
-#include "display/status_panel.h"
 #include "panel_test_support.h"
 #include "test_support.h"
 
 namespace {
 
-// The window as the shell shows it at its smallest: 680 x 256 client pixels.
-struct Window {
-    ScreenImage screen{680, 256};
-    StatusPanel panel{&screen};
-    Window() { panel.BuildAll(); }
-
-    // One level message: meters, history and visualiser, as the shell handles it.
-    void Levels(int32_t left, int32_t right) {
-        panel.SetMeterValues(false, left, right);
-        panel.DrawMeters();
-        panel.GetVisualiser().Draw(&panel.VisualiserRect());
+// Level messages of a swelling and fading signal, handled as the shell handles them.
+void Play(Panel& w, int messages) {
+    for (int i = 0; i < messages; ++i) {
+        const double level = 32767 * (0.55 + 0.4 * std::sin(i * 0.07) * std::sin(i * 0.013 + 0.5)) *
+                             ((i % 12) < 3 ? 1.0 : 0.75);
+        w.panel.SetMeterValues(false, static_cast<int32_t>(level), static_cast<int32_t>(level * 0.8));
+        w.panel.DrawMeters();
+        w.panel.GetVisualiser().Draw(&w.panel.VisualiserRect());
     }
-    // A swelling and fading signal, one message per 4608-frame segment.
-    void Play(int messages) {
-        for (int i = 0; i < messages; ++i) {
-            double envelope = 0.55 + 0.4 * std::sin(i * 0.07) * std::sin(i * 0.013 + 0.5);
-            double beat = (i % 12) < 3 ? 1.0 : 0.75;
-            auto left = static_cast<int32_t>(32767 * envelope * beat);
-            auto right = static_cast<int32_t>(32767 * envelope * beat * (0.8 + 0.2 * std::cos(i * 0.21)));
-            Levels(left, right);
-        }
-    }
-};
+}
 
-bool Save(const Window& w, const std::string& name) {
-    const std::filesystem::path folder = testing_support::BuildDir() / "screenshots";
-    std::filesystem::create_directories(folder);
-    return w.screen.Image().save(QString::fromStdString((folder / (name + ".png")).string()), "PNG");
+void Start(Panel& w, const char* title, uint64_t position, bool psychedelic = false) {
+    w.panel.GetVisualiser().SetPsychedelic(psychedelic);
+    w.panel.DrawButtons(true, false, false);
+    w.panel.DrawVolumeBar(11);
+    w.panel.DrawTitle(title);
+    w.panel.ShowPosition(44100, 44100ull * 245, 44100ull * position);
 }
 
 }  // namespace
 
 TEST(Screenshots, MainStates) {
-    Window idle;
-    ASSERT_TRUE(Save(idle, "idle"));
-
-    Window playing;
-    playing.panel.DrawButtons(true, false, false);
-    playing.panel.DrawVolumeBar(11);
-    playing.panel.ClearTitle();
-    playing.panel.DrawTitle("Marrow Lane - Night Ferry.mp3");
-    playing.panel.ShowPosition(44100, 44100ull * 245, 44100ull * 84);
-    playing.Play(700);
-    ASSERT_TRUE(Save(playing, "playing"));
-
-    Window paused;
-    paused.panel.DrawButtons(true, false, false);
-    paused.panel.ClearTitle();
-    paused.panel.DrawTitle("Marrow Lane - Night Ferry.mp3");
-    paused.panel.ShowPosition(44100, 44100ull * 245, 44100ull * 150);
-    paused.Play(400);
+    Panel idle, playing, paused, armed, psychedelic;
+    Start(playing, "Marrow Lane - Night Ferry.mp3", 84);
+    Play(playing, 700);
+    Start(paused, "Marrow Lane - Night Ferry.mp3", 150);
+    Play(paused, 400);
     paused.panel.DrawButtons(true, true, false);
-    ASSERT_TRUE(Save(paused, "paused"));
-
-    Window armed;
     armed.panel.DrawButtons(false, false, true);
-    armed.panel.ShowPosition(48000, 48000ull * 3600 * 2, 48000ull * 3725);
-    armed.Play(300);
-    ASSERT_TRUE(Save(armed, "record_armed"));
+    armed.panel.ShowPosition(48000, 48000ull * 7200, 48000ull * 3725);
+    Play(armed, 300);
+    Start(psychedelic, "Loop - 03 Spiral.wav", 200, true);
+    Play(psychedelic, 700);
 
-    Window psychedelic;
-    psychedelic.panel.GetVisualiser().SetPsychedelic(true);
-    psychedelic.panel.DrawButtons(true, false, false);
-    psychedelic.panel.ClearTitle();
-    psychedelic.panel.DrawTitle("Loop - 03 Spiral.wav");
-    psychedelic.panel.ShowPosition(44100, 44100ull * 60, 44100ull * 40);
-    psychedelic.Play(700);
-    ASSERT_TRUE(Save(psychedelic, "psychedelic"));
-
-    // Every state looks different from the others.
-    const QImage* shots[] = {&idle.screen.Image(), &playing.screen.Image(), &paused.screen.Image(),
-                             &armed.screen.Image(), &psychedelic.screen.Image()};
-    for (int i = 0; i < 5; ++i)
-        for (int j = i + 1; j < 5; ++j) EXPECT_NE(*shots[i], *shots[j]) << i << " " << j;
+    const std::filesystem::path folder = testing_support::BuildDir() / "screenshots";
+    std::filesystem::create_directories(folder);
+    const std::pair<const char*, const Panel*> shots[] = {
+        {"idle", &idle}, {"playing", &playing}, {"paused", &paused}, {"record_armed", &armed}, {"psychedelic", &psychedelic}};
+    for (const auto& [name, w] : shots) {
+        const QString file = QString::fromStdString((folder / (std::string(name) + ".png")).string());
+        EXPECT_TRUE(w->screen.Image().save(file, "PNG")) << name;
+        for (const auto& [other, v] : shots) {
+            if (v != w) {
+                EXPECT_NE(w->screen.Image(), v->screen.Image()) << name << " " << other;
+            }
+        }
+    }
 }
