@@ -1,4 +1,4 @@
-# bellwave_test_dir(LIBS lib... [THREADED] [LABELS label...])
+# bellwave_test_dir(LIBS lib... [THREADED])
 # Makes one GoogleTest executable per *.cpp in the calling folder (test_<folder>_<file>),
 # linked with tests/support and the given libraries. THREADED marks them for the
 # ThreadSanitizer run (`make tsan`).
@@ -6,12 +6,12 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 
 function(bellwave_test_dir)
-  cmake_parse_arguments(ARG "THREADED" "" "LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "THREADED" "" "LIBS" ${ARGN})
   get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  set(labels ${folder} ${ARG_LABELS})
+  set(label ${folder})
   if(ARG_THREADED)
-    list(APPEND labels threaded)
+    set(label ${folder}_threaded)
   endif()
   # Tests load the driver plug-ins from the build tree: build those first.
   get_property(drivers GLOBAL PROPERTY BELLWAVE_DRIVERS)
@@ -30,10 +30,11 @@ function(bellwave_test_dir)
       add_dependencies(${target} ${driver_targets})
     endif()
     set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    # One label per test (list values do not survive gtest_discover_tests): the folder,
+    # with "_threaded" appended for the ThreadSanitizer run (`ctest -L threaded`).
     gtest_discover_tests(${target}
       DISCOVERY_MODE PRE_TEST
       WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-      PROPERTIES LABELS "${labels}"
-                 ENVIRONMENT "BELLWAVE_BUILD_DIR=${CMAKE_BINARY_DIR};BELLWAVE_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+      PROPERTIES LABELS "${label}")
   endforeach()
 endfunction()

@@ -63,7 +63,7 @@ void WriteFile(const fs::path& path, const std::string& text) {
 
 fs::path BuildDir() {
     const char* dir = std::getenv("BELLWAVE_BUILD_DIR");
-    return dir ? fs::path(dir) : fs::current_path();
+    return dir ? fs::path(dir) : fs::path(BELLWAVE_BUILD_DIR_DEFAULT);
 }
 
 bool RecordingWindow::Post(uint32_t message, WPARAM wParam, LPARAM lParam) {

@@ -50,7 +50,8 @@ private:
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& text);
 
-// The build's folder (BELLWAVE_BUILD_DIR, set by ctest), where drivers are built.
+// The build's folder, where drivers are built: BELLWAVE_BUILD_DIR when set, else the
+// folder this test was built in.
 std::filesystem::path BuildDir();
 
 struct RecordedMessage {
