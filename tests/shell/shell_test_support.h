@@ -1,0 +1,192 @@
+// Shared by the window tests: one offscreen QApplication for the run, an answerer that
+// stands in for the person (messages, file choices, modal dialogs), and a window on
+// virtual devices driven by their test clock.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QDialog>
+#include <QTest>
+
+#include "shell/main_window.h"
+#include "shell/prompts.h"
+#include "tests/player/player_rig.h"
+
+namespace shell_test {
+
+using host_test::Dword;
+using host_test::Text;
+using host_test::VirtualDeviceSpec;
+using player_test::Device;
+using testing_support::IsolatedScope;
+
+class WidgetsApp : public ::testing::Environment {
+public:
+    void SetUp() override {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        app_ = std::make_unique<QApplication>(argc_, argv_);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    int argc_ = 1;
+    char name_[16] = "shell_test";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> app_;
+};
+
+inline ::testing::Environment* const kWidgetsApp = ::testing::AddGlobalTestEnvironment(new WidgetsApp);
+
+struct ShownMessage {
+    std::string text;
+    std::string caption;
+    bool operator==(const ShownMessage&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const ShownMessage& m) {
+    return out << '"' << m.text << "\" / \"" << m.caption << '"';
+}
+
+// Records every message box, hands out the file selections queued in `selections`
+// (cancelling when none is left), and runs modal dialogs through `onDialog` instead
+// of a nested event loop.
+class ScriptedPrompts : public UserPrompts {
+public:
+    ScriptedPrompts() { SetPrompts(this); }
+    ~ScriptedPrompts() override { SetPrompts(nullptr); }
+
+    void ShowMessage(const char* text, const char* caption) override { messages.push_back({text, caption}); }
+    bool ChooseFiles(QWidget*, QStringList& paths) override {
+        ++fileDialogs;
+        if (selections.empty()) return false;
+        paths = selections.front();
+        selections.erase(selections.begin());
+        return true;
+    }
+    int RunDialog(QDialog& dialog) override {
+        dialogs.push_back(dialog.windowTitle().toStdString());
+        if (onDialog) onDialog(dialog);
+        return dialog.result();
+    }
+
+    std::vector<ShownMessage> TakeMessages() {
+        std::vector<ShownMessage> taken;
+        taken.swap(messages);
+        return taken;
+    }
+
+    std::vector<ShownMessage> messages;
+    std::vector<QStringList> selections;
+    std::vector<std::string> dialogs;
+    int fileDialogs = 0;
+    std::function<void(QDialog&)> onDialog;
+};
+
+inline QPoint Centre(const Rect& r) { return QPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2); }
+
+// Lets the window handle every message posted to it so far.
+inline void Pump() {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+}
+
+// The threads of this process, as the kernel counts them.
+inline int ThreadCount() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("Threads:", 0) == 0) return std::atoi(line.c_str() + 8);
+    return -1;
+}
+
+// A shown main window on the given devices (registered in this order) in an isolated
+// registry and work folder. With one device and nothing stored the host opens it.
+class Session {
+public:
+    explicit Session(const std::vector<VirtualDeviceSpec>& devices = {Device("Bellwave Virtual Device")},
+                     int32_t storedNumber = -1) {
+        scope.WriteMachineHive(host_test::MachineHive(devices));
+        if (storedNumber >= 0) {
+            EXPECT_TRUE(SaveDeviceNumber(storedNumber));
+        }
+        deviceUsable.store(false);
+        selectedDevice.store(-1);
+        window = std::make_unique<MainWindow>();
+        window->show();
+        Pump();
+        ReachClock();
+    }
+    ~Session() { Close(); }
+
+    // Exit: the clock goes first, it holds a reference into the driver's library.
+    void Close() {
+        clock.reset();
+        window.reset();
+    }
+
+    Player& player() { return *window->GetPlayer(); }
+    std::filesystem::path Work(const std::string& name) const { return scope.workDir() / name; }
+    QString WorkPath(const std::string& name) const { return QString::fromStdString(Work(name).string()); }
+
+    // The device opened last (a device change makes a new driver object).
+    void ReachClock() {
+        clock.reset();
+        if (HostDriver() != nullptr) clock = std::make_unique<host_test::TestClock>();
+    }
+
+    void Click(QPoint at) { QTest::mouseClick(window->ClientArea(), Qt::LeftButton, Qt::NoModifier, at); }
+    void Click(const Rect& r) { Click(Centre(r)); }
+    void ClickPlay() { Click(window->Panel().PlayRect()); }
+    void ClickRecord() { Click(window->Panel().RecordRect()); }
+    void ClickStop() { Click(window->Panel().StopRect()); }
+
+    // Queues files of the work folder as the play-list dialog would.
+    void Queue(const std::vector<std::string>& names) {
+        const int folder = player().Directories().AddDirectory(scope.workDir().c_str());
+        for (const std::string& name : names) {
+            PlayEntry entry;
+            ASSERT_TRUE(MakePlayEntry(entry, name.c_str(), folder));
+            ASSERT_TRUE(player().Queue().Append(entry));
+        }
+    }
+
+    // Plays whole segments, each followed by the worker's refill and the window's
+    // handling of what the worker posted.
+    void RunSegments(int segments) {
+        ASSERT_TRUE(clock && clock->Valid()) << "no test clock";
+        const int frames = ASIOGetPrimaryBufferSizeSamples();
+        for (int i = 0; i < segments; ++i) {
+            ASSERT_TRUE(Host().workers && Host().workers[0]) << "the device is not streaming";
+            const int done = Host().workers[0]->segmentCounter.load();
+            ASSERT_EQ(clock->Advance(player_test::kSegment / frames), player_test::kSegment / frames);
+            ASSERT_TRUE(player_test::Rig::WaitForWorker(done + 1)) << "the worker did not serve segment " << i;
+            Pump();
+        }
+    }
+
+    std::vector<std::string> Log() const { return host_test::ReadLines(scope.workDir() / "CorvaneDbg.Log"); }
+
+    IsolatedScope scope;
+    ScriptedPrompts prompts;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<host_test::TestClock> clock;
+};
+
+// A 16-bit stereo WAV of seconds at rate in the session's work folder.
+inline void WriteTrack(const Session& s, const std::string& name, double seconds, uint32_t rate = 48000) {
+    const uint32_t frames = uint32_t(seconds * rate);
+    fixtures::WriteBytes(s.Work(name), fixtures::MakeWav(1, 2, rate, 16, fixtures::Samples(fixtures::Music(frames, 2, rate))));
+}
+
+// Pixels of the client image with the top byte masked off.
+inline uint32_t Px(MainWindow& w, int x, int y) { return w.Screen().Image().pixel(x, y) & 0xFFFFFFu; }
+
+}  // namespace shell_test
