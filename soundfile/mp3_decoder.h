@@ -11,6 +11,9 @@
 // - Output is interleaved 16-bit PCM of the index's channel count, 1152 sample frames
 //   per MPEG-1 frame and 576 per MPEG-2 frame.
 // - A reset forgets every byte fed so far, the bit reservoir included.
+// - A frame that only carries stream information (a "Xing" or "Info" frame, which the
+//   hip decoder takes without output) comes out as a frame of silence, so that the
+//   n-th frame of the index always yields the n-th frame of PCM.
 #pragma once
 
 #include <cstdint>
