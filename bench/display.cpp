@@ -1,6 +1,7 @@
 // One level update of the status panel as the shell runs it for every level message:
 // SetMeterValues, DrawMeters and Visualiser::Draw, at the smallest window (688 x 302)
 // and at 1920 x 1080. Goal: under 1 ms at 1920 x 1080.
+//   build/bench/bench_display --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 #include <cstdlib>
 #include <memory>
 
@@ -43,8 +44,28 @@ void LevelUpdate(benchmark::State& state) {
     }
 }
 
+// The floor for the same sizes: one plain fill of the visualiser's area, the least any
+// redraw of it costs on this machine. Compare LevelUpdate against it in the same run.
+void FillVisualiserArea(benchmark::State& state) {
+    EnsureApp();
+    ScreenImage screen(static_cast<int32_t>(state.range(0)), static_cast<int32_t>(state.range(1)));
+    StatusPanel panel(&screen);
+    panel.BuildAll();
+    const Rect& area = panel.VisualiserRect();
+    uint32_t pixel = 0;
+    for (auto _ : state) {
+        FillRect(screen.Image(), Rect{area.left, area.top, area.right - 1, area.bottom}, ++pixel & 0xFF);
+        benchmark::DoNotOptimize(screen.Image().constBits());
+    }
+}
+
 }  // namespace
 
+BENCHMARK(FillVisualiserArea)
+    ->ArgNames({"width", "height"})
+    ->Args({688, 302})
+    ->Args({1920, 1080})
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(LevelUpdate)
     ->ArgNames({"width", "height", "psychedelic"})
     ->Args({688, 302, 0})

@@ -44,18 +44,18 @@ public:
     Visualiser& GetVisualiser() { return visualiser_; }
     const Rect& VisualiserRect() const { return visualiserRect_; }
 
-    // Window rectangles for the shell's hit tests.
+    // Window rectangles for the shell's hit tests (indexes are taken modulo the count).
     const Rect& PlayRect() const { return playRect_; }
     const Rect& RecordRect() const { return recordRect_; }
     const Rect& StopRect() const { return stopRect_; }
     const Rect& VolumeRect() const { return volumeRect_; }
-    const Rect& VolumeSegment(int i) const { return volumeSegments_[i]; }
+    const Rect& VolumeSegment(int i) const { return volumeSegments_[i & (kVolumeSteps - 1)]; }
     const Rect& PositionBarRect() const { return positionBarRect_; }
 
     // LED rectangles relative to the meter area.
     const Rect& MeterArea() const { return meterArea_; }
-    const Rect& LeftLed(int i) const { return leftLeds_[i]; }
-    const Rect& RightLed(int i) const { return rightLeds_[i]; }
+    const Rect& LeftLed(int i) const { return leftLeds_[i & (kLeds - 1)]; }
+    const Rect& RightLed(int i) const { return rightLeds_[i & (kLeds - 1)]; }
     const char* TimeText() const { return timeText_; }
     const Rect& TimeTextRect() const { return timeTextRect_; }
     bool Built() const { return built_; }

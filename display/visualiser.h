@@ -47,7 +47,7 @@ public:
     void SetPsychedelic(bool on) { psychedelic_ = on; }
     int32_t ColourStep() const { return colourStep_; }
     int32_t PaletteIndex() const { return paletteIndex_; }
-    uint32_t PaletteEntry(int32_t i) const { return palette_[i]; }
+    uint32_t PaletteEntry(int32_t i) const { return palette_[static_cast<uint32_t>(i) % kPaletteSize]; }
     const LevelHistory& History() const { return history_; }
 
 private:
