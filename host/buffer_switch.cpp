@@ -32,11 +32,46 @@ inline void Store24(uint8_t* p, int32_t v) {
 }
 
 inline int16_t FloatTo16(float x) {
-    const float v = x * 32767.0f;
-    if (v >= 32767.0f) return 32767;
-    if (v <= -32768.0f) return -32768;
-    if (v != v) return 0;  // NaN
-    return static_cast<int16_t>(v);  // truncated toward zero
+    float v = x * 32767.0f;
+    v = v == v ? v : 0.0f;  // NaN is silence
+    v = v > 32767.0f ? 32767.0f : v;
+    v = v < -32768.0f ? -32768.0f : v;
+    return static_cast<int16_t>(static_cast<int32_t>(v));  // truncated toward zero
+}
+
+// Samples are converted in blocks of fixed length, which the compiler turns into
+// vector code, then the rest one at a time.
+constexpr int kBlock = 32;
+
+template <typename Src, typename Dst, typename F>
+inline void Map(const uint8_t* src, uint8_t* dst, int n, F f) {
+    int i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+        Src s[kBlock];
+        Dst d[kBlock];
+        std::memcpy(s, src + sizeof(Src) * i, sizeof s);
+        for (int k = 0; k < kBlock; ++k) d[k] = f(s[k]);
+        std::memcpy(dst + sizeof(Dst) * i, d, sizeof d);
+    }
+    for (; i < n; ++i) Store<Dst>(dst + sizeof(Dst) * i, f(Load<Src>(src + sizeof(Src) * i)));
+}
+
+// As Map, writing three-byte samples.
+template <typename Src, typename F>
+inline void MapTo24(const uint8_t* src, uint8_t* dst, int n, F f) {
+    int i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+        Src s[kBlock];
+        int32_t d[kBlock];
+        std::memcpy(s, src + sizeof(Src) * i, sizeof s);
+        for (int k = 0; k < kBlock; ++k) d[k] = f(s[k]);
+        // Four-byte stores whose fourth byte the next sample overwrites; the block's
+        // last sample is stored in three, so nothing is written past the area.
+        uint8_t* out = dst + 3 * i;
+        for (int k = 0; k < kBlock - 1; ++k) Store<int32_t>(out + 3 * k, d[k]);
+        Store24(out + 3 * (kBlock - 1), d[kBlock - 1]);
+    }
+    for (; i < n; ++i) Store24(dst + 3 * i, f(Load<Src>(src + sizeof(Src) * i)));
 }
 
 void OutInt16(int a, const uint8_t* src, uint8_t* dst, int n) {
@@ -44,16 +79,18 @@ void OutInt16(int a, const uint8_t* src, uint8_t* dst, int n) {
         std::memcpy(dst, src, static_cast<size_t>(n) * 2);
         return;
     }
-    for (int i = 0; i < n; ++i) Store<int16_t>(dst + 2 * i, static_cast<int16_t>(Load<int16_t>(src + 2 * i) >> a));
+    Map<int16_t, int16_t>(src, dst, n, [a](int16_t s) { return static_cast<int16_t>(s >> a); });
 }
 
 void OutInt24From16(int a, const uint8_t* src, uint8_t* dst, int n) {
     if (a <= 8) {
-        const int32_t scale = 1 << (8 - a);
-        for (int i = 0; i < n; ++i) Store24(dst + 3 * i, Load<int16_t>(src + 2 * i) * scale);
+        const int shift = 8 - a;
+        MapTo24<int16_t>(src, dst, n, [shift](int16_t s) {
+            return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int32_t>(s)) << shift);
+        });
     } else {
         const int shift = a - 8;
-        for (int i = 0; i < n; ++i) Store24(dst + 3 * i, Load<int16_t>(src + 2 * i) >> shift);
+        MapTo24<int16_t>(src, dst, n, [shift](int16_t s) { return static_cast<int32_t>(s >> shift); });
     }
 }
 
@@ -67,10 +104,9 @@ void OutInt24Native(int a, const uint8_t* src, uint8_t* dst, int n) {
 
 void OutInt32From16(int a, const uint8_t* src, uint8_t* dst, int n) {
     const int shift = 16 - a;
-    for (int i = 0; i < n; ++i) {
-        const int32_t s = Load<int16_t>(src + 2 * i);
-        Store<int32_t>(dst + 4 * i, static_cast<int32_t>(static_cast<uint32_t>(s) << shift));
-    }
+    Map<int16_t, int32_t>(src, dst, n, [shift](int16_t s) {
+        return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int32_t>(s)) << shift);
+    });
 }
 
 void OutInt32Native(int a, const uint8_t* src, uint8_t* dst, int n) {
@@ -78,13 +114,11 @@ void OutInt32Native(int a, const uint8_t* src, uint8_t* dst, int n) {
         std::memcpy(dst, src, static_cast<size_t>(n) * 4);
         return;
     }
-    for (int i = 0; i < n; ++i) Store<int32_t>(dst + 4 * i, Load<int32_t>(src + 4 * i) >> a);
+    Map<int32_t, int32_t>(src, dst, n, [a](int32_t s) { return s >> a; });
 }
 
 void OutFloatFrom16(int a, const uint8_t* src, uint8_t* dst, int n) {
-    const float k = 1.0f / 32768.0f;
-    for (int i = 0; i < n; ++i)
-        Store<float>(dst + 4 * i, static_cast<float>(Load<int16_t>(src + 2 * i) >> a) * k);
+    Map<int16_t, float>(src, dst, n, [a](int16_t s) { return static_cast<float>(s >> a) * (1.0f / 32768.0f); });
 }
 
 void OutFloatNative(int a, const uint8_t* src, uint8_t* dst, int n) {
@@ -93,7 +127,7 @@ void OutFloatNative(int a, const uint8_t* src, uint8_t* dst, int n) {
         return;
     }
     const float g = static_cast<float>(32767 >> a) / 32767.0f;
-    for (int i = 0; i < n; ++i) Store<float>(dst + 4 * i, Load<float>(src + 4 * i) * g);
+    Map<float, float>(src, dst, n, [g](float s) { return s * g; });
 }
 
 }  // namespace
@@ -116,18 +150,22 @@ void ConvertInput(int formatClass, bool native, const uint8_t* src, uint8_t* dst
         return;
     }
     switch (formatClass) {
-    case kFormatInt24:
-        for (int i = 0; i < samples; ++i) {
+    case kFormatInt24: {
+        // The upper two bytes of each sample; four-byte loads but for the last sample.
+        int i = 0;
+        for (; i + 1 < samples; ++i)
+            Store<int16_t>(dst + 2 * i, static_cast<int16_t>(Load<uint32_t>(src + 3 * i) >> 8));
+        for (; i < samples; ++i) {
             dst[2 * i] = src[3 * i + 1];
             dst[2 * i + 1] = src[3 * i + 2];
         }
         break;
+    }
     case kFormatInt32:
-        for (int i = 0; i < samples; ++i)
-            Store<int16_t>(dst + 2 * i, static_cast<int16_t>(Load<int32_t>(src + 4 * i) >> 16));
+        Map<int32_t, int16_t>(src, dst, samples, [](int32_t s) { return static_cast<int16_t>(s >> 16); });
         break;
     case kFormatFloat32:
-        for (int i = 0; i < samples; ++i) Store<int16_t>(dst + 2 * i, FloatTo16(Load<float>(src + 4 * i)));
+        Map<float, int16_t>(src, dst, samples, FloatTo16);
         break;
     default: break;
     }

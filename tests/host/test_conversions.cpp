@@ -71,7 +71,7 @@ TEST(Conversion, OutputFrom16BitPerDeviceTypeAndAttenuation) {
 }
 
 TEST(Conversion, OutputOfAWholeBufferKeepsOrderAndEverySample) {
-    std::vector<int16_t> ramp(256);
+    std::vector<int16_t> ramp(256 + 7);  // whole blocks and a tail
     for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(i * 250 - 32000);
     for (int a : {0, 3}) {
         const std::vector<uint8_t> i32 = Out16(kFormatInt32, a, ramp);
