@@ -18,6 +18,8 @@ const Command kCommands[] = {
     {"scan", "scan FILE", RunScan},
     {"decode", "decode FILE OUT.wav [--rate R]", RunDecode},
     {"encode", "encode IN.wav OUT.mp3", RunEncode},
+    {"play", "play [--device D] [--loop] [--volume L] [--shuffle] FILE...", RunPlay},
+    {"record", "record [--device D] [--mp3] --seconds S", RunRecord},
 };
 
 int Usage() {

@@ -1,0 +1,242 @@
+// bellwave-cli play: the player engine over a queue of files and .m3u lists, until the
+// queue ends. The terminal stands in for the window: it receives the player's messages
+// and answers the end of each track by taking the next entry, or stops.
+#include <signal.h>
+
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "host/host.h"
+#include "player/play_queue.h"
+#include "player/player.h"
+
+namespace {
+
+std::atomic<bool> gInterrupted{false};
+
+void OnInterrupt(int) { gInterrupted.store(true); }
+
+// "m:ss.t" of frames at rateHz.
+std::string Time(long long frames, int rateHz) {
+    if (rateHz <= 0) return "-:--.-";
+    const long long tenths = frames * 10 / rateHz;
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld.%lld", tenths / 600, tenths / 10 % 60, tenths % 10);
+    return text;
+}
+
+bool EndsWith(const std::string& text, const char* end) {
+    const size_t n = std::strlen(end);
+    if (text.size() < n) return false;
+    for (size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(text[text.size() - n + i])) != end[i]) return false;
+    return true;
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: bellwave-cli play [--device D] [--loop] [--volume L] [--shuffle] FILE...\n");
+    return 2;
+}
+
+}  // namespace
+
+// ---- shared by play and record -------------------------------------------------------
+
+bool TerminalWindow::Post(uint32_t message, WPARAM wParam, LPARAM lParam) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queue_.push_back({message, wParam, lParam});
+    }
+    posted_.notify_one();
+    return true;
+}
+
+intptr_t TerminalWindow::Send(uint32_t message, WPARAM wParam, LPARAM lParam) {
+    Print({message, wParam, lParam});
+    return 0;
+}
+
+bool TerminalWindow::Next(uint32_t& message, int milliseconds) {
+    Queued m;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!posted_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return !queue_.empty(); }))
+            return false;
+        m = queue_.front();
+        queue_.pop_front();
+    }
+    Print(m);
+    message = m.message;
+    return true;
+}
+
+void TerminalWindow::Print(const Queued& m) {
+    switch (m.message) {
+    case WMU_TITLE: {
+        // A track being prepared sends its title more than once.
+        const char* title = reinterpret_cast<const char*>(m.lParam);
+        if (title == nullptr || title_ == title) break;
+        title_ = title;
+        std::printf("title: %s\n", title);
+        break;
+    }
+    case WMU_LEVELS:
+        if (int32_t(m.wParam) > meterLeft_) meterLeft_ = int32_t(m.wParam);
+        if (int32_t(m.lParam) > meterRight_) meterRight_ = int32_t(m.lParam);
+        break;
+    case WMU_POSITION: {
+        const long long total = static_cast<long long>(m.wParam);
+        const long long position = static_cast<long long>(m.lParam);
+        if (total == 0 && position == 0) break;  // a reset of the display
+        // With loop play the count runs on across rewinds.
+        const long long shown = total > 0 ? position % total : position;
+        if (total > 0)
+            std::printf("position %s / %s", Time(shown, rateHz_).c_str(), Time(total, rateHz_).c_str());
+        else
+            std::printf("recorded %s", Time(shown, rateHz_).c_str());
+        std::printf("  meters L %5d R %5d\n", meterLeft_, meterRight_);
+        meterLeft_ = meterRight_ = 0;
+        break;
+    }
+    case WMU_TRACK_END:
+        title_.clear();
+        std::printf("end of track\n");
+        break;
+    default: break;
+    }
+    std::fflush(stdout);
+}
+
+int FindDriver(const char* device) {
+    char names[kDriverNamesBufferBytes] = {};
+    const int count = GetASIODriverNames(names);
+    char* end = nullptr;
+    errno = 0;
+    const long id = std::strtol(device, &end, 10);
+    if (errno == 0 && end != device && *end == '\0') return id >= 0 && id < count ? int(id) : -1;
+    const char* name = names;
+    for (int i = 0; i < count && name < names + sizeof names && *name != '\0'; ++i) {
+        if (std::strcmp(name, device) == 0) return i;
+        name += std::strlen(name) + 1;
+    }
+    return -1;
+}
+
+void CatchInterrupt() {
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool Interrupted() { return gInterrupted.load(); }
+
+// ---- play -------------------------------------------------------------------------------
+
+int RunPlay(int argc, char** argv) {
+    const char* device = nullptr;
+    bool loop = false, shuffle = false;
+    int volume = 15;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        const bool hasValue = i + 1 < argc;
+        if (std::strcmp(argv[i], "--device") == 0 && hasValue) {
+            device = argv[++i];
+        } else if (std::strcmp(argv[i], "--loop") == 0) {
+            loop = true;
+        } else if (std::strcmp(argv[i], "--shuffle") == 0) {
+            shuffle = true;
+        } else if (std::strcmp(argv[i], "--volume") == 0 && hasValue) {
+            char* end = nullptr;
+            const long v = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || v < 0 || v > 15) return Usage();
+            volume = int(v);
+        } else if (argv[i][0] == '-' && argv[i][1] == '-') {
+            return Usage();
+        } else {
+            files.emplace_back(argv[i]);
+        }
+    }
+    if (files.empty()) return Usage();
+
+    int32_t driver = kStoredDevice;
+    if (device != nullptr && (driver = FindDriver(device)) < 0) {
+        std::fprintf(stderr, "bellwave-cli play: no device '%s' (see bellwave-cli devices)\n", device);
+        return 1;
+    }
+    TerminalWindow window;
+    Player player(&window, nullptr, driver);
+    if (!player.DeviceReady()) {
+        std::fprintf(stderr, "bellwave-cli play: the device cannot be used (the host's log is CorvaneDbg.Log)\n");
+        return 1;
+    }
+    window.SetRate(ASIOSetSampleRate());
+
+    // The list a play-list dialog would build, then handed to the queue.
+    PlayList list;
+    for (const std::string& file : files) {
+        std::error_code error;
+        const std::string path = std::filesystem::absolute(file, error).lexically_normal().string();
+        bool added = false;
+        if (!error && EndsWith(path, ".m3u")) {
+            if (FILE* stream = std::fopen(path.c_str(), "rb")) added = AddM3uToList(list, player.Directories(), path.c_str(), stream) > 0;
+        } else if (!error) {
+            added = AddFileToList(list, player.Directories(), path.c_str());
+        }
+        if (!added) std::fprintf(stderr, "bellwave-cli play: nothing to play from '%s'\n", file.c_str());
+    }
+    if (shuffle) Shuffle(list);
+    AppendListToQueue(list, player.Queue());
+    if (player.Queue().Count() == 0) {
+        std::fprintf(stderr, "bellwave-cli play: the queue is empty\n");
+        return 1;
+    }
+
+    player.SetLoop(loop);
+    player.SetVolume(volume);
+    CatchInterrupt();
+    player.PlayPause();
+    if (!player.Loaded()) {
+        player.Stop();
+        std::fprintf(stderr, "bellwave-cli play: no file in the queue could be played\n");
+        return 1;
+    }
+    int tracks = 1;
+    int quietMs = 0;
+    for (;;) {
+        if (Interrupted()) {
+            std::printf("interrupted\n");
+            break;
+        }
+        uint32_t message = 0;
+        if (!window.Next(message, 100)) {
+            // A device that stops calling back leaves the loop instead of hanging.
+            quietMs += 100;
+            if (quietMs >= 5000) {
+                player.Stop();
+                std::fprintf(stderr, "bellwave-cli play: the device stopped calling back\n");
+                return 1;
+            }
+            continue;
+        }
+        quietMs = 0;
+        if (message != WMU_TRACK_END) continue;
+        const char* title = player.AdvanceQueue();
+        if (title[0] == '\0') break;
+        window.Send(WMU_TITLE, 0, LPARAM(title));
+        ++tracks;
+    }
+    player.Stop();
+    std::printf("played %d track%s\n", tracks, tracks == 1 ? "" : "s");
+    return 0;
+}
