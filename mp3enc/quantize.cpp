@@ -19,12 +19,16 @@ namespace {
 const int32_t kRegion0[23] = {0, 0, 0, 0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5, 5, 5, 6, 6};
 const int32_t kRegion1[23] = {0, 0, 0, 0, 0, 1, 1, 1, 2, 2, 3, 3, 4, 4, 4, 5, 5, 6, 6, 6, 7, 7, 7};
 
-// y[i] = min((abs[i] / stepsize)^0.75, cap) for i < end, the power as the square root
-// of v^1.5: within a few units in the last place of pow.
-MP3ENC_KERNEL void Roots(const double* abs, double stepsize, double cap, int end, double* y) {
+// root[i] = abs[i]^0.75 as the square root of abs^1.5, within a few units in the last
+// place of the exact power.
+MP3ENC_KERNEL void Roots(const double* abs, double* root) {
+    for (int i = 0; i < kGranuleLines; ++i) root[i] = std::sqrt(abs[i] * std::sqrt(abs[i]));
+}
+
+// y[i] = min(root[i] * scale, cap) for i < end.
+MP3ENC_KERNEL void Scale(const double* root, double scale, double cap, int end, double* y) {
     for (int i = 0; i < end; ++i) {
-        const double v = abs[i] / stepsize;
-        const double r = std::sqrt(v * std::sqrt(v));
+        const double r = root[i] * scale;
         y[i] = r < cap ? r : cap;
     }
 }
@@ -73,6 +77,7 @@ void QuantLoop::SetBlock(const double* xr) {
         m = abs_[i] > m ? abs_[i] : m;
         tailMax_[i] = m;
     }
+    Roots(abs_, root_);
 }
 
 int32_t QuantLoop::Quantise(double step, int32_t* ix) const {
@@ -95,11 +100,12 @@ int32_t QuantLoop::Quantise(double step, int32_t* ix) const {
     for (int i = end; i < kGranuleLines; ++i) ix[i] = 0;
     if (end == 0) return 0;
 
-    // Roots() truncates to the same whole number as pow unless it lies next to one;
-    // those few lines are done again with pow.
+    // (|xr|^0.75 * stepsize^-0.75 is (|xr| / stepsize)^0.75 within a few units in the
+    // last place: it truncates to the same whole number as pow unless it lies next to
+    // one. Those few lines are done again with pow.)
     constexpr double kCap = kMaxQuantised + 0.5;
     double y[kGranuleLines];
-    Roots(abs_, stepsize, kCap, end, y);
+    Scale(root_, 1.0 / std::sqrt(stepsize * std::sqrt(stepsize)), kCap, end, y);
     bool nearWhole = false;
     double top = 0.0;
 #if defined(__SSE2__)
