@@ -27,6 +27,10 @@ struct Rect {
 // The window's client area. Whatever the panel draws on the window lands in this one
 // image; the widget copies it to the screen in its paint event. An image that could not
 // be made (or a zero size) is a window without a drawing context: drawing does nothing.
+//
+// The widget's side: on a resize, Resize to the new client size (which erases to the
+// background colour) and redraw the panel; after any panel call, update() the area that
+// TakeChanged returns; in paintEvent, draw Image() at (0, 0).
 class ScreenImage {
 public:
     ScreenImage(int32_t width, int32_t height) { Resize(width, height); }
