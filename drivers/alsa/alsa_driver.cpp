@@ -1,0 +1,642 @@
+// The ALSA driver: one PCM device, played and recorded by a streaming thread of ours.
+//
+// init opens the device's playback side and settles its parameters: interleaved access,
+// the first of S32_LE, S16_LE, S24_3LE and FLOAT_LE that the device takes (served to the
+// host as ASIOSTInt32LSB, ASIOSTInt16LSB, ASIOSTInt24LSB and ASIOSTFloat32LSB, so the
+// halves hold the device's own sample bytes and are only interleaved, never converted),
+// two channels if it can, 48000 Hz or the nearest rate, and a period of the "BufferSize"
+// setting, which is the host's buffer size. The capture side is opened with the same
+// format, rate and period; where it cannot be, the inputs are silent and playback goes on.
+//
+// The streaming thread, at the best priority the system grants, runs one period per
+// buffer switch: read a period of capture into input half `index`, call the host's
+// bufferSwitch(index), write output half `index` as a period of playback, flip the index.
+// The device's blocking paces it. Both sides are opened non-blocking and waited on in
+// short steps, so stop never waits long for a device that has stalled. Under- and
+// over-runs are recovered, counted and logged on stderr; a device that fails for good
+// (unplugged, say) ends the thread and asks the host for a reset.
+#include "drivers/alsa/alsa_driver.h"
+
+#include <alsa/asoundlib.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "platform/kernel.h"
+#include "platform/registry.h"
+
+namespace {
+
+constexpr IID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr unsigned kMaxChannels = 32;  // per direction
+constexpr unsigned kWantedChannels = 2;
+constexpr unsigned kWantedRateHz = 48000;
+constexpr long kMinPeriodFrames = 16;
+constexpr long kMaxPeriodFrames = 65536;
+constexpr int kWaitStepMs = 100;       // how long a wait may keep stop waiting
+constexpr int kStalledAfterSteps = 20;  // a device silent this long (2 s) has failed
+
+struct FormatChoice {
+    snd_pcm_format_t format;
+    ASIOSampleType type;
+    unsigned bytes;
+};
+// In order of preference.
+constexpr FormatChoice kFormats[] = {
+    {SND_PCM_FORMAT_S32_LE, ASIOSTInt32LSB, 4},
+    {SND_PCM_FORMAT_S16_LE, ASIOSTInt16LSB, 2},
+    {SND_PCM_FORMAT_S24_3LE, ASIOSTInt24LSB, 3},
+    {SND_PCM_FORMAT_FLOAT_LE, ASIOSTFloat32LSB, 4},
+};
+
+struct Settings {
+    char device[256] = "default";
+    long periodFrames = 512;
+};
+
+// Reads the settings under the HKLM\software\asio key whose "clsid" names clsid. Missing
+// or unusable values keep their defaults.
+void ReadSettings(const CLSID& clsid, Settings* settings) {
+    HKEY asio = nullptr;
+    if (RegOpenKey(HKEY_LOCAL_MACHINE, "software\\asio", &asio) != ERROR_SUCCESS) return;
+    char keyName[256];
+    for (uint32_t index = 0;; ++index) {
+        LSTATUS status = RegEnumKey(asio, index, keyName, sizeof keyName);
+        if (status == ERROR_MORE_DATA) continue;
+        if (status != ERROR_SUCCESS) break;
+        HKEY key = nullptr;
+        if (RegOpenKey(asio, keyName, &key) != ERROR_SUCCESS) continue;
+        char text[sizeof settings->device];
+        uint32_t type = REG_NONE;
+        uint32_t bytes = 63;
+        CLSID found{};
+        bool ours = RegQueryValueEx(key, "clsid", &type, reinterpret_cast<uint8_t*>(text), &bytes) == ERROR_SUCCESS &&
+                    type == REG_SZ && (text[bytes] = '\0', CLSIDFromString(text, &found) == S_OK) && found == clsid;
+        if (ours) {
+            bytes = sizeof text;
+            if (RegQueryValueEx(key, "Device", &type, reinterpret_cast<uint8_t*>(text), &bytes) == ERROR_SUCCESS &&
+                type == REG_SZ && bytes > 1) {
+                text[sizeof text - 1] = '\0';
+                std::snprintf(settings->device, sizeof settings->device, "%s", text);
+            }
+            uint8_t data[4];
+            bytes = sizeof data;
+            if (RegQueryValueEx(key, "BufferSize", &type, data, &bytes) == ERROR_SUCCESS && type == REG_DWORD &&
+                bytes == 4) {
+                uint32_t frames = data[0] | data[1] << 8 | data[2] << 16 | static_cast<uint32_t>(data[3]) << 24;
+                if (frames >= kMinPeriodFrames && frames <= kMaxPeriodFrames) settings->periodFrames = frames;
+            }
+        }
+        RegCloseKey(key);
+        if (ours) break;
+    }
+    RegCloseKey(asio);
+}
+
+// Parameters for an opened PCM. The playback side picks the format; the capture side
+// must take the playback side's format, rate and period exactly.
+struct PcmSetup {
+    const FormatChoice* format = nullptr;
+    unsigned channels = kWantedChannels;
+    unsigned rateHz = kWantedRateHz;
+    snd_pcm_uframes_t periodFrames = 0;
+    snd_pcm_uframes_t ringFrames = 0;  // the device's whole buffer
+};
+
+// Applies hardware and software parameters; negative ALSA error, or 1 when the device
+// takes none of our formats.
+int Configure(snd_pcm_t* pcm, bool matchExactly, PcmSetup* setup) {
+    snd_pcm_hw_params_t* hw = nullptr;
+    snd_pcm_hw_params_alloca(&hw);
+    int error = snd_pcm_hw_params_any(pcm, hw);
+    if (error < 0) return error;
+    if ((error = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0) return error;
+    if (!matchExactly) {
+        setup->format = nullptr;
+        for (const FormatChoice& choice : kFormats) {
+            if (snd_pcm_hw_params_test_format(pcm, hw, choice.format) == 0) {
+                setup->format = &choice;
+                break;
+            }
+        }
+        if (setup->format == nullptr) return 1;
+    }
+    if ((error = snd_pcm_hw_params_set_format(pcm, hw, setup->format->format)) < 0) return error;
+    unsigned channels = kWantedChannels;
+    if ((error = snd_pcm_hw_params_set_channels_near(pcm, hw, &channels)) < 0) return error;
+    if (channels > kMaxChannels) return -EINVAL;
+    if (matchExactly) {
+        if ((error = snd_pcm_hw_params_set_rate(pcm, hw, setup->rateHz, 0)) < 0) return error;
+        if ((error = snd_pcm_hw_params_set_period_size(pcm, hw, setup->periodFrames, 0)) < 0) return error;
+    } else {
+        if ((error = snd_pcm_hw_params_set_rate_near(pcm, hw, &setup->rateHz, nullptr)) < 0) return error;
+        if ((error = snd_pcm_hw_params_set_period_size_near(pcm, hw, &setup->periodFrames, nullptr)) < 0) return error;
+    }
+    snd_pcm_uframes_t ring = 2 * setup->periodFrames;
+    if ((error = snd_pcm_hw_params_set_buffer_size_near(pcm, hw, &ring)) < 0) return error;
+    if ((error = snd_pcm_hw_params(pcm, hw)) < 0) return error;
+    snd_pcm_hw_params_get_channels(hw, &setup->channels);
+    snd_pcm_hw_params_get_period_size(hw, &setup->periodFrames, nullptr);
+    snd_pcm_hw_params_get_buffer_size(hw, &setup->ringFrames);
+    if (setup->ringFrames < 2 * setup->periodFrames) return -EINVAL;
+
+    // Playback starts once the ring is full; each wait wakes for one free period.
+    snd_pcm_sw_params_t* sw = nullptr;
+    snd_pcm_sw_params_alloca(&sw);
+    if ((error = snd_pcm_sw_params_current(pcm, sw)) < 0) return error;
+    if ((error = snd_pcm_sw_params_set_start_threshold(pcm, sw, setup->ringFrames)) < 0) return error;
+    if ((error = snd_pcm_sw_params_set_avail_min(pcm, sw, setup->periodFrames)) < 0) return error;
+    return snd_pcm_sw_params(pcm, sw);
+}
+
+class AlsaDriver final : public IASIO, public IAlsaDriverStats {
+public:
+    explicit AlsaDriver(const CLSID& clsid) : clsid_(clsid) {}
+
+    HRESULT QueryInterface(const IID& iid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        if (iid == clsid_ || iid == kIidUnknown) {
+            *object = static_cast<IASIO*>(this);
+        } else if (iid == IID_IAlsaDriverStats) {
+            *object = static_cast<IAlsaDriverStats*>(this);
+        } else {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    unsigned long AddRef() override { return refs_.fetch_add(1) + 1; }
+    unsigned long Release() override {
+        unsigned long left = refs_.fetch_sub(1) - 1;
+        if (left == 0) delete this;
+        return left;
+    }
+
+    ASIOBool init(void*) override;
+    void getDriverName(char* name) override {
+        if (name != nullptr) std::snprintf(name, 32, "ALSA");
+    }
+    long getDriverVersion() override { return 1; }
+    void getErrorMessage(char* text) override {
+        if (text != nullptr) std::snprintf(text, 128, "%s", error_);
+    }
+    ASIOError start() override;
+    ASIOError stop() override;
+    ASIOError getChannels(long* numInputChannels, long* numOutputChannels) override;
+    ASIOError getLatencies(long* inputLatency, long* outputLatency) override;
+    ASIOError getBufferSize(long* minSize, long* maxSize, long* preferredSize, long* granularity) override;
+    ASIOError canSampleRate(ASIOSampleRate sampleRate) override;
+    ASIOError getSampleRate(ASIOSampleRate* sampleRate) override;
+    ASIOError setSampleRate(ASIOSampleRate sampleRate) override { return canSampleRate(sampleRate); }
+    ASIOError getClockSources(ASIOClockSource* clocks, long* numSources) override;
+    ASIOError setClockSource(long reference) override;
+    ASIOError getSamplePosition(ASIOSamples* samplePosition, ASIOTimeStamp* timeStamp) override;
+    ASIOError getChannelInfo(ASIOChannelInfo* info) override;
+    ASIOError createBuffers(ASIOBufferInfo* bufferInfos, long numChannels, long bufferSize,
+                            ASIOCallbacks* callbacks) override;
+    ASIOError disposeBuffers() override;
+    ASIOError controlPanel() override { return ASE_NotPresent; }
+    ASIOError future(long, void*) override { return ASE_InvalidParameter; }
+    // The output half is written when bufferSwitch returns; there is nothing to hurry.
+    ASIOError outputReady() override { return ASE_NotPresent; }
+
+    long long Underruns() override { return underruns_.load(); }
+    long long Overruns() override { return overruns_.load(); }
+    bool CaptureOpen() override { return capture_ != nullptr; }
+
+private:
+    struct ActiveBuffer {
+        bool isInput;
+        long channel;
+        uint8_t* halves[2];
+    };
+
+    ~AlsaDriver();
+    bool Initialized() const { return playback_ != nullptr; }
+    // Without capture the inputs are still there, silent.
+    long Inputs() const { return static_cast<long>(capture_ != nullptr ? captureSetup_.channels : kWantedChannels); }
+    void CloseDevices();
+
+    // The streaming thread's own.
+    void Stream();
+    bool StartDevices();
+    bool TakeInput(long index);
+    bool Play();
+    // Waits in short steps until pcm can move a period; 1 ready, 0 give up (stop asked
+    // or device stalled), negative an ALSA error to recover from.
+    int WaitReady(snd_pcm_t* pcm);
+    void Fail(const char* what, int error);
+
+    std::atomic<unsigned long> refs_{1};
+    CLSID clsid_;
+    Settings settings_;
+    char error_[128] = "";
+
+    snd_pcm_t* playback_ = nullptr;
+    snd_pcm_t* capture_ = nullptr;
+    PcmSetup playbackSetup_;
+    PcmSetup captureSetup_;
+
+    // Set up on the application thread before the streaming thread starts.
+    uint8_t* memory_ = nullptr;
+    uint8_t* playbackPeriod_ = nullptr;  // one interleaved period
+    uint8_t* capturePeriod_ = nullptr;
+    ActiveBuffer buffers_[2 * kMaxChannels] = {};
+    long bufferCount_ = 0;
+    ASIOCallbacks callbacks_ = {};
+
+    std::unique_ptr<SuspendedThread> thread_;
+    std::atomic<bool> running_{false};
+    std::atomic<long long> underruns_{0};
+    std::atomic<long long> overruns_{0};
+    std::atomic<uint64_t> samplePosition_{0};
+    std::atomic<int64_t> systemTimeNs_{0};
+};
+
+AlsaDriver::~AlsaDriver() {
+    if (running_.load() || thread_ != nullptr) stop();
+    if (memory_ != nullptr) disposeBuffers();
+    CloseDevices();
+}
+
+void AlsaDriver::CloseDevices() {
+    if (capture_ != nullptr) snd_pcm_close(capture_);
+    if (playback_ != nullptr) snd_pcm_close(playback_);
+    capture_ = playback_ = nullptr;
+}
+
+ASIOBool AlsaDriver::init(void*) {
+    if (Initialized()) return ASIOTrue;
+    ReadSettings(clsid_, &settings_);
+    const char* device = settings_.device;
+
+    int error = snd_pcm_open(&playback_, device, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    if (error < 0) {
+        playback_ = nullptr;
+        std::snprintf(error_, sizeof error_, "ALSA device \"%.48s\" cannot be opened: %.40s", device, snd_strerror(error));
+        return ASIOFalse;
+    }
+    playbackSetup_ = PcmSetup{};
+    playbackSetup_.periodFrames = static_cast<snd_pcm_uframes_t>(settings_.periodFrames);
+    error = Configure(playback_, false, &playbackSetup_);
+    if (error != 0) {
+        if (error == 1)
+            std::snprintf(error_, sizeof error_, "ALSA device \"%.60s\" takes none of S32_LE, S16_LE, S24_3LE, FLOAT_LE",
+                          device);
+        else
+            std::snprintf(error_, sizeof error_, "ALSA device \"%.48s\" refused its settings: %.36s", device,
+                          snd_strerror(error));
+        CloseDevices();
+        return ASIOFalse;
+    }
+
+    // Capture is optional: without it the inputs are silent and playback goes on.
+    captureSetup_ = playbackSetup_;
+    error = snd_pcm_open(&capture_, device, SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+    if (error < 0) {
+        capture_ = nullptr;
+    } else if ((error = Configure(capture_, true, &captureSetup_)) != 0) {
+        snd_pcm_close(capture_);
+        capture_ = nullptr;
+    }
+    if (capture_ == nullptr)
+        std::fprintf(stderr, "ALSA driver: no capture on \"%s\" (%s); the inputs are silent\n", device,
+                     error < 0 ? snd_strerror(error) : "format");
+    error_[0] = '\0';
+    return ASIOTrue;
+}
+
+ASIOError AlsaDriver::getChannels(long* numInputChannels, long* numOutputChannels) {
+    if (!Initialized()) return ASE_NotPresent;
+    if (numInputChannels == nullptr || numOutputChannels == nullptr) return ASE_InvalidParameter;
+    *numInputChannels = Inputs();
+    *numOutputChannels = static_cast<long>(playbackSetup_.channels);
+    return ASE_OK;
+}
+
+ASIOError AlsaDriver::getLatencies(long* inputLatency, long* outputLatency) {
+    if (!Initialized()) return ASE_NotPresent;
+    if (inputLatency == nullptr || outputLatency == nullptr) return ASE_InvalidParameter;
+    // A captured period waits one period; a played one waits behind the full ring.
+    *inputLatency = static_cast<long>(playbackSetup_.periodFrames);
+    *outputLatency = static_cast<long>(playbackSetup_.ringFrames);
+    return ASE_OK;
+}
+
+ASIOError AlsaDriver::getBufferSize(long* minSize, long* maxSize, long* preferredSize, long* granularity) {
+    if (!Initialized()) return ASE_NotPresent;
+    if (minSize == nullptr || maxSize == nullptr || preferredSize == nullptr || granularity == nullptr)
+        return ASE_InvalidParameter;
+    // The period was settled at init; it is the only size on offer.
+    *minSize = *maxSize = *preferredSize = static_cast<long>(playbackSetup_.periodFrames);
+    *granularity = 0;
+    return ASE_OK;
+}
+
+ASIOError AlsaDriver::canSampleRate(ASIOSampleRate sampleRate) {
+    if (!Initialized()) return ASE_NotPresent;
+    return sampleRate == playbackSetup_.rateHz ? ASE_OK : ASE_NoClock;
+}
+
+ASIOError AlsaDriver::getSampleRate(ASIOSampleRate* sampleRate) {
+    if (!Initialized()) return ASE_NotPresent;
+    if (sampleRate == nullptr) return ASE_InvalidParameter;
+    *sampleRate = playbackSetup_.rateHz;
+    return ASE_OK;
+}
+
+ASIOError AlsaDriver::getClockSources(ASIOClockSource* clocks, long* numSources) {
+    if (!Initialized()) return ASE_NotPresent;
+    if (clocks == nullptr || numSources == nullptr || *numSources < 1) return ASE_InvalidParameter;
+    *clocks = ASIOClockSource{};
+    clocks->associatedChannel = -1;
+    clocks->associatedGroup = -1;
+    clocks->isCurrentSource = ASIOTrue;
+    std::snprintf(clocks->name, sizeof clocks->name, "ALSA device");
+    *numSources = 1;
+    return ASE_OK;
+}
+
+ASIOError AlsaDriver::setClockSource(long reference) {
+    if (!Initialized()) return ASE_NotPresent;
+    return reference == 0 ? ASE_OK : ASE_InvalidParameter;
+}
+
+ASIOError AlsaDriver::getSamplePosition(ASIOSamples* samplePosition, ASIOTimeStamp* timeStamp) {
+    if (!Initialized()) return ASE_NotPresent;
+    if (samplePosition == nullptr || timeStamp == nullptr) return ASE_InvalidParameter;
+    if (!running_.load()) return ASE_SPNotAdvancing;
+    uint64_t position = samplePosition_.load(std::memory_order_relaxed);
+    auto nanoseconds = static_cast<uint64_t>(systemTimeNs_.load(std::memory_order_relaxed));
+    samplePosition->hi = static_cast<unsigned long>(position >> 32);
+    samplePosition->lo = static_cast<unsigned long>(position & 0xffffffffu);
+    timeStamp->hi = static_cast<unsigned long>(nanoseconds >> 32);
+    timeStamp->lo = static_cast<unsigned long>(nanoseconds & 0xffffffffu);
+    return ASE_OK;
+}
+
+ASIOError AlsaDriver::getChannelInfo(ASIOChannelInfo* info) {
+    if (!Initialized()) return ASE_NotPresent;
+    if (info == nullptr) return ASE_InvalidParameter;
+    const bool isInput = info->isInput != ASIOFalse;
+    const long count = isInput ? Inputs() : static_cast<long>(playbackSetup_.channels);
+    if (info->channel < 0 || info->channel >= count) return ASE_InvalidParameter;
+    info->isActive = ASIOFalse;
+    for (long b = 0; b < bufferCount_; ++b)
+        if (buffers_[b].isInput == isInput && buffers_[b].channel == info->channel) info->isActive = ASIOTrue;
+    info->channelGroup = 0;
+    info->type = playbackSetup_.format->type;
+    std::snprintf(info->name, sizeof info->name, "%s %ld", isInput ? "Capture" : "Playback", info->channel + 1);
+    return ASE_OK;
+}
+
+ASIOError AlsaDriver::createBuffers(ASIOBufferInfo* bufferInfos, long numChannels, long bufferSize,
+                                    ASIOCallbacks* callbacks) {
+    if (!Initialized()) return ASE_NotPresent;
+    if (memory_ != nullptr) return ASE_InvalidMode;  // dispose the old ones first
+    if (bufferInfos == nullptr || callbacks == nullptr || callbacks->bufferSwitch == nullptr)
+        return ASE_InvalidParameter;
+    const long outputs = static_cast<long>(playbackSetup_.channels);
+    if (numChannels < 1 || numChannels > outputs + Inputs()) return ASE_InvalidParameter;
+    if (bufferSize != static_cast<long>(playbackSetup_.periodFrames)) return ASE_InvalidMode;
+    for (long i = 0; i < numChannels; ++i) {
+        const bool isInput = bufferInfos[i].isInput != ASIOFalse;
+        const long channel = bufferInfos[i].channelNum;
+        if (channel < 0 || channel >= (isInput ? Inputs() : outputs)) return ASE_InvalidParameter;
+        for (long j = 0; j < i; ++j)
+            if (bufferInfos[j].channelNum == channel && (bufferInfos[j].isInput != ASIOFalse) == isInput)
+                return ASE_InvalidParameter;
+    }
+
+    const size_t bytes = playbackSetup_.format->bytes;
+    const size_t halfBytes = static_cast<size_t>(bufferSize) * bytes;
+    const size_t playbackBytes = halfBytes * playbackSetup_.channels;
+    const size_t captureBytes = capture_ != nullptr ? halfBytes * captureSetup_.channels : 0;
+    memory_ = new (std::nothrow) uint8_t[static_cast<size_t>(numChannels) * 2 * halfBytes + playbackBytes + captureBytes]();
+    if (memory_ == nullptr) return ASE_NoMemory;
+    for (long i = 0; i < numChannels; ++i) {
+        ActiveBuffer& buffer = buffers_[i];
+        buffer.isInput = bufferInfos[i].isInput != ASIOFalse;
+        buffer.channel = bufferInfos[i].channelNum;
+        buffer.halves[0] = memory_ + static_cast<size_t>(i) * 2 * halfBytes;
+        buffer.halves[1] = buffer.halves[0] + halfBytes;
+        bufferInfos[i].buffers[0] = buffer.halves[0];
+        bufferInfos[i].buffers[1] = buffer.halves[1];
+    }
+    playbackPeriod_ = memory_ + static_cast<size_t>(numChannels) * 2 * halfBytes;
+    capturePeriod_ = capture_ != nullptr ? playbackPeriod_ + playbackBytes : nullptr;
+    bufferCount_ = numChannels;
+    callbacks_ = *callbacks;
+    return ASE_OK;
+}
+
+ASIOError AlsaDriver::disposeBuffers() {
+    if (!Initialized()) return ASE_NotPresent;
+    if (memory_ == nullptr) return ASE_InvalidMode;
+    stop();
+    delete[] memory_;
+    memory_ = playbackPeriod_ = capturePeriod_ = nullptr;
+    bufferCount_ = 0;
+    callbacks_ = ASIOCallbacks{};
+    return ASE_OK;
+}
+
+ASIOError AlsaDriver::start() {
+    if (!Initialized()) return ASE_NotPresent;
+    if (memory_ == nullptr) return ASE_InvalidMode;
+    if (running_.load()) return ASE_OK;
+    thread_.reset();  // a thread that ended by itself after a device failure
+    thread_.reset(new (std::nothrow) SuspendedThread);
+    running_.store(true);
+    if (thread_ == nullptr || !thread_->Create([this] { Stream(); })) {
+        running_.store(false);
+        thread_.reset();
+        std::snprintf(error_, sizeof error_, "Cannot start the ALSA streaming thread");
+        return ASE_HWMalfunction;
+    }
+    ThreadPriority priority = thread_->RaisePriority();
+    std::fprintf(stderr, "ALSA driver: streaming on \"%s\" at %s priority\n", settings_.device,
+                 ThreadPriorityName(priority));
+    thread_->Resume();
+    return ASE_OK;
+}
+
+ASIOError AlsaDriver::stop() {
+    if (!Initialized()) return ASE_NotPresent;
+    running_.store(false);
+    if (thread_ != nullptr) thread_->Join();  // the thread waits at most one wait step
+    thread_.reset();
+    return ASE_OK;
+}
+
+void AlsaDriver::Fail(const char* what, int error) {
+    std::fprintf(stderr, "ALSA driver: %s on \"%s\" failed: %s; asking for a reset\n", what, settings_.device,
+                 snd_strerror(error));
+    running_.store(false);
+    if (callbacks_.asioMessage != nullptr) callbacks_.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+}
+
+int AlsaDriver::WaitReady(snd_pcm_t* pcm) {
+    for (int steps = 0; steps < kStalledAfterSteps; ++steps) {
+        int ready = snd_pcm_wait(pcm, kWaitStepMs);
+        if (ready != 0) return ready;
+        if (!running_.load()) return 0;
+    }
+    return -ETIMEDOUT;
+}
+
+bool AlsaDriver::StartDevices() {
+    // A full ring of silence starts playback; capture starts beside it.
+    snd_pcm_drop(playback_);
+    int error = snd_pcm_prepare(playback_);
+    const size_t frameBytes = playbackSetup_.format->bytes * playbackSetup_.channels;
+    std::memset(playbackPeriod_, 0, playbackSetup_.periodFrames * frameBytes);
+    for (snd_pcm_uframes_t queued = 0; error >= 0 && queued < playbackSetup_.ringFrames;) {
+        snd_pcm_uframes_t frames = playbackSetup_.ringFrames - queued;
+        if (frames > playbackSetup_.periodFrames) frames = playbackSetup_.periodFrames;
+        snd_pcm_sframes_t written = snd_pcm_writei(playback_, playbackPeriod_, frames);
+        if (written == -EAGAIN) {
+            error = WaitReady(playback_);
+            if (error == 0) return false;
+            continue;
+        }
+        if (written < 0) error = static_cast<int>(written);
+        else queued += static_cast<snd_pcm_uframes_t>(written);
+    }
+    if (error < 0) {
+        Fail("starting playback", error);
+        return false;
+    }
+    if (capture_ != nullptr) {
+        snd_pcm_drop(capture_);
+        if ((error = snd_pcm_prepare(capture_)) < 0 || (error = snd_pcm_start(capture_)) < 0) {
+            Fail("starting capture", error);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool AlsaDriver::TakeInput(long index) {
+    const size_t bytes = playbackSetup_.format->bytes;
+    const snd_pcm_uframes_t period = playbackSetup_.periodFrames;
+    if (capture_ == nullptr) {
+        for (long b = 0; b < bufferCount_; ++b)
+            if (buffers_[b].isInput) std::memset(buffers_[b].halves[index], 0, period * bytes);
+        return true;
+    }
+    const size_t frameBytes = bytes * captureSetup_.channels;
+    snd_pcm_uframes_t got = 0;
+    while (got < period) {
+        snd_pcm_sframes_t read = snd_pcm_readi(capture_, capturePeriod_ + got * frameBytes, period - got);
+        if (read >= 0) {
+            got += static_cast<snd_pcm_uframes_t>(read);
+            continue;
+        }
+        if (read == -EAGAIN) {
+            int ready = WaitReady(capture_);
+            if (ready > 0) continue;
+            if (ready == 0) return false;
+            read = ready;
+        }
+        if (read == -EPIPE) {
+            long long count = overruns_.fetch_add(1) + 1;
+            std::fprintf(stderr, "ALSA driver: capture over-run %lld on \"%s\", recovered\n", count, settings_.device);
+        }
+        int error = snd_pcm_recover(capture_, static_cast<int>(read), 1);
+        if (error >= 0 && snd_pcm_state(capture_) == SND_PCM_STATE_PREPARED) error = snd_pcm_start(capture_);
+        if (error < 0) {
+            Fail("capture", error);
+            return false;
+        }
+        // What was lost stays lost: the rest of this period is silence.
+        std::memset(capturePeriod_ + got * frameBytes, 0, (period - got) * frameBytes);
+        got = period;
+    }
+    for (long b = 0; b < bufferCount_; ++b) {
+        const ActiveBuffer& buffer = buffers_[b];
+        if (!buffer.isInput) continue;
+        const uint8_t* from = capturePeriod_ + static_cast<size_t>(buffer.channel) * bytes;
+        uint8_t* to = buffer.halves[index];
+        for (snd_pcm_uframes_t i = 0; i < period; ++i, from += frameBytes, to += bytes) std::memcpy(to, from, bytes);
+    }
+    return true;
+}
+
+bool AlsaDriver::Play() {
+    const size_t frameBytes = playbackSetup_.format->bytes * playbackSetup_.channels;
+    const snd_pcm_uframes_t period = playbackSetup_.periodFrames;
+    snd_pcm_uframes_t done = 0;
+    while (done < period) {
+        snd_pcm_sframes_t written = snd_pcm_writei(playback_, playbackPeriod_ + done * frameBytes, period - done);
+        if (written >= 0) {
+            done += static_cast<snd_pcm_uframes_t>(written);
+            continue;
+        }
+        if (written == -EAGAIN) {
+            int ready = WaitReady(playback_);
+            if (ready > 0) continue;
+            if (ready == 0) return false;
+            written = ready;
+        }
+        if (written == -EPIPE) {
+            long long count = underruns_.fetch_add(1) + 1;
+            std::fprintf(stderr, "ALSA driver: playback under-run %lld on \"%s\", recovered\n", count, settings_.device);
+        }
+        // Prepared again, playback restarts once the ring has filled up.
+        if (int error = snd_pcm_recover(playback_, static_cast<int>(written), 1); error < 0) {
+            Fail("playback", error);
+            return false;
+        }
+    }
+    return true;
+}
+
+void AlsaDriver::Stream() {
+    if (!StartDevices()) return;
+    const size_t bytes = playbackSetup_.format->bytes;
+    const size_t frameBytes = bytes * playbackSetup_.channels;
+    const snd_pcm_uframes_t period = playbackSetup_.periodFrames;
+    long index = 0;
+    while (running_.load(std::memory_order_acquire)) {
+        if (!TakeInput(index)) break;
+        callbacks_.bufferSwitch(index, ASIOFalse);
+        for (long b = 0; b < bufferCount_; ++b) {
+            const ActiveBuffer& buffer = buffers_[b];
+            if (buffer.isInput) continue;
+            const uint8_t* from = buffer.halves[index];
+            uint8_t* to = playbackPeriod_ + static_cast<size_t>(buffer.channel) * bytes;
+            for (snd_pcm_uframes_t i = 0; i < period; ++i, from += bytes, to += frameBytes) std::memcpy(to, from, bytes);
+        }
+        if (!Play()) break;
+        index = 1 - index;
+        samplePosition_.fetch_add(period, std::memory_order_relaxed);
+        systemTimeNs_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                std::chrono::steady_clock::now().time_since_epoch()).count(),
+                            std::memory_order_relaxed);
+    }
+    snd_pcm_drop(playback_);
+    if (capture_ != nullptr) snd_pcm_drop(capture_);
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int32_t DllGetClassObject(const CLSID* clsid, const IID* iid,
+                                                                            void** object) {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (clsid == nullptr || iid == nullptr) return E_POINTER;
+    if (!(*clsid == CLSID_AlsaDriver)) return CLASS_E_CLASSNOTAVAILABLE;
+    // Creating the object opens no device: that waits for init.
+    AlsaDriver* driver = new (std::nothrow) AlsaDriver(*clsid);
+    if (driver == nullptr) return E_OUTOFMEMORY;
+    HRESULT result = driver->QueryInterface(*iid, object);
+    driver->Release();
+    return result;
+}
