@@ -33,126 +33,82 @@ std::vector<std::string> LogAfterShutdown(const IsolatedScope& scope) {
     return host_test::ReadLines(scope.workDir() / "CorvaneDbg.Log");
 }
 
-TEST(StartUp, CallersIndexBeyondTheListFails) {
+TEST(StartUp, DriverChoice) {
+    const char* const kOnly =
+        "Unable to find preferred device in either the registry or in a configuration file. Trying the only device "
+        "available...";
+    const struct {
+        int drivers;
+        const char* config;  // "ASIOConfig.txt", or none
+        int devnum;          // the registry fallback, or -1 for none
+        int index;           // the caller's
+        bool ok;
+        int chosen;
+        std::vector<std::string> lines;
+        std::string absent;
+    } cases[] = {
+        {3, nullptr, -1, 3, false, 3, {"nRequestedDrvNum: 3, Num devices: 3", "nRequestedDrvNum > lnumDevs!: 3"},
+         "asioOpenDriver success!"},
+        {4, "2\n", -1, -1, true, 2,
+         {"Found ASIO Configuration file!", "nRequestedDrvNum: 2, Num devices: 4", "asioOpenDriver success!",
+          "Total num devices found: 4", "Diver selected...", "Device C"},
+         "Got ASIO Configuration from registry!"},
+        {1, "", -1, -1, true, 0,
+         {"Found ASIO Configuration file!", "Error reading configuration file!", "nRequestedDrvNum: -1, Num devices: 1",
+          kOnly, "asioOpenDriver success!", "Device A"},
+         ""},
+        {4, "2", 1, -1, true, 1,
+         {"Got ASIO Configuration from registry!", "nRequestedDrvNum: 1, Num devices: 4", "Device B"},
+         "Found ASIO Configuration file!"},
+        {4, "2", 1, 3, true, 3, {"nRequestedDrvNum: 3, Num devices: 4", "Device D"},
+         "Got ASIO Configuration from registry!"},
+        {2, nullptr, -1, -1, false, -1,
+         {"Unable to find preferred device in either the registry or in a configuration file!"}, ""},
+        {0, nullptr, -1, 0, false, 0, {"Couldn't find any ASIO drivers!"}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.drivers << " drivers, index " << c.index);
+        IsolatedScope scope;
+        scope.WriteMachineHive(MachineHive(Devices(c.drivers)));
+        if (c.config) WriteFile(scope.workDir() / "ASIOConfig.txt", c.config);
+        if (c.devnum >= 0)
+            scope.WriteUserHive("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Marrow Lane Works\\Tamber\\Options]\n" +
+                                Dword("Devnum", static_cast<unsigned>(c.devnum)) + "\n");
+        int index = c.index;
+        EXPECT_EQ(ASIOInit(&index, nullptr), c.ok);
+        EXPECT_EQ(IsASIOInitialized(), c.ok);
+        EXPECT_EQ(index, c.chosen);
+        const std::vector<std::string> lines = LogAfterShutdown(scope);
+        ExpectInOrder(lines, c.lines);
+        if (!c.absent.empty()) {
+            EXPECT_EQ(FindLine(lines, c.absent), -1) << c.absent;
+        }
+        EXPECT_FALSE(IsASIOInitialized());
+    }
+}
+
+TEST(StartUp, FailuresAndTheQueriesAfterThem) {
     IsolatedScope scope;
-    scope.WriteMachineHive(MachineHive(Devices(3)));
-    int index = 3;
+    scope.WriteMachineHive(MachineHive({{"Broken", {kClock, Text("FailInit", "No card here")}}, {"Good", {kClock}}}));
+    EXPECT_FALSE(ASIOInit(nullptr, nullptr));
+    int index = 0;
     EXPECT_FALSE(ASIOInit(&index, nullptr));
-    EXPECT_EQ(index, 3);
     EXPECT_FALSE(IsASIOInitialized());
     // The log stays open until shutdown: the queries say why they answer 0.
     EXPECT_EQ(ASIOGetNumMonoOutputs(), 0);
     EXPECT_EQ(ASIOGetPrimaryBufferSizeSamples(), 0);
     EXPECT_EQ(ASIOSetSampleRate(), 0);
     EXPECT_EQ(CreatePrimaryBuffers(6), 0);
-    const std::vector<std::string> lines = LogAfterShutdown(scope);
-    ExpectInOrder(lines, {"Corvane 3rd Edition version 1.25 w/32 bit float support",
-                          "nRequestedDrvNum: 3, Num devices: 3", "nRequestedDrvNum > lnumDevs!: 3",
-                          "Failed: ASIOGetNumMonoOutputs - ASIO system not initialized!",
-                          "Failed: ASIOGetPrimaryBufferSizeSamples - ASIO system not initialized!",
-                          "Failed: ASIOSetSampleRate - ASIO system not initialized!"});
-    EXPECT_EQ(FindLine(lines, "asioOpenDriver success!"), -1);
-}
-
-TEST(StartUp, ConfigurationFileNamesTheDriverAndTheChoiceIsWrittenBack) {
-    IsolatedScope scope;
-    scope.WriteMachineHive(MachineHive(Devices(4)));
-    WriteFile(scope.workDir() / "ASIOConfig.txt", "2\n");
-    int index = -1;
+    ExpectInOrder(LogAfterShutdown(scope),
+                  {"asioOpenDriver success!", "No card here", "ASIOBuffers Initialization failure",
+                   "Failed: ASIOGetNumMonoOutputs - ASIO system not initialized!",
+                   "Failed: ASIOGetPrimaryBufferSizeSamples - ASIO system not initialized!",
+                   "Failed: ASIOSetSampleRate - ASIO system not initialized!"});
+    index = 1;
     ASSERT_TRUE(ASIOInit(&index, nullptr));
-    EXPECT_EQ(index, 2);
-    EXPECT_TRUE(IsASIOInitialized());
-    EXPECT_EQ(ASIOGetNumMonoOutputs(), 2);
-    EXPECT_EQ(ASIOGetPrimaryBufferSizeSamples(), 512);
     EXPECT_EQ(ASIOSetSampleRate(), 48000);
-    const std::vector<std::string> lines = LogAfterShutdown(scope);
-    ExpectInOrder(lines, {"Found ASIO Configuration file!", "nRequestedDrvNum: 2, Num devices: 4",
-                          "asioOpenDriver success!", "Total num devices found: 4", "Diver selected...", "Device C"});
-    EXPECT_EQ(FindLine(lines, "Got ASIO Configuration from registry!"), -1);
-    EXPECT_FALSE(IsASIOInitialized());
-}
-
-TEST(StartUp, EmptyConfigurationFileFallsBackToTheOnlyDriver) {
-    IsolatedScope scope;
-    scope.WriteMachineHive(MachineHive(Devices(1)));
-    WriteFile(scope.workDir() / "ASIOConfig.txt", "");
-    int index = -1;
-    ASSERT_TRUE(ASIOInit(&index, nullptr));
-    EXPECT_EQ(index, 0);
-    const std::vector<std::string> lines = LogAfterShutdown(scope);
-    ExpectInOrder(lines, {"Found ASIO Configuration file!", "Error reading configuration file!",
-                          "nRequestedDrvNum: -1, Num devices: 1",
-                          "Unable to find preferred device in either the registry or in a configuration file. "
-                          "Trying the only device available...",
-                          "asioOpenDriver success!", "Device A"});
-}
-
-TEST(StartUp, RegistryFallbackWinsOverTheFileAndTheCallerWinsOverBoth) {
-    const std::string user = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Marrow Lane Works\\Tamber\\Options]\n" +
-                             Dword("Devnum", 1) + "\n";
-    {
-        IsolatedScope scope;
-        scope.WriteMachineHive(MachineHive(Devices(4)));
-        scope.WriteUserHive(user);
-        WriteFile(scope.workDir() / "ASIOConfig.txt", "2");
-        int index = -1;
-        ASSERT_TRUE(ASIOInit(&index, nullptr));
-        EXPECT_EQ(index, 1);
-        const std::vector<std::string> lines = LogAfterShutdown(scope);
-        ExpectInOrder(lines, {"Got ASIO Configuration from registry!", "nRequestedDrvNum: 1, Num devices: 4",
-                              "Device B"});
-        EXPECT_EQ(FindLine(lines, "Found ASIO Configuration file!"), -1);
-    }
-    {
-        IsolatedScope scope;
-        scope.WriteMachineHive(MachineHive(Devices(4)));
-        scope.WriteUserHive(user);
-        int index = 3;
-        ASSERT_TRUE(ASIOInit(&index, nullptr));
-        EXPECT_EQ(index, 3);
-        const std::vector<std::string> lines = LogAfterShutdown(scope);
-        EXPECT_EQ(FindLine(lines, "Got ASIO Configuration from registry!"), -1);
-        ExpectInOrder(lines, {"nRequestedDrvNum: 3, Num devices: 4", "Device D"});
-    }
-}
-
-TEST(StartUp, NoChoiceOrNoDriverFails) {
-    {
-        IsolatedScope scope;
-        scope.WriteMachineHive(MachineHive(Devices(2)));
-        int index = -1;
-        EXPECT_FALSE(ASIOInit(&index, nullptr));
-        EXPECT_EQ(index, -1);
-        ExpectInOrder(LogAfterShutdown(scope),
-                      {"Unable to find preferred device in either the registry or in a configuration file!"});
-    }
-    {
-        IsolatedScope scope;
-        scope.WriteMachineHive("REGEDIT4\n");
-        int index = 0;
-        EXPECT_FALSE(ASIOInit(&index, nullptr));
-        ExpectInOrder(LogAfterShutdown(scope), {"Couldn't find any ASIO drivers!"});
-    }
-    {
-        // A driver whose init fails: its message is logged, the host is not initialised.
-        IsolatedScope scope;
-        scope.WriteMachineHive(MachineHive({{"Broken", {kClock, Text("FailInit", "No card here")}}}));
-        int index = 0;
-        EXPECT_FALSE(ASIOInit(&index, nullptr));
-        EXPECT_FALSE(IsASIOInitialized());
-        ExpectInOrder(LogAfterShutdown(scope), {"asioOpenDriver success!", "No card here",
-                                                "ASIOBuffers Initialization failure"});
-    }
-    {
-        // ASIOInit refuses a missing index and a second start while initialised.
-        IsolatedScope scope;
-        scope.WriteMachineHive(MachineHive(Devices(1)));
-        EXPECT_FALSE(ASIOInit(nullptr, nullptr));
-        int index = 0;
-        ASSERT_TRUE(ASIOInit(&index, nullptr));
-        EXPECT_FALSE(ASIOInit(&index, nullptr));
-        ASIOShutdown();
-    }
+    EXPECT_FALSE(ASIOInit(&index, nullptr));  // once only until shutdown
+    ASIOShutdown();
 }
 
 TEST(StartUp, DeviceShapesThroughTheVirtualDevicesSettings) {
