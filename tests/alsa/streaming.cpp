@@ -1,0 +1,194 @@
+// The ALSA driver's streaming thread on devices that keep what they are given: every
+// switched period reaches the device once, in order, in the device's sample layout;
+// captured bytes arrive in the input halves; stop, restart and xruns lose nothing.
+// ALSA's null device does not pace itself, so these tests count bytes, not time.
+#include <algorithm>
+#include <string>
+
+#include "alsa_test_support.h"
+
+using namespace alsa_test;
+using testing_support::IsolatedScope;
+
+namespace {
+
+constexpr long kFrames = 64;  // small periods keep the byte checks small
+
+struct DriverRun {
+    IsolatedScope scope;
+    IASIO* driver = nullptr;
+    TestHost host;
+    long silenceFrames = 0;  // the ring of silence playback starts with
+
+    // Creates the driver on `device` with buffers for two outputs and two inputs.
+    void Open(const std::string& device, const std::string& devices = "", long count = 4) {
+        if (!devices.empty()) UseAlsaDevices(scope, devices);
+        driver = CreateDriver(scope, device, kFrames);
+        ASSERT_NE(driver, nullptr);
+        ASSERT_EQ(driver->init(nullptr), ASIOTrue);
+        ASSERT_EQ(host.Create(driver, kFrames, count), ASE_OK);
+        long inputLatency = 0;
+        ASSERT_EQ(driver->getLatencies(&inputLatency, &silenceFrames), ASE_OK);
+    }
+    // Starts, runs until at least `switches` in all, stops; the switch count then.
+    long RunUntil(long switches) {
+        host.expectedIndex = 0;
+        EXPECT_EQ(driver->start(), ASE_OK);
+        EXPECT_TRUE(WaitUntil([&] { return host.switches.load() >= switches; })) << host.switches.load();
+        EXPECT_EQ(driver->stop(), ASE_OK);
+        return host.switches.load(std::memory_order_acquire);
+    }
+    IAlsaDriverStats* Stats() {
+        void* stats = nullptr;
+        EXPECT_EQ(driver->QueryInterface(IID_IAlsaDriverStats, &stats), S_OK);
+        return static_cast<IAlsaDriverStats*>(stats);
+    }
+    void Close() {
+        EXPECT_EQ(driver->disposeBuffers(), ASE_OK);
+        EXPECT_EQ(driver->Release(), 0u);
+        driver = nullptr;
+        CoUninitialize();
+    }
+    std::vector<uint8_t> Silence() const { return std::vector<uint8_t>(silenceFrames * 2 * BytesOf(host.type), 0); }
+};
+
+std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+TEST(AlsaStreaming, NullDeviceRunsHundredsOfSwitchesAndStopHaltsThem) {
+    DriverRun run;
+    run.host.inputSwitchesToKeep = 300;
+    run.Open("null");
+    // Inputs from null's capture are silence: the halves must be overwritten with it.
+    for (int b = 2; b < 4; ++b)
+        for (void* half : run.host.infos[b].buffers) std::memset(half, 0xaa, kFrames * 4);
+    long switches = run.RunUntil(400);
+    EXPECT_GE(switches, 400);
+    EXPECT_EQ(run.host.wrongIndex.load(), 0) << "halves must alternate 0, 1, 0, 1 from 0";
+    for (const auto& kept : run.host.inputs) {
+        ASSERT_EQ(kept.size(), 300u * kFrames * 4);
+        EXPECT_EQ(std::count(kept.begin(), kept.end(), 0), static_cast<long>(kept.size()));
+    }
+    EXPECT_EQ(run.host.switches.load(), switches) << "no buffer switch after stop";
+    IAlsaDriverStats* stats = run.Stats();
+    EXPECT_TRUE(stats->CaptureOpen());
+    EXPECT_EQ(stats->Underruns(), 0);
+    EXPECT_EQ(stats->Overruns(), 0);
+    stats->Release();
+    EXPECT_EQ(run.host.resetRequests.load(), 0);
+    run.Close();
+}
+
+TEST(AlsaStreaming, EachFormatReachesTheDeviceInItsOwnLayout) {
+    for (const char* format : {"S32_LE", "S16_LE", "S24_3LE", "FLOAT_LE"}) {
+        SCOPED_TRACE(format);
+        DriverRun run;
+        std::filesystem::path out = run.scope.workDir() / "out.raw";
+        run.Open("bw-one", std::string("pcm.bw-one { type bwtest format \"") + format + "\" file \"" + out.string() +
+                               "\" }\n");
+        long switches = run.RunUntil(50);
+        ASSERT_EQ(run.host.resetRequests.load(), 0);
+        std::vector<uint8_t> expected =
+            Concat({run.Silence(), ExpectedPlayback(run.host.type, kFrames, 0, switches)});
+        run.Close();
+        EXPECT_TRUE(SameBytes(ReadBytes(out), expected));
+    }
+}
+
+TEST(AlsaStreaming, FilePcmGetsThePlaybackAndFeedsTheInputHalves) {
+    DriverRun run;
+    std::filesystem::path out = run.scope.workDir() / "out.raw";
+    std::filesystem::path in = run.scope.workDir() / "in.raw";
+    // 200 periods of two 32-bit channels: frame f holds f * 65536 + 1 and -(f * 65536 + 2).
+    std::vector<uint8_t> feed(200 * kFrames * 2 * 4);
+    for (size_t f = 0; f < 200 * kFrames; ++f) {
+        int32_t pair[2] = {static_cast<int32_t>(f * 65536 + 1), -static_cast<int32_t>(f * 65536 + 2)};
+        std::memcpy(&feed[f * 8], pair, 8);
+    }
+    testing_support::WriteFile(in, std::string(feed.begin(), feed.end()));
+    run.host.inputSwitchesToKeep = 100;
+    // ALSA's file device records what passes either way: one for each direction.
+    run.Open("bw-file", "pcm.bw-file { type asym\n"
+                        "  playback.pcm { type file slave.pcm \"null\" file \"" + out.string() + "\" format \"raw\" }\n"
+                        "  capture.pcm { type file slave.pcm \"null\" file \"/dev/null\" infile \"" + in.string() +
+                            "\" format \"raw\" } }\n");
+    ASSERT_EQ(run.host.type, ASIOSTInt32LSB);
+    long switches = run.RunUntil(100);
+    std::vector<uint8_t> expected = Concat({run.Silence(), ExpectedPlayback(ASIOSTInt32LSB, kFrames, 0, switches)});
+    for (int c = 0; c < 2; ++c) {
+        std::vector<uint8_t> channel(100 * kFrames * 4);
+        for (size_t f = 0; f < 100 * kFrames; ++f) std::memcpy(&channel[f * 4], &feed[f * 8 + c * 4], 4);
+        EXPECT_TRUE(SameBytes(run.host.inputs[c], channel)) << "input " << c;
+    }
+    run.Close();  // the file device writes out what it holds when closed
+    EXPECT_TRUE(SameBytes(ReadBytes(out), expected));
+}
+
+TEST(AlsaStreaming, RestartPlaysOnFromWhereTheHostIs) {
+    DriverRun run;
+    std::filesystem::path out = run.scope.workDir() / "out.raw";
+    run.Open("bw-16", "pcm.bw-16 { type bwtest format \"S16_LE\" file \"" + out.string() + "\" }\n");
+    long first = run.RunUntil(30);
+    long second = run.RunUntil(first + 30);
+    EXPECT_EQ(run.host.wrongIndex.load(), 0) << "each start begins at half 0";
+    // Each start plays its ring of silence first; no switched period is lost or doubled.
+    std::vector<uint8_t> expected = Concat({run.Silence(), ExpectedPlayback(ASIOSTInt16LSB, kFrames, 0, first),
+                                            run.Silence(), ExpectedPlayback(ASIOSTInt16LSB, kFrames, first, second)});
+    run.Close();
+    EXPECT_TRUE(SameBytes(ReadBytes(out), expected));
+}
+
+TEST(AlsaStreaming, XrunsAreRecoveredCountedAndLoseNoPlayback) {
+    DriverRun run;
+    std::filesystem::path out = run.scope.workDir() / "out.raw";
+    // Each side's tenth period reports an xrun.
+    run.Open("bw-xrun", "pcm.bw-xrun { type bwtest format \"S16_LE\" file \"" + out.string() + "\" xrun_at 10 }\n");
+    long switches = run.RunUntil(60);
+    IAlsaDriverStats* stats = run.Stats();
+    EXPECT_EQ(stats->Underruns(), 1);
+    EXPECT_EQ(stats->Overruns(), 1);
+    stats->Release();
+    EXPECT_EQ(run.host.resetRequests.load(), 0) << "an xrun is no reason to reset";
+    std::vector<uint8_t> expected = Concat({run.Silence(), ExpectedPlayback(ASIOSTInt16LSB, kFrames, 0, switches)});
+    run.Close();
+    EXPECT_TRUE(SameBytes(ReadBytes(out), expected));
+}
+
+TEST(AlsaStreaming, WithoutCaptureInputsAreSilentAndPlaybackGoesOn) {
+    DriverRun run;
+    run.host.inputSwitchesToKeep = 40;
+    std::filesystem::path out = run.scope.workDir() / "out.raw";
+    run.Open("bw-play", "pcm.bw-play { type bwtest format \"S16_LE\" file \"" + out.string() + "\" capture false }\n");
+    IAlsaDriverStats* stats = run.Stats();
+    EXPECT_FALSE(stats->CaptureOpen());
+    stats->Release();
+    long inputs = 0, outputs = 0;
+    ASSERT_EQ(run.driver->getChannels(&inputs, &outputs), ASE_OK);
+    EXPECT_EQ(inputs, 2) << "the inputs are still there";
+    for (int b = 2; b < 4; ++b)
+        for (void* half : run.host.infos[b].buffers) std::memset(half, 0xaa, kFrames * 2);
+    long switches = run.RunUntil(40);
+    for (const auto& kept : run.host.inputs) {
+        ASSERT_EQ(kept.size(), 40u * kFrames * 2);
+        EXPECT_EQ(std::count(kept.begin(), kept.end(), 0), static_cast<long>(kept.size()));
+    }
+    std::vector<uint8_t> expected = Concat({run.Silence(), ExpectedPlayback(ASIOSTInt16LSB, kFrames, 0, switches)});
+    run.Close();
+    EXPECT_TRUE(SameBytes(ReadBytes(out), expected));
+}
+
+TEST(AlsaStreaming, OutputsTheHostLeftOutAreSilent) {
+    DriverRun run;
+    std::filesystem::path out = run.scope.workDir() / "out.raw";
+    run.Open("bw-16", "pcm.bw-16 { type bwtest format \"S16_LE\" file \"" + out.string() + "\" }\n", 1);  // output 0
+    long switches = run.RunUntil(20);
+    std::vector<uint8_t> expected = Concat({run.Silence(), ExpectedPlayback(ASIOSTInt16LSB, kFrames, 0, switches)});
+    for (size_t at = run.Silence().size() + 2; at < expected.size(); at += 4) expected[at] = expected[at + 1] = 0;
+    run.Close();
+    EXPECT_TRUE(SameBytes(ReadBytes(out), expected));
+}
+
+}  // namespace
