@@ -34,14 +34,15 @@ MP3ENC_KERNEL void Matrixing(const double (*mt)[32], const double* y, double* ou
     std::memcpy(out, acc, sizeof acc);
 }
 
-// out[m] = sum over k = 35 down to 0 of w[k] * cosT[k][m], for m < 18.
-MP3ENC_KERNEL void MdctSums(const double* w, const double (*cosT)[18], double* out) {
-    double acc[18] = {};
+// out[m] = sum over k = 35 down to 0 of w[k] * cosT[k][m], for m < 18; the rows are
+// padded to 20 so that they split into whole vectors.
+MP3ENC_KERNEL void MdctSums(const double* w, const double (*cosT)[20], double* out) {
+    double acc[20] = {};
     for (int k = 35; k >= 0; --k) {
         const double wk = w[k];
-        for (int m = 0; m < 18; ++m) acc[m] += wk * cosT[k][m];
+        for (int m = 0; m < 20; ++m) acc[m] += wk * cosT[k][m];
     }
-    std::memcpy(out, acc, sizeof acc);
+    std::memcpy(out, acc, 18 * sizeof(double));
 }
 
 double RoundToNinePlaces(double v) {

@@ -48,7 +48,7 @@ public:
 
 private:
     int channels_;
-    double cosT_[36][18];  // cosTable transposed
+    double cosT_[36][20] = {};  // cosTable transposed, rows padded with zeros
 };
 
 }  // namespace mp3enc

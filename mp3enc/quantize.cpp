@@ -234,23 +234,29 @@ int QuantLoop::ChooseTable(const int32_t* ix, int begin, int end, int32_t* bits)
     *bits = 0;
     if (m == 0) return 0;
     if (m < 15) {
-        int t = FirstSmallTable(m);
-        int32_t best = RegionBits(ix, begin, end, t);
-        auto tryTable = [&](int alternative) {
-            const int32_t b = RegionBits(ix, begin, end, alternative);
-            if (b <= best) {
-                best = b;
-                t = alternative;
-            }
-        };
-        switch (t) {
-            case 2: tryTable(3); break;
-            case 5: tryTable(6); break;
-            case 7: tryTable(8); tryTable(9); break;
-            case 10: tryTable(11); tryTable(12); break;
-            case 13: tryTable(15); break;
-            default: break;
+        // The first table and its alternatives share xlen and ylen: count them together.
+        static const int kAlternatives[14][3] = {{0, 0, 0}, {1, 0, 0}, {2, 3, 0}, {0, 0, 0}, {0, 0, 0}, {5, 6, 0},
+                                                 {0, 0, 0}, {7, 8, 9}, {0, 0, 0}, {0, 0, 0}, {10, 11, 12},
+                                                 {0, 0, 0}, {0, 0, 0}, {13, 15, 0}};
+        const int* tables = kAlternatives[FirstSmallTable(m)];
+        const uint8_t* len0 = pairBits_[tables[0]];
+        const uint8_t* len1 = pairBits_[tables[1]];  // table 0's row: unused
+        const uint8_t* len2 = pairBits_[tables[2]];
+        const int ylen = tables_.tables[tables[0]].ylen;
+        int32_t sum[3] = {0, 0, 0};
+        for (int i = begin; i < end; i += 2) {
+            const int p = std::abs(ix[i]) * ylen + std::abs(ix[i + 1]);
+            sum[0] += len0[p];
+            sum[1] += len1[p];
+            sum[2] += len2[p];
         }
+        int t = tables[0];
+        int32_t best = sum[0];
+        for (int k = 1; k < 3; ++k)
+            if (tables[k] != 0 && sum[k] <= best) {
+                best = sum[k];
+                t = tables[k];
+            }
         *bits = best;
         return t;
     }

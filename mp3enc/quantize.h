@@ -56,7 +56,7 @@ private:
     double abs_[kGranuleLines];      // |xr| of the block being quantised
     double tailMax_[kGranuleLines];  // the largest of abs_[i..575]
     double root_[kGranuleLines];     // abs_^0.75, nearly
-    uint8_t pairBits_[16][256];  // tables 1..15: code length plus sign bits
+    uint8_t pairBits_[16][256] = {};  // tables 1..15: code length plus sign bits
     int32_t leftover_ = 0;
 };
 
