@@ -71,9 +71,12 @@ public:
         selections.erase(selections.begin());
         return true;
     }
+    // Shown (not modal), handed to onDialog, and closed with Cancel when left open.
     int RunDialog(QDialog& dialog) override {
         dialogs.push_back(dialog.windowTitle().toStdString());
+        dialog.show();
         if (onDialog) onDialog(dialog);
+        if (dialog.isVisible()) dialog.reject();
         return dialog.result();
     }
 
