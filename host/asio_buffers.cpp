@@ -406,6 +406,7 @@ ASIOBuffers::~ASIOBuffers() {
     DeviceRecord* expected = record_;
     gDeviceRecord.compare_exchange_strong(expected, nullptr);
     if (!record_) return;
+    SetResetWindow(nullptr);  // the window may go before the next device comes
     delete[] record_->bufferInfos;
     delete[] record_->channelInfos;
     record_->bufferInfos = nullptr;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/asio_host.h"
+#include "host/asio_messages.h"
 #include "host/host.h"
 #include "virtual_devices.h"
 
@@ -140,11 +141,7 @@ TEST(StartUp, DeviceShapesThroughTheVirtualDevicesSettings) {
         EXPECT_EQ(GetWavBufSegments(), 2);
         ASSERT_NE(CurrentDeviceRecord(), nullptr);
         EXPECT_EQ(CurrentDeviceRecord()->bufferCount, 4);
-        ExpectInOrder(LogAfterShutdown(scope),
-                      {"CreatePrimaryBuffers: output buffers to activate: 2",
-                       "CreatePrimaryBuffers: input buffers to activate: 2", "bOutputReady = true",
-                       "CreatePrimaryBuffers success!", "Success: CreateSoundBuffer - ptrASIO->start()",
-                       "Success - ASIOBuffers::CreateSoundBuffer for virtual channel: 0"});
+        ASIOShutdown();
         EXPECT_EQ(CurrentDeviceRecord(), nullptr);
     }
     {
@@ -174,38 +171,29 @@ TEST(StartUp, TheWholeLogOfAStartAndShutdown) {
     int index = 0;
     ASSERT_TRUE(ASIOInit(&index, &window));
     ASSERT_EQ(CreatePrimaryBuffers(6), 1);
+    asioMessage(kAsioResetRequest, 0, nullptr, nullptr);  // the driver asks for a reset
+    EXPECT_EQ(window.Count(WMU_ASIO_RESET), 1);
     const std::vector<std::string> lines = LogAfterShutdown(scope);
+    asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+    EXPECT_EQ(window.Count(WMU_ASIO_RESET), 1);  // no window after shutdown
     ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines[0], "Corvane Debug log");
     const std::string library = host_test::VirtualDeviceLibrary();
-    ExpectInOrder(lines, {
-                             "Corvane 3rd Edition version 1.25 w/32 bit float support",
-                             "nRequestedDrvNum: 0, Num devices: 1",
-                             "asioOpenDriver success!",
-                             "Total num devices found: 1",
-                             "Diver selected...",
-                             "Bellwave Virtual Device",
-                             library.size() < 128 ? library : "",
-                             "",
-                             "numInputChannels: 2, numOutputChannels: 2",
-                             "inputLatency: 512, outputLatency: 512",
-                             "minSize: 64, maxSize: 2048",
-                             "preferredSize: 512, granularity: -1",
-                             "sampleRate: 48000",
-                             "Channels available...",
-                             "Num first group output channels: 2",
-                             "First group output ASIO sample type: ASIOSTFloat32LSB",
-                             "Hardware output channels: 2",
-                             "pASIOBuffers->bInitSuccess",
-                             "CreatePrimaryBuffers: output buffers to activate: 2",
-                             "CreatePrimaryBuffers: input buffers to activate: 2",
-                             "CreatePrimaryBuffers success!",
-                             "Success - ASIOBuffers::CreateSoundBuffer, countAudioBuffers: 1",
-                             "Device calls: 0, channel: 0",
-                             "Dropped buffers: 0, channel: 0",
-                             "Failed buffers: 0, channel: 0",
-                             "Shutting down debug logging system...",
-                         });
+    ExpectInOrder(lines, {"Corvane 3rd Edition version 1.25 w/32 bit float support",
+                          "nRequestedDrvNum: 0, Num devices: 1", "asioOpenDriver success!",
+                          "Total num devices found: 1", "Diver selected...", "Bellwave Virtual Device",
+                          library.size() < 128 ? library : "", "", "Bellwave test window", "numInputChannels: 2, numOutputChannels: 2",
+                          "inputLatency: 512, outputLatency: 512", "minSize: 64, maxSize: 2048",
+                          "preferredSize: 512, granularity: -1", "sampleRate: 48000", "Channels available...",
+                          "Num first group output channels: 2", "First group output ASIO sample type: ASIOSTFloat32LSB",
+                          "Hardware output channels: 2", "pASIOBuffers->bInitSuccess",
+                          "CreatePrimaryBuffers: output buffers to activate: 2",
+                          "CreatePrimaryBuffers: input buffers to activate: 2", "bOutputReady = true",
+                          "CreatePrimaryBuffers success!", "Success - ASIOBuffers::CreateSoundBuffer, countAudioBuffers: 1",
+                          "Success: CreateSoundBuffer - ptrASIO->start()",
+                          "Success - ASIOBuffers::CreateSoundBuffer for virtual channel: 0",
+                          "Device calls: 0, channel: 0", "Dropped buffers: 0, channel: 0",
+                          "Failed buffers: 0, channel: 0", "Shutting down debug logging system..."});
 }
 
 }  // namespace

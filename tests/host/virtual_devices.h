@@ -100,12 +100,6 @@ inline int FindLine(const std::vector<std::string>& lines, const std::string& li
     return -1;
 }
 
-inline int CountLines(const std::vector<std::string>& lines, const std::string& line) {
-    int n = 0;
-    for (const std::string& l : lines) n += l == line;
-    return n;
-}
-
 inline std::string Dump(const std::vector<std::string>& lines) {
     std::string all;
     for (const std::string& l : lines) all += l + "\n";
