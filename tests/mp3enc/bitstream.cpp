@@ -12,17 +12,11 @@ namespace {
 
 std::vector<uint8_t> Drain(const std::vector<const BitList*>& lists) {
     std::FILE* f = std::tmpfile();
-    std::vector<uint8_t> bytes;
-    if (!f) return bytes;
-    {
-        mp3enc::BitWriter writer(f);
-        for (const BitList* list : lists)
-            for (const BitList::Entry& e : list->entries) writer.Put(e.value, e.bits);
-        writer.Flush();
-    }
-    bytes.resize(static_cast<size_t>(std::ftell(f)));
-    std::rewind(f);
-    if (std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) bytes.clear();
+    mp3enc::BitWriter writer(f);
+    for (const BitList* list : lists)
+        for (const BitList::Entry& e : list->entries) writer.Put(e.value, e.bits);
+    writer.Flush();
+    std::vector<uint8_t> bytes = ReadBack(f);
     std::fclose(f);
     return bytes;
 }

@@ -80,30 +80,32 @@ inline Pcm MusicLike(int frames, int rate, unsigned seed) {
     return pcm;
 }
 
+// Everything written to f so far; f stays open for writing at its end.
+inline std::vector<uint8_t> ReadBack(std::FILE* f) {
+    std::fflush(f);
+    std::fseek(f, 0, SEEK_END);
+    std::vector<uint8_t> bytes(static_cast<size_t>(std::max(0L, std::ftell(f))));
+    std::rewind(f);
+    if (!bytes.empty() && std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) bytes.clear();
+    std::fseek(f, 0, SEEK_END);  // ready for more writing
+    return bytes;
+}
+
 // Runs a whole recording through the entry points in blocks of `blockFrames` sample
 // frames (whole multiples of 1152) and returns the bytes written.
 inline std::vector<uint8_t> EncodeWithEntryPoints(const Pcm& pcm, int rate, int blockFrames = 4608) {
-    std::vector<uint8_t> bytes;
     std::FILE* f = std::tmpfile();
-    if (!f) return bytes;
+    if (!f) return {};
     if (InitMp3Encoder(rate, f)) {
         const int frames = static_cast<int>(pcm.size() / 2);
         Pcm block(2 * static_cast<size_t>(blockFrames));
         for (int start = 0; start < frames; start += blockFrames) {
-            for (int i = 0; i < blockFrames; ++i) {
-                const bool in = start + i < frames;
-                block[2 * i] = in ? pcm[2 * (start + i)] : 0;
-                block[2 * i + 1] = in ? pcm[2 * (start + i) + 1] : 0;
-            }
+            for (int i = 0; i < 2 * blockFrames; ++i) block[i] = 2 * start + i < 2 * frames ? pcm[2 * start + i] : 0;
             EncodeMp3(block.data(), blockFrames);
         }
         CloseMp3Encoder();
     }
-    std::fflush(f);
-    const long size = std::ftell(f);
-    bytes.resize(size > 0 ? static_cast<size_t>(size) : 0);
-    std::rewind(f);
-    if (!bytes.empty() && std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) bytes.clear();
+    std::vector<uint8_t> bytes = ReadBack(f);
     std::fclose(f);
     return bytes;
 }

@@ -11,14 +11,6 @@ using namespace mp3test;
 
 namespace {
 
-std::vector<uint8_t> ReadAll(std::FILE* f) {
-    std::fflush(f);
-    std::vector<uint8_t> bytes(static_cast<size_t>(std::ftell(f)));
-    std::rewind(f);
-    if (std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) bytes.clear();
-    return bytes;
-}
-
 // Encodes pcm (whole frames) with both and compares every frame; returns the frames
 // compared, or -1 at the first difference.
 int CompareWithOracle(const Pcm& pcm, int rate, const char* name) {
@@ -59,7 +51,7 @@ int CompareWithOracle(const Pcm& pcm, int rate, const char* name) {
         }
         if (compared >= 0) ++compared;
     }
-    const std::vector<uint8_t> a = ReadAll(ours), b = ReadAll(theirs);
+    const std::vector<uint8_t> a = ReadBack(ours), b = ReadBack(theirs);
     EXPECT_EQ(a.size(), b.size()) << name;
     EXPECT_TRUE(a == b) << name << " at " << rate << " Hz: the bytes differ";
     encoder.reset();
