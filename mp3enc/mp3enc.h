@@ -17,8 +17,10 @@
 #include "mp3enc/quantize.h"
 
 // Starts an encoder writing to file (opened "wb" by the caller, who also closes it).
-// Returns whether an encoder is active: a rate other than 32000, 44100 or 48000 Hz has no
-// sampling-frequency code in the stream and is refused, and then nothing is ever written.
+// Returns whether it started. A rate other than 32000, 44100 or 48000 Hz has no
+// sampling-frequency code in the stream and is refused, as are a null file and a second
+// encoder while one is active; after a refusal the other calls do nothing and nothing is
+// written, so the caller should not go on as if it were recording MP3.
 bool InitMp3Encoder(int32_t sampleRate, std::FILE* file);
 // samples: interleaved 16-bit stereo, left first; frameCount sample frames, encoded as
 // (frameCount - 1) / 1152 + 1 whole MPEG frames (the last one reads a full 1152). Returns

@@ -100,9 +100,9 @@ int32_t QuantLoop::Quantise(double step, int32_t* ix) const {
     for (int i = end; i < kGranuleLines; ++i) ix[i] = 0;
     if (end == 0) return 0;
 
-    // (|xr|^0.75 * stepsize^-0.75 is (|xr| / stepsize)^0.75 within a few units in the
-    // last place: it truncates to the same whole number as pow unless it lies next to
-    // one. Those few lines are done again with pow.)
+    // |xr|^0.75 * stepsize^-0.75 is (|xr| / stepsize)^0.75 within a few units in the
+    // last place, so it truncates to the same whole number as pow unless it lies next to
+    // one; those few lines are done again with pow.
     constexpr double kCap = kMaxQuantised + 0.5;
     double y[kGranuleLines];
     Scale(root_, 1.0 / std::sqrt(stepsize * std::sqrt(stepsize)), kCap, end, y);
