@@ -16,6 +16,7 @@
 
 #include "cli/commands.h"
 #include "host/host.h"
+#include "player/device_link.h"
 #include "player/play_queue.h"
 #include "player/player.h"
 
@@ -117,17 +118,15 @@ void TerminalWindow::Print(const Queued& m) {
 }
 
 int FindDriver(const char* device) {
-    char names[kDriverNamesBufferBytes] = {};
-    const int count = GetASIODriverNames(names);
+    DeviceLink lister(nullptr, nullptr, nullptr);
+    std::vector<std::string> names;
+    const int count = lister.ListDrivers(names);
     char* end = nullptr;
     errno = 0;
     const long id = std::strtol(device, &end, 10);
     if (errno == 0 && end != device && *end == '\0') return id >= 0 && id < count ? int(id) : -1;
-    const char* name = names;
-    for (int i = 0; i < count && name < names + sizeof names && *name != '\0'; ++i) {
-        if (std::strcmp(name, device) == 0) return i;
-        name += std::strlen(name) + 1;
-    }
+    for (size_t i = 0; i < names.size(); ++i)
+        if (names[i] == device) return int(i);
     return -1;
 }
 
@@ -157,9 +156,10 @@ int RunPlay(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--shuffle") == 0) {
             shuffle = true;
         } else if (std::strcmp(argv[i], "--volume") == 0 && hasValue) {
+            const char* text = argv[++i];
             char* end = nullptr;
-            const long v = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || v < 0 || v > 15) return Usage();
+            const long v = std::strtol(text, &end, 10);
+            if (end == text || *end != '\0' || v < 0 || v > 15) return Usage();
             volume = int(v);
         } else if (argv[i][0] == '-' && argv[i][1] == '-') {
             return Usage();
