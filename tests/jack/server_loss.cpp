@@ -19,7 +19,6 @@ protected:
         driver_ = CreateDriver(scope_, "bw-loss", false);
         ASSERT_NE(driver_, nullptr);
         ASSERT_EQ(driver_->init(nullptr), ASIOTrue);
-        host_.frames = 256;
         ASSERT_EQ(driver_->createBuffers(host_.infos, 4, 256, &host_.callbacks), ASE_OK);
         ASSERT_EQ(driver_->start(), ASE_OK);
         ASSERT_TRUE(WaitUntil([&] { return host_.switches.load() >= 5; })) << "the driver never switched";
@@ -64,17 +63,20 @@ TEST_F(JackServerLoss, ServerGoneRequestsResetAndTeardownReturns) {
 }
 
 TEST_F(JackServerLoss, BufferSizeChangeRequestsResetOnceAndStopsSwitching) {
-    CycleCounter control;
-    ASSERT_TRUE(control.Open("bw-control", server_.name()));
-    ASSERT_EQ(jack_set_buffer_size(control.client(), 512), 0);
+    jack_client_t* control = OpenClient("bw-control", server_.name());
+    ASSERT_NE(control, nullptr);
+    ASSERT_EQ(jack_set_buffer_size(control, 512), 0);
     ASSERT_TRUE(WaitUntil([&] { return host_.resetRequests.load() > 0; })) << "no reset request";
 
     // Once the server runs 512-frame cycles the host's 256-frame halves are never used.
-    ASSERT_TRUE(WaitUntil([&] { return control.cyclesOf512.load() >= 5; }));
+    ASSERT_TRUE(WaitUntil([&] { return jack_get_buffer_size(control) == 512; }));
+    jack_nframes_t changedAt = jack_frame_time(control);
+    ASSERT_TRUE(WaitUntil([&] { return jack_frame_time(control) - changedAt >= 5 * 512; }));
     long switches = host_.switches.load();
-    ASSERT_TRUE(WaitUntil([&] { return control.cyclesOf512.load() >= 30; }));
+    ASSERT_TRUE(WaitUntil([&] { return jack_frame_time(control) - changedAt >= 30 * 512; }));
     EXPECT_EQ(host_.switches.load(), switches);
     EXPECT_EQ(host_.resetRequests.load(), 1) << "one request, not one per cycle";
+    jack_client_close(control);
     TearDownPromptly();
     CoUninitialize();
 
