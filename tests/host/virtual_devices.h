@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <system_error>
 #include <string>
 #include <vector>
 
@@ -32,16 +30,7 @@ inline std::string Text(const char* name, const std::string& value) {
     return "\"" + std::string(name) + "\"=\"" + value + "\"";
 }
 
-// The build folder: BELLWAVE_BUILD_DIR when the runner sets it, else the folder above
-// this executable's (tests are built into <build>/tests).
-inline std::filesystem::path BuildFolder() {
-    if (std::getenv("BELLWAVE_BUILD_DIR")) return testing_support::BuildDir();
-    std::error_code error;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? testing_support::BuildDir() : exe.parent_path().parent_path();
-}
-
-inline std::string VirtualDeviceLibrary() { return (BuildFolder() / "lib/bellwave/drivers/virtual.so").string(); }
+inline std::string VirtualDeviceLibrary() { return (testing_support::BuildDir() / "lib/bellwave/drivers/virtual.so").string(); }
 
 // Each device gets its own class id registered to the built virtual device library.
 inline std::string MachineHive(const std::vector<VirtualDeviceSpec>& devices) {
