@@ -27,9 +27,10 @@ bool ReadRegistryDevnum(int* index) {
     uint32_t bytes = sizeof data;
     const LSTATUS status = RegQueryValueEx(key, "Devnum", &type, data, &bytes);
     RegCloseKey(key);
-    if (status != ERROR_SUCCESS || bytes != sizeof data) return false;
+    if (status != ERROR_SUCCESS) return false;
+    // Whatever the value's type, its first four bytes (zero-padded) are the index.
     int32_t value = 0;
-    std::memcpy(&value, data, sizeof value);  // little-endian, as the hive stores dwords
+    std::memcpy(&value, data, sizeof value);
     *index = value;
     return true;
 }
