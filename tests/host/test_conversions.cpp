@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -88,6 +89,23 @@ TEST(Conversion, OutputOfAWholeBufferKeepsOrderAndEverySample) {
             ASSERT_EQ(At<int16_t>(i16, i), ramp[i] >> a) << i;
         }
     }
+    // Native 32-bit data through the same blocks, attenuated.
+    std::vector<int32_t> wide(ramp.size());
+    std::vector<float> real(ramp.size());
+    for (size_t i = 0; i < ramp.size(); ++i) {
+        wide[i] = ramp[i] * 65536 + static_cast<int32_t>(i);
+        real[i] = static_cast<float>(ramp[i]) / 32768.0f;
+    }
+    std::vector<int32_t> wideOut(ramp.size());
+    std::vector<float> realOut(ramp.size());
+    const int n = static_cast<int>(ramp.size());
+    ConvertOutput(kFormatInt32, true, 3, reinterpret_cast<uint8_t*>(wide.data()), reinterpret_cast<uint8_t*>(wideOut.data()), n);
+    ConvertOutput(kFormatFloat32, true, 3, reinterpret_cast<uint8_t*>(real.data()), reinterpret_cast<uint8_t*>(realOut.data()), n);
+    const float g = static_cast<float>(32767 >> 3) / 32767.0f;
+    for (size_t i = 0; i < ramp.size(); ++i) {
+        ASSERT_EQ(wideOut[i], wide[i] >> 3) << i;
+        ASSERT_EQ(realOut[i], real[i] * g) << i;
+    }
 }
 
 TEST(Conversion, NativeOutputIsCopiedOrAttenuatedInTheDeviceType) {
@@ -126,47 +144,41 @@ TEST(Conversion, NativeOutputIsCopiedOrAttenuatedInTheDeviceType) {
     }
 }
 
-TEST(Conversion, InputTo16BitPerDeviceType) {
-    {
-        const uint8_t in[6] = {0xAB, 0x34, 0x12, 0xFF, 0xFF, 0xFF};  // 0x1234AB, -1
-        int16_t out[2];
-        ConvertInput(kFormatInt24, false, in, reinterpret_cast<uint8_t*>(out), 2);
-        EXPECT_EQ(out[0], 0x1234);
-        EXPECT_EQ(out[1], -1);
-    }
-    {
-        const int32_t in[3] = {0x12345678, -65536, static_cast<int32_t>(0x80000000u)};
-        int16_t out[3];
-        ConvertInput(kFormatInt32, false, reinterpret_cast<const uint8_t*>(in), reinterpret_cast<uint8_t*>(out), 3);
-        EXPECT_EQ(out[0], 0x1234);
-        EXPECT_EQ(out[1], -1);
-        EXPECT_EQ(out[2], -32768);
-    }
-    {
-        const int16_t in[2] = {-5, 12345};
-        int16_t out[2];
-        ConvertInput(kFormatInt16, false, reinterpret_cast<const uint8_t*>(in), reinterpret_cast<uint8_t*>(out), 2);
-        EXPECT_EQ(out[0], -5);
-        EXPECT_EQ(out[1], 12345);
-    }
-    {
-        // Native input is the device's own bytes.
-        const float in[2] = {0.3f, -0.7f};
-        float out[2];
-        ConvertInput(kFormatFloat32, true, reinterpret_cast<const uint8_t*>(in), reinterpret_cast<uint8_t*>(out), 2);
-        EXPECT_EQ(std::memcmp(in, out, sizeof in), 0);
-    }
+// Converts `pattern` (device samples of `width` bytes) repeated past one block of the
+// vector path, and checks every output against `want` repeated the same way.
+void ExpectInput(int formatClass, const std::vector<uint8_t>& pattern, int width, const std::vector<int16_t>& want) {
+    const size_t n = want.size();
+    std::vector<uint8_t> in;
+    while (in.size() < 45 * static_cast<size_t>(width)) in.insert(in.end(), pattern.begin(), pattern.end());
+    const int samples = static_cast<int>(in.size()) / width;
+    std::vector<int16_t> out(static_cast<size_t>(samples));
+    ConvertInput(formatClass, false, in.data(), reinterpret_cast<uint8_t*>(out.data()), samples);
+    for (int i = 0; i < samples; ++i) ASSERT_EQ(out[i], want[i % n]) << "class " << formatClass << " sample " << i;
 }
 
-TEST(Conversion, FloatInputTruncatesTowardZeroAndClipsBeyondFullScale) {
+template <typename T>
+std::vector<uint8_t> Bytes(std::vector<T> values) {
+    std::vector<uint8_t> bytes(values.size() * sizeof(T));
+    std::memcpy(bytes.data(), values.data(), bytes.size());
+    return bytes;
+}
+
+TEST(Conversion, InputTo16BitPerDeviceType) {
+    ExpectInput(kFormatInt24, {0xAB, 0x34, 0x12, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x80}, 3, {0x1234, -1, -32768});
+    ExpectInput(kFormatInt32, Bytes<int32_t>({0x12345678, -65536, INT32_MIN}), 4, {0x1234, -1, -32768});
+    ExpectInput(kFormatInt16, Bytes<int16_t>({-5, 12345}), 2, {-5, 12345});
+    // Float: times 32767, truncated toward zero, clipped beyond full scale.
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    const float in[] = {0.5f, -0.5f, 1.0f, -1.0f, 0.99999f, 1.5f, -1.5f, 100.0f, -2.0f, inf, -inf, nan, 0.0f};
-    const int16_t want[] = {16383, -16383, 32767, -32767, 32766, 32767, -32768, 32767, -32768, 32767, -32768, 0, 0};
-    constexpr int n = sizeof in / sizeof in[0];
-    int16_t out[n];
-    ConvertInput(kFormatFloat32, false, reinterpret_cast<const uint8_t*>(in), reinterpret_cast<uint8_t*>(out), n);
-    for (int i = 0; i < n; ++i) EXPECT_EQ(out[i], want[i]) << "input " << in[i];
+    ExpectInput(kFormatFloat32,
+                Bytes<float>({0.5f, -0.5f, 1.0f, -1.0f, 0.99999f, 1.5f, -1.5f, 100.0f, -2.0f, inf, -inf, nan, 0.0f}),
+                4, {16383, -16383, 32767, -32767, 32766, 32767, -32768, 32767, -32768, 32767, -32768, 0, 0});
+
+    // Native input is the device's own bytes.
+    const float in[2] = {0.3f, -0.7f};
+    float out[2];
+    ConvertInput(kFormatFloat32, true, reinterpret_cast<const uint8_t*>(in), reinterpret_cast<uint8_t*>(out), 2);
+    EXPECT_EQ(std::memcmp(in, out, sizeof in), 0);
 }
 
 }  // namespace
