@@ -155,7 +155,12 @@ int32_t EncodeMp3(const int16_t* samples, int32_t frameCount) {
     if (frameCount < 1 || samples == nullptr) return 1;
     const int32_t perFrame = mp3enc::gChannels * mp3enc::kFrameSamples;
     const int32_t frames = (frameCount - 1) / mp3enc::kFrameSamples + 1;
-    for (int32_t f = 0; f < frames; ++f) mp3enc::gEncoder->EncodeFrame(perFrame, samples + f * perFrame, false);
+    for (int32_t f = 0; f < frames; ++f) {
+        // A last, partial frame takes only the samples given and silence after them.
+        const int32_t left = frameCount - f * mp3enc::kFrameSamples;
+        const int32_t count = left < mp3enc::kFrameSamples ? left * mp3enc::gChannels : perFrame;
+        mp3enc::gEncoder->EncodeFrame(count, samples + f * perFrame, false);
+    }
     return 1;
 }
 

@@ -23,8 +23,9 @@
 // written, so the caller should not go on as if it were recording MP3.
 bool InitMp3Encoder(int32_t sampleRate, std::FILE* file);
 // samples: interleaved 16-bit stereo, left first; frameCount sample frames, encoded as
-// (frameCount - 1) / 1152 + 1 whole MPEG frames (the last one reads a full 1152). Returns
-// 0 when no encoder is active, else 1 (frameCount below 1 encodes nothing).
+// (frameCount - 1) / 1152 + 1 MPEG frames, a partial last one completed with silence
+// (nothing past frameCount is read). Returns 0 when no encoder is active, else 1
+// (frameCount below 1 encodes nothing).
 int32_t EncodeMp3(const int16_t* samples, int32_t frameCount);
 // Writes three frames of silence that carry out the end of the recording, then ends the
 // encoder. Does nothing when none is active.
