@@ -144,11 +144,13 @@ void Player::LoadFile(const char* path) {
     loaded_.store(true);
 }
 
-void Player::DecodeFirstBlocks() {
+bool Player::DecodeFirstBlocks() {
     // Only while the device is stopped: the new blocks are served from block 0 on.
     segmentCalls_.store(0);
-    if (track_->DecodeBlocks(decodeBuffer_, loop_.load()))
-        track_->SplitChannels(leftBuffer_, rightBuffer_, decodeBuffer_, decodeBuffer_ + kDecodeBufferBytes / 2);
+    track_->RequestRewind();
+    if (!track_->DecodeBlocks(decodeBuffer_, loop_.load())) return false;
+    track_->SplitChannels(leftBuffer_, rightBuffer_, decodeBuffer_, decodeBuffer_ + kDecodeBufferBytes / 2);
+    return true;
 }
 
 void Player::SendPosition(uint32_t total, int32_t position) {
@@ -165,7 +167,6 @@ void Player::PrepareToPlay() {
     if (window_ != nullptr) window_->Send(WMU_TITLE, 0, LPARAM(title_));
     // The track restarts from its beginning, and so does the position shown (a seek
     // made while stopped is dropped by the rewind).
-    track_->RequestRewind();
     positionBase_.store(0);
     hostPosition_.store(0);
     DecodeFirstBlocks();
@@ -319,13 +320,10 @@ const char* Player::AdvanceQueue() {
         if (!directories_.BuildPath(entry.directoryIndex, entry.name, path, sizeof path)) continue;
         LoadFile(path);
         if (!loaded_.load()) continue;
-        track_->RequestRewind();
-        segmentCalls_.store(0);
-        if (!track_->DecodeBlocks(decodeBuffer_, loop_.load())) {
+        if (!DecodeFirstBlocks()) {
             Unload();
             continue;
         }
-        track_->SplitChannels(leftBuffer_, rightBuffer_, decodeBuffer_, decodeBuffer_ + kDecodeBufferBytes / 2);
         CopyText(title_, sizeof title_, entry.name);
         endOfTrack_.store(false);
         SetWavSndVolume(0, volume_.load());

@@ -101,7 +101,7 @@ private:
     void Unload();
     void ResetPosition();
     void FreeBuffers();
-    void DecodeFirstBlocks();
+    bool DecodeFirstBlocks();
     void RefillBlocks();
     void ComputePeaks(const int16_t* left, const int16_t* right, uint32_t frames);
     void SendPosition(uint32_t total, int32_t position);

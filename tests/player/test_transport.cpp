@@ -126,14 +126,20 @@ TEST(Transport, StopKeepsTheTrackAndPlayRestartsItAlsoAfterItFinished) {
     EXPECT_EQ(rig.window.Count(WMU_TRACK_END), 1);
     EXPECT_EQ(rig.outLeft, Blocks(track.left, {0, 1, 2, 3, kSilent, kSilent}));
 
-    // Finished, but the window has not moved on: Stop and Play start it over.
+    // Finished, but the window has not moved on: Stop and Play start it over, also
+    // after a seek made while stopped, and the shown position starts over with it.
     rig.player->Stop();
+    rig.player->SeekToFraction(0.5f);
     rig.ClearCaptured();
+    rig.window.Clear();
     rig.player->PlayPause();
     EXPECT_FALSE(rig.player->EndOfTrack());
     rig.RunSegments(4);
-    EXPECT_EQ(rig.window.Count(WMU_TRACK_END), 2);
+    EXPECT_EQ(rig.window.Count(WMU_TRACK_END), 1);
     EXPECT_EQ(rig.outLeft, Blocks(track.left, {0, 1, 2, 3}));
+    const auto positions = rig.Messages(WMU_POSITION);
+    ASSERT_EQ(positions.size(), 2u);  // the reset, then the refill after segment 2
+    EXPECT_EQ(positions[1].lParam, LPARAM(kSegment));
 }
 
 TEST(Transport, VolumeLevelsReachTheHost) {
