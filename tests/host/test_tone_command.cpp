@@ -1,0 +1,75 @@
+// `bellwave-cli tone`, the user's check of a device: run as a program against a
+// virtual device that captures its outputs, then the capture is read back.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <numbers>
+#include <sys/wait.h>
+#include <string>
+#include <vector>
+
+#include "virtual_devices.h"
+
+namespace {
+
+using host_test::Dword;
+using host_test::MachineHive;
+using host_test::Text;
+using testing_support::IsolatedScope;
+
+int RunCli(const std::string& args) {
+    const std::string command =
+        "'" + (testing_support::BuildDir() / "bin/bellwave-cli").string() + "' " + args + " >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The float frames of a capture's data chunk.
+std::vector<float> CaptureFrames(const std::string& wav) {
+    size_t at = 12;
+    while (at + 8 <= wav.size()) {
+        uint32_t bytes = 0;
+        std::memcpy(&bytes, wav.data() + at + 4, 4);
+        if (wav.compare(at, 4, "data") == 0) {
+            std::vector<float> samples(std::min<size_t>(bytes, wav.size() - at - 8) / 4);
+            std::memcpy(samples.data(), wav.data() + at + 8, samples.size() * 4);
+            return samples;
+        }
+        at += 8 + bytes + (bytes & 1);
+    }
+    return {};
+}
+
+TEST(ToneCommand, PlaysTheToneWithoutGapsAndRefusesBadRequests) {
+    IsolatedScope scope;
+    const std::string capture = (scope.workDir() / "capture.wav").string();
+    scope.WriteMachineHive(MachineHive({{"Bellwave Virtual Device", {Text("Capture", capture)}}}));
+    EXPECT_EQ(RunCli("tone --device 'Bellwave Virtual Device' --seconds 0.5 --freq 997"), 0);
+
+    const std::vector<float> samples = CaptureFrames(testing_support::ReadFile(capture));
+    size_t start = 0;  // the first frame is sin(0): the tone starts one frame before the first non-zero one
+    while (start < samples.size() && samples[start] == 0.0f) start += 2;
+    ASSERT_GT(start, 0u);
+    start -= 2;
+    const size_t frames = 24000;
+    ASSERT_GE(samples.size(), start + 2 * frames);
+    for (size_t k = 0; k < frames; ++k) {
+        const double want = std::lround(0.5 * 32767.0 * std::sin(2.0 * std::numbers::pi * 997.0 * k / 48000.0)) / 32768.0;
+        ASSERT_NEAR(samples[start + 2 * k], want, 1.0 / 32768.0) << "frame " << k;
+        ASSERT_EQ(samples[start + 2 * k + 1], samples[start + 2 * k]) << "frame " << k;
+    }
+    const std::vector<std::string> log = host_test::ReadLines(scope.workDir() / "CorvaneDbg.Log");
+    host_test::ExpectInOrder(log, {"Dropped buffers: 0, channel: 0", "Failed buffers: 0, channel: 0"});
+
+    EXPECT_EQ(RunCli("tone --device 0 --seconds 0.1"), 0);           // by id
+    EXPECT_EQ(RunCli("tone --device 'No such device' --seconds 1"), 1);
+    EXPECT_EQ(RunCli("tone --device 5 --seconds 1"), 1);
+    EXPECT_EQ(RunCli("tone --device 0"), 2);
+    EXPECT_EQ(RunCli("tone --device 0 --seconds x"), 2);
+    EXPECT_EQ(RunCli("tone --seconds 1"), 2);
+}
+
+}  // namespace
