@@ -67,7 +67,7 @@ void StatusPanel::BuildAll() {
     if (built_) return;
     DrawMeters();
     visualiser_.Draw(&visualiserRect_);
-    MeasureTimeText();
+    MeasureTimeText(kZeroTime);
     DrawButtons(false, false, false);
     BuildVolumeBar();
     ShowPosition(0, 0, 0);
@@ -249,19 +249,22 @@ bool StatusPanel::DrawVolumeBar(int32_t level) {
     return true;
 }
 
-bool StatusPanel::MeasureTimeText() {
+// The box is measured from the zero time; a longer text (100 hours and more) widens it,
+// so that no digit is cut off. It never narrows, so the wider box always covers the old.
+bool StatusPanel::MeasureTimeText(const char* text) {
     if (!CanDrawText()) return false;
     const QFontMetrics metrics(QGuiApplication::font());
-    const int32_t width = RoundUp8(metrics.horizontalAdvance(QString::fromLatin1(kZeroTime)));
-    const int32_t height = RoundUp8(metrics.height());
-    timeTextRect_ = Rect{0, 0, width, height};
-    if (!timeTextBuffer_.Create(timeTextRect_, true)) return false;
+    const int32_t width = RoundUp8(metrics.horizontalAdvance(QString::fromLatin1(text)));
+    if (timeTextBuffer_.Valid() && width <= timeTextRect_.Width()) return true;
+    const Rect box{0, 0, width, RoundUp8(metrics.height())};
+    if (!timeTextBuffer_.Create(box, true)) return false;
+    timeTextRect_ = box;
     FillRect(timeTextBuffer_.Image(), timeTextRect_, kBackground);
     return true;
 }
 
 void StatusPanel::DrawTimeText() {
-    if (!timeTextBuffer_.Valid()) return;
+    if (!timeTextBuffer_.Valid() || !MeasureTimeText(timeText_)) return;
     FillRect(timeTextBuffer_.Image(), timeTextRect_, kBackground);
     DrawTextIn(timeTextBuffer_.Image(), timeTextRect_, timeText_, Qt::AlignCenter, true);
     const int32_t x = (window_->ClientRect().Width() - timeTextRect_.Width()) / 2;

@@ -67,7 +67,7 @@ public:
 private:
     void LayOutMeters(const Rect& client);
     void DrawLed(const Rect& led, bool on, uint32_t colour);
-    bool MeasureTimeText();
+    bool MeasureTimeText(const char* text);
     void DrawTimeText();
     void ResetPositionBar();
 

@@ -48,6 +48,9 @@ TEST(StatusPanelPosition, TextShowsHoursMinutesSeconds) {
     const uint64_t hundredHours = 100ull * 3600 * 44100;
     p.panel.ShowPosition(44100, 2 * hundredHours, hundredHours);
     EXPECT_STREQ(p.panel.TimeText(), "Position: 100:00:00");
+    // The box widens for the longer text rather than cut its ends off.
+    EXPECT_GE(box.Width(), QFontMetrics(QGuiApplication::font()).horizontalAdvance("Position: 100:00:00"));
+    EXPECT_EQ(ShownTimeText(p), ExpectedTimeText(p, "Position: 100:00:00"));
     p.panel.ShowPosition(100, 1000, 2500);  // past the end wraps: the time of 500
     EXPECT_STREQ(p.panel.TimeText(), "Position: 00:00:05");
     p.panel.ShowPosition(0, 1000, 500);
