@@ -61,9 +61,9 @@ DeviceDialog::DeviceDialog(QWidget* parent, Player* player) : QDialog(parent), p
     buttons->addWidget(cancel_);
     QVBoxLayout* layout = new QVBoxLayout(this);
     layout->addWidget(list_);
-    layout->addStretch(1);
+    layout->addSpacing(16);
     layout->addLayout(buttons);
-    setMinimumSize(257, 187);
+    setMinimumWidth(300);
 
     // Item i is driver i: the names come packed, each ended by a zero byte.
     char names[kDriverNamesBufferBytes] = {};

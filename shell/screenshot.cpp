@@ -1,7 +1,9 @@
 // bellwave-screenshot OUT.png [SECONDS]: opens the window offscreen on the virtual
 // device, plays a generated tone for SECONDS (default 1.5) and saves the whole window,
-// menu bar included, as a PNG. Run it in a scratch folder with BELLWAVE_REGISTRY_DIR
-// naming a folder that holds the build's machine.reg (scripts/screenshot.sh does).
+// menu bar included, as a PNG; then the three dialogs beside it (bellwave-about.png,
+// bellwave-devices.png, bellwave-playlist.png). Run it in a scratch folder with
+// BELLWAVE_REGISTRY_DIR naming a folder that holds the build's machine.reg
+// (scripts/screenshot.sh does).
 #include <unistd.h>
 
 #include <cmath>
@@ -57,6 +59,15 @@ int VirtualDeviceIndex() {
     return -1;
 }
 
+// Shows dialog, saves its picture as name in folder, and closes it.
+bool SaveDialog(QDialog& dialog, const QString& folder, const char* name) {
+    dialog.show();
+    QCoreApplication::processEvents();
+    const bool saved = dialog.grab().save(folder + "/" + name, "PNG");
+    dialog.done(0);
+    return saved;
+}
+
 void RunFor(int milliseconds) {
     QEventLoop loop;
     QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
@@ -96,7 +107,21 @@ int main(int argc, char** argv) {
     const Rect& play = window.Panel().PlayRect();
     window.OnClick((play.left + play.right) / 2, (play.top + play.bottom) / 2);
     RunFor(int(seconds * 1000));
-    const bool saved = window.grab().save(QString::fromLocal8Bit(argv[1]), "PNG");
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    bool saved = window.grab().save(out, "PNG");
+
+    const QString pictures = out.contains('/') ? out.left(out.lastIndexOf('/')) : QStringLiteral(".");
+    AboutDialog about(&window);
+    saved = SaveDialog(about, pictures, "bellwave-about.png") && saved;
+    DeviceDialog devices(&window, player);
+    saved = SaveDialog(devices, pictures, "bellwave-devices.png") && saved;
+    const int index = player->Directories().AddDirectory(folder);
+    for (const char* name : {"Overture.mp3", "Second movement - Andante.wav", "Finale.mp3"}) {
+        PlayEntry entry;
+        if (MakePlayEntry(entry, name, index)) player->Queue().Append(entry);
+    }
+    PlaylistDialog playlist(&window, player);
+    saved = SaveDialog(playlist, pictures, "bellwave-playlist.png") && saved;
     window.close();
     if (!saved) {
         std::fprintf(stderr, "bellwave-screenshot: cannot write %s\n", argv[1]);
