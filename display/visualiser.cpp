@@ -1,7 +1,7 @@
 #include "display/visualiser.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <numbers>
 
 void LevelHistory::Push(float value) {
@@ -77,7 +77,7 @@ void Visualiser::Draw(const Rect* rect) {
     const int32_t first = n < width ? 1 - n : 1 - width;
     for (int32_t x = 0; x < width; ++x) {
         float v = 0.0f;
-        if (n == 0 || !history_.Read(first + x, &v)) v = 0.0f;
+        if (!history_.Read(first + x, &v)) v = 0.0f;
         // Levels outside 0..1 (or not a number) would make bars taller than the area.
         if (!(v > 0.0f)) v = 0.0f;
         if (v > 1.0f) v = 1.0f;
