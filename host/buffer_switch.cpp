@@ -40,20 +40,29 @@ inline int16_t FloatTo16(float x) {
 }
 
 // Samples are converted in blocks of fixed length, which the compiler turns into
-// vector code, then the rest one at a time.
+// vector code, then the rest one at a time. Areas and segments need not be aligned and
+// are reached through byte pointers, hence the one-byte-aligned, may-alias types; a
+// source and its destination never overlap.
 constexpr int kBlock = 32;
+
+template <typename T>
+struct Unaligned {
+    typedef T __attribute__((aligned(1), may_alias)) type;
+};
+
+template <typename Src, typename Dst, typename F>
+inline void Block(const typename Unaligned<Src>::type* __restrict s, typename Unaligned<Dst>::type* __restrict d,
+                  F f) {
+    for (int k = 0; k < kBlock; ++k) d[k] = f(s[k]);
+}
 
 template <typename Src, typename Dst, typename F>
 inline void Map(const uint8_t* src, uint8_t* dst, int n, F f) {
+    const auto* s = reinterpret_cast<const typename Unaligned<Src>::type*>(src);
+    auto* d = reinterpret_cast<typename Unaligned<Dst>::type*>(dst);
     int i = 0;
-    for (; i + kBlock <= n; i += kBlock) {
-        Src s[kBlock];
-        Dst d[kBlock];
-        std::memcpy(s, src + sizeof(Src) * i, sizeof s);
-        for (int k = 0; k < kBlock; ++k) d[k] = f(s[k]);
-        std::memcpy(dst + sizeof(Dst) * i, d, sizeof d);
-    }
-    for (; i < n; ++i) Store<Dst>(dst + sizeof(Dst) * i, f(Load<Src>(src + sizeof(Src) * i)));
+    for (; i + kBlock <= n; i += kBlock) Block<Src, Dst>(s + i, d + i, f);
+    for (; i < n; ++i) d[i] = f(s[i]);
 }
 
 // As Map, writing three-byte samples.
@@ -165,7 +174,7 @@ void ConvertInput(int formatClass, bool native, const uint8_t* src, uint8_t* dst
         Map<int32_t, int16_t>(src, dst, samples, [](int32_t s) { return static_cast<int16_t>(s >> 16); });
         break;
     case kFormatFloat32:
-        Map<float, int16_t>(src, dst, samples, FloatTo16);
+        Map<float, int16_t>(src, dst, samples, [](float x) { return FloatTo16(x); });
         break;
     default: break;
     }
