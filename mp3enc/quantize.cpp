@@ -3,10 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <cstring>
 
 #include "mp3enc/kernel.h"
 #include "mp3enc/tables.h"
@@ -31,6 +28,29 @@ MP3ENC_KERNEL void Scale(const double* root, double scale, double cap, int end, 
         const double r = root[i] * scale;
         y[i] = r < cap ? r : cap;
     }
+}
+
+using V4d = double __attribute__((vector_size(32)));
+using V4l = int64_t __attribute__((vector_size(32)));
+using V4i = int32_t __attribute__((vector_size(16)));
+
+// ix[i] = trunc(y[i]) for i < end (a multiple of 4); returns the largest y, and in
+// *nearWhole whether any y of at least 0.5 lies within 1e-9 of a whole number.
+MP3ENC_KERNEL double Truncate(const double* y, int end, int32_t* ix, bool* nearWhole) {
+    V4l edges = {0, 0, 0, 0};
+    V4d tops = {0.0, 0.0, 0.0, 0.0};
+    for (int i = 0; i < end; i += 4) {
+        V4d yv;
+        std::memcpy(&yv, y + i, sizeof yv);
+        const V4i q = __builtin_convertvector(yv, V4i);
+        std::memcpy(ix + i, &q, sizeof q);
+        V4d distance = yv - __builtin_convertvector(q, V4d) - 0.5;  // +-0.5 next to a whole number
+        distance = distance < 0.0 ? -distance : distance;
+        edges |= (yv >= 0.5) & (distance > 0.5 - 1e-9);
+        tops = yv > tops ? yv : tops;
+    }
+    *nearWhole = (edges[0] | edges[1] | edges[2] | edges[3]) != 0;
+    return std::max(std::max(tops[0], tops[1]), std::max(tops[2], tops[3]));
 }
 
 // The first table of the group 1..13 (by number) whose xlen exceeds m, for m < 15.
@@ -95,7 +115,7 @@ int32_t QuantLoop::Quantise(double step, int32_t* ix) const {
             if (tailMax_[mid] >= zeroBelow) low = mid;
             else end = mid;
         }
-        end = (end + 1) & ~1;  // keep pairs whole for the loops below
+        end = (end + 3) & ~3;  // whole vectors of four for the loops below
     }
     for (int i = end; i < kGranuleLines; ++i) ix[i] = 0;
     if (end == 0) return 0;
@@ -107,29 +127,7 @@ int32_t QuantLoop::Quantise(double step, int32_t* ix) const {
     double y[kGranuleLines];
     Scale(root_, 1.0 / std::sqrt(stepsize * std::sqrt(stepsize)), kCap, end, y);
     bool nearWhole = false;
-    double top = 0.0;
-#if defined(__SSE2__)
-    const __m128d half = _mm_set1_pd(0.5), limit = _mm_set1_pd(0.5 - 1e-9), sign = _mm_set1_pd(-0.0);
-    __m128d edges = _mm_setzero_pd(), tops = _mm_setzero_pd();
-    for (int i = 0; i < end; i += 2) {
-        const __m128d yv = _mm_loadu_pd(y + i);
-        const __m128i q = _mm_cvttpd_epi32(yv);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(ix + i), q);
-        // |y - q - 0.5| is 0.5 next to a whole number.
-        const __m128d distance = _mm_andnot_pd(sign, _mm_sub_pd(_mm_sub_pd(yv, _mm_cvtepi32_pd(q)), half));
-        edges = _mm_or_pd(edges, _mm_and_pd(_mm_cmpge_pd(yv, half), _mm_cmpgt_pd(distance, limit)));
-        tops = _mm_max_pd(tops, yv);
-    }
-    nearWhole = _mm_movemask_pd(edges) != 0;
-    top = std::max(_mm_cvtsd_f64(tops), _mm_cvtsd_f64(_mm_unpackhi_pd(tops, tops)));
-#else
-    for (int i = 0; i < end; ++i) {
-        const int32_t q = static_cast<int32_t>(y[i]);
-        ix[i] = q;
-        nearWhole |= y[i] >= 0.5 && std::fabs(y[i] - q - 0.5) > 0.5 - 1e-9;
-        top = y[i] > top ? y[i] : top;
-    }
-#endif
+    const double top = Truncate(y, end, ix, &nearWhole);
     int32_t largest = static_cast<int32_t>(top);
     if (nearWhole) {
         largest = 0;
