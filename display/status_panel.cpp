@@ -335,8 +335,10 @@ void StatusPanel::ClearTitle() {
 void StatusPanel::DrawTitle(const char* text) {
     if (text == nullptr || text[0] == '\0' || !buttonsBuffer_.Valid()) return;
     if (window_ == nullptr || !window_->Usable()) return;
-    // Centred in the band of the current width, also after a resize without ClearTitle.
+    // Centred in the band of the current width, also after a resize without ClearTitle,
+    // and over an empty band: a shorter title must not leave the ends of a longer one.
     titleRect_ = Rect{0, 25, window_->ClientRect().Width(), 43};
+    FillRect(window_->Image(), titleRect_, kBackground);
     DrawTextIn(window_->Image(), titleRect_, text, Qt::AlignCenter, true);
     window_->MarkChanged(titleRect_);
 }

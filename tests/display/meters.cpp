@@ -118,6 +118,22 @@ TEST(StatusPanelLayout, MetersTitleAndVolumeFollowAResize) {
     EXPECT_EQ(Px(p.screen, 942, 12), kBlack);
     EXPECT_EQ(Px(p.screen, 942, 11), kBlack);
     EXPECT_EQ(Px(p.screen, 943, 11), MakeColour(19 + (943 - 890 - 8) * 32 / 95, false));
+    // Titles are centred in the band of the new width; a shorter one replaces a longer.
+    auto inked = [&](int from, int to) {
+        int n = 0;
+        for (int y = 25; y < 43; ++y)
+            for (int x = from; x < to; ++x) n += Px(p.screen, x, y) != kBackground;
+        return n;
+    };
+    p.panel.DrawTitle("A rather long title that reaches far to both sides.mp3");
+    EXPECT_GT(inked(300, 400), 0);
+    p.panel.DrawTitle("x");
+    EXPECT_EQ(inked(0, 480) + inked(520, 1000), 0);
+    EXPECT_GT(inked(480, 520), 0);
+    ASSERT_TRUE(p.screen.Resize(900, 400));  // the repaint after a resize draws no band first
+    p.panel.DrawTitle("x");
+    EXPECT_EQ(inked(0, 430) + inked(470, 900), 0);
+    EXPECT_GT(inked(430, 470), 0);
 }
 
 TEST(StatusPanelLayout, TooSmallOrUnusableWindowDrawsNothing) {
