@@ -159,7 +159,7 @@ int32_t EncodeMp3(const int16_t* samples, int32_t frameCount) {
         // A last, partial frame takes only the samples given and silence after them.
         const int32_t left = frameCount - f * mp3enc::kFrameSamples;
         const int32_t count = left < mp3enc::kFrameSamples ? left * mp3enc::gChannels : perFrame;
-        mp3enc::gEncoder->EncodeFrame(count, samples + f * perFrame, false);
+        mp3enc::gEncoder->EncodeFrame(count, samples + static_cast<size_t>(f) * perFrame, false);
     }
     return 1;
 }
