@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -50,6 +51,8 @@ void CopyText(char* to, size_t bytes, const char* text) {
 constexpr int kCommandIds[7] = {IDM_OPEN, IDM_EXIT, IDM_ABOUT, IDM_DEVICES, IDM_LOOP, IDM_RECORD_MP3,
                                 IDM_PSYCHEDELICS};
 
+constexpr int kPaintBandRows = 64;
+
 int ActionIndex(int id) {
     for (int i = 0; i < 7; ++i)
         if (kCommandIds[i] == id) return i;
@@ -78,7 +81,14 @@ protected:
             painter.fillRect(event->rect(), QColor(QRgb(kBackground)));
             return;
         }
-        painter.drawImage(event->rect(), image, event->rect());
+        // In bands of 64 rows: Qt hands the rows of a larger copy to its thread pool,
+        // whose threads outlive the window and whose hand-offs the race detector
+        // cannot see; a band this size is copied on this thread.
+        const QRect area = event->rect();
+        for (int top = area.top(); top <= area.bottom(); top += kPaintBandRows) {
+            const QRect band(area.left(), top, area.width(), std::min(kPaintBandRows, area.bottom() + 1 - top));
+            painter.drawImage(band, image, band);
+        }
     }
     void mousePressEvent(QMouseEvent* event) override {
         if (event->button() != Qt::LeftButton) return;
