@@ -3,7 +3,7 @@
 // (ours / lame: below 1.0 we are faster). Checks our output against the plain oracle of
 // the tests (bit for bit) unless --no-oracle is given.
 //
-// usage: bench_mp3enc_vs_lame [--no-oracle] [--keep DIR]
+// usage: bench_mp3enc_vs_lame [--no-oracle] [--keep DIR]  (files are removed unless kept)
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -122,11 +122,14 @@ std::vector<uint8_t> ReadAll(const std::filesystem::path& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool oracle = true;
+    bool oracle = true, keep = false;
     std::filesystem::path dir = std::filesystem::temp_directory_path() / "bellwave-mp3enc-bench";
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--no-oracle") == 0) oracle = false;
-        else if (std::strcmp(argv[i], "--keep") == 0 && i + 1 < argc) dir = argv[++i];
+        else if (std::strcmp(argv[i], "--keep") == 0 && i + 1 < argc) {
+            dir = argv[++i];
+            keep = true;
+        }
         else {
             std::fprintf(stderr, "usage: %s [--no-oracle] [--keep DIR]\n", argv[0]);
             return 2;
@@ -181,6 +184,10 @@ int main(int argc, char** argv) {
         const bool same = ReadAll(dir / "oracle.mp3") == ReadAll(dir / "ours.mp3");
         std::printf("output against the plain oracle: %s\n", same ? "bit-identical" : "DIFFERENT");
         if (!same) return 1;
+    }
+    if (!keep) {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
     }
     return 0;
 }
