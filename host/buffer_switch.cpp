@@ -65,22 +65,38 @@ inline void Map(const uint8_t* src, uint8_t* dst, int n, F f) {
     for (; i < n; ++i) d[i] = f(s[i]);
 }
 
+// Four three-byte samples are three little-endian words: a | b << 24, b >> 8 | c << 16,
+// c >> 16 | d << 8.
+inline void Pack24x4(const int32_t* v, uint8_t* out) {
+    const uint32_t a = static_cast<uint32_t>(v[0]), b = static_cast<uint32_t>(v[1]);
+    const uint32_t c = static_cast<uint32_t>(v[2]), d = static_cast<uint32_t>(v[3]);
+    auto* w = reinterpret_cast<Unaligned<uint32_t>::type*>(out);
+    w[0] = (a & 0xFFFFFFu) | b << 24;
+    w[1] = (b >> 8 & 0xFFFFu) | c << 16;
+    w[2] = (c >> 16 & 0xFFu) | d << 8;
+}
+
+// The four sign-extended samples of three words.
+inline void Unpack24x4(const uint8_t* in, int32_t* v) {
+    const auto* w = reinterpret_cast<const Unaligned<uint32_t>::type*>(in);
+    const uint32_t w0 = w[0], w1 = w[1], w2 = w[2];
+    v[0] = static_cast<int32_t>(w0 << 8) >> 8;
+    v[1] = static_cast<int32_t>((w0 >> 24 | w1 << 8) << 8) >> 8;
+    v[2] = static_cast<int32_t>((w1 >> 16 | w2 << 16) << 8) >> 8;
+    v[3] = static_cast<int32_t>(w2) >> 8;
+}
+
 // As Map, writing three-byte samples.
 template <typename Src, typename F>
 inline void MapTo24(const uint8_t* src, uint8_t* dst, int n, F f) {
+    const auto* s = reinterpret_cast<const typename Unaligned<Src>::type*>(src);
     int i = 0;
     for (; i + kBlock <= n; i += kBlock) {
-        Src s[kBlock];
         int32_t d[kBlock];
-        std::memcpy(s, src + sizeof(Src) * i, sizeof s);
-        for (int k = 0; k < kBlock; ++k) d[k] = f(s[k]);
-        // Four-byte stores whose fourth byte the next sample overwrites; the block's
-        // last sample is stored in three, so nothing is written past the area.
-        uint8_t* out = dst + 3 * i;
-        for (int k = 0; k < kBlock - 1; ++k) Store<int32_t>(out + 3 * k, d[k]);
-        Store24(out + 3 * (kBlock - 1), d[kBlock - 1]);
+        Block<Src, int32_t>(s + i, d, f);
+        for (int k = 0; k < kBlock; k += 4) Pack24x4(d + k, dst + 3 * (i + k));
     }
-    for (; i < n; ++i) Store24(dst + 3 * i, f(Load<Src>(src + sizeof(Src) * i)));
+    for (; i < n; ++i) Store24(dst + 3 * i, f(s[i]));
 }
 
 void OutInt16(int a, const uint8_t* src, uint8_t* dst, int n) {
@@ -108,7 +124,14 @@ void OutInt24Native(int a, const uint8_t* src, uint8_t* dst, int n) {
         std::memcpy(dst, src, static_cast<size_t>(n) * 3);
         return;
     }
-    for (int i = 0; i < n; ++i) Store24(dst + 3 * i, Load24(src + 3 * i) >> a);
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        int32_t v[4];
+        Unpack24x4(src + 3 * i, v);
+        for (int k = 0; k < 4; ++k) v[k] >>= a;
+        Pack24x4(v, dst + 3 * i);
+    }
+    for (; i < n; ++i) Store24(dst + 3 * i, Load24(src + 3 * i) >> a);
 }
 
 void OutInt32From16(int a, const uint8_t* src, uint8_t* dst, int n) {
@@ -160,10 +183,13 @@ void ConvertInput(int formatClass, bool native, const uint8_t* src, uint8_t* dst
     }
     switch (formatClass) {
     case kFormatInt24: {
-        // The upper two bytes of each sample; four-byte loads but for the last sample.
+        // The upper two bytes of each sample, four samples from three words at a time.
         int i = 0;
-        for (; i + 1 < samples; ++i)
-            Store<int16_t>(dst + 2 * i, static_cast<int16_t>(Load<uint32_t>(src + 3 * i) >> 8));
+        for (; i + 4 <= samples; i += 4) {
+            int32_t v[4];
+            Unpack24x4(src + 3 * i, v);
+            for (int k = 0; k < 4; ++k) Store<int16_t>(dst + 2 * (i + k), static_cast<int16_t>(v[k] >> 8));
+        }
         for (; i < samples; ++i) {
             dst[2 * i] = src[3 * i + 1];
             dst[2 * i + 1] = src[3 * i + 2];

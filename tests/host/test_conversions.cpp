@@ -101,10 +101,17 @@ TEST(Conversion, OutputOfAWholeBufferKeepsOrderAndEverySample) {
     const int n = static_cast<int>(ramp.size());
     ConvertOutput(kFormatInt32, true, 3, reinterpret_cast<uint8_t*>(wide.data()), reinterpret_cast<uint8_t*>(wideOut.data()), n);
     ConvertOutput(kFormatFloat32, true, 3, reinterpret_cast<uint8_t*>(real.data()), reinterpret_cast<uint8_t*>(realOut.data()), n);
+    std::vector<uint8_t> packed(3 * ramp.size()), packedOut(3 * ramp.size());
+    for (size_t i = 0; i < ramp.size(); ++i) std::memcpy(&packed[3 * i], &wide[i], 3);  // low 24 bits
+    ConvertOutput(kFormatInt24, true, 3, packed.data(), packedOut.data(), n);
     const float g = static_cast<float>(32767 >> 3) / 32767.0f;
     for (size_t i = 0; i < ramp.size(); ++i) {
         ASSERT_EQ(wideOut[i], wide[i] >> 3) << i;
         ASSERT_EQ(realOut[i], real[i] * g) << i;
+        const int32_t v24 = static_cast<int32_t>(static_cast<uint32_t>(wide[i]) << 8) >> 8;
+        int32_t got = 0;
+        std::memcpy(&got, &packedOut[3 * i], 3);
+        ASSERT_EQ(static_cast<int32_t>(static_cast<uint32_t>(got) << 8) >> 8, v24 >> 3) << i;
     }
 }
 
