@@ -129,11 +129,11 @@ MainWindow::MainWindow() : screen_(0, 0) {
         connect(shortcut, &QShortcut::activated, this, [this] { OnCommand(IDM_ABOUT); });
     }
 
+    // Creation: the panel (before the client area that draws it), the start-up folder,
+    // then the player and its device.
+    panel_ = std::make_unique<StatusPanel>(&screen_);
     client_ = new ClientWidget(this);
     setCentralWidget(client_);
-
-    // Creation: the panel, the start-up folder, then the player and its device.
-    panel_ = std::make_unique<StatusPanel>(&screen_);
     if (getcwd(currentDirectoryText_, sizeof currentDirectoryText_) == nullptr) currentDirectoryText_[0] = '\0';
     player_ = new (std::nothrow) Player(this, currentDirectoryText_);
 
@@ -150,8 +150,10 @@ MainWindow::~MainWindow() { TearDown(); }
 void MainWindow::TearDown() {
     // The player stops the device, any recording and the worker before it goes; only
     // then can no thread post any more.
-    delete player_;
+    // What the player sends while it goes finds no player to ask about.
+    Player* player = player_;
     player_ = nullptr;
+    delete player;
     std::lock_guard<std::mutex> lock(portMutex_);
     portOpen_ = false;
 }
@@ -181,8 +183,9 @@ void MainWindow::GetTitle(char* text, int bytes) const {
 
 bool MainWindow::event(QEvent* event) {
     if (event->type() == PlayerMessageEvent::Kind()) {
+        // Messages still queued when the window was torn down are dropped.
         const PlayerMessageEvent* m = static_cast<const PlayerMessageEvent*>(event);
-        HandleMessage(m->message_, m->wParam_, m->lParam_);
+        if (player_ != nullptr) HandleMessage(m->message_, m->wParam_, m->lParam_);
         return true;
     }
     return QMainWindow::event(event);
