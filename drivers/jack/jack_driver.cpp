@@ -20,6 +20,8 @@
 #include "drivers/jack/jack_driver.h"
 
 #include <jack/jack.h>
+#include <jack/thread.h>
+#include <sched.h>
 #include <semaphore.h>
 
 #include <atomic>
@@ -494,6 +496,11 @@ ASIOError JackDriver::start() {
         return ASE_HWMalfunction;
     }
     active_.store(true);
+    // A server without real-time scheduling leaves our process thread at normal priority,
+    // behind any busy thread and the host's own workers: lift it above those where the
+    // system allows (a real-time server has done so already).
+    if (!jack_is_realtime(client_))
+        jack_acquire_real_time_scheduling(jack_client_thread_id(client_), sched_get_priority_min(SCHED_FIFO) + 2);
     if (settings_.connectPhysical) ConnectPhysicalPorts();
     return ASE_OK;
 }

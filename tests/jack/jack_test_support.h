@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
+#include <jack/thread.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
@@ -219,6 +221,9 @@ private:
             ok = (ports_[p] = jack_port_register(client_, names[p], JACK_DEFAULT_AUDIO_TYPE,
                                                  p < 2 ? JackPortIsInput : JackPortIsOutput, 0)) != nullptr;
         ok = ok && jack_set_process_callback(client_, Process, this) == 0 && jack_activate(client_) == 0;
+        // Like the driver, keep up on a server without real-time scheduling.
+        if (ok && !jack_is_realtime(client_))
+            jack_acquire_real_time_scheduling(jack_client_thread_id(client_), sched_get_priority_min(SCHED_FIFO) + 2);
         shared_->state.store(ok ? 1 : 2);
         while (ok && shared_->quit.load() == 0 && getppid() != 1) usleep(2000);
         if (client_ != nullptr) jack_client_close(client_);
