@@ -41,13 +41,18 @@ protected:
     // One direction only: both at once would make a loop, which the server breaks by
     // running one side a cycle behind. Both sides keep what arrives from then on.
     void Connect(bool driverToProbe) {
+        int connected = 0;
         for (const char* c : {"_1", "_2"}) {
             std::string ours = name_ + (driverToProbe ? ":out" : ":in") + c;
             std::string theirs = probe_.PortName(driverToProbe ? "in" : "out") + c;
             ASSERT_EQ(driverToProbe ? jack_connect(host_.clock, ours.c_str(), theirs.c_str())
                                     : jack_connect(host_.clock, theirs.c_str(), ours.c_str()),
                       0);
+            jack_port_t* port = jack_port_by_name(host_.clock, ours.c_str());
+            ASSERT_TRUE(WaitUntil([&] { return jack_port_connected_to(port, theirs.c_str()) != 0; }));
+            ++connected;
         }
+        ASSERT_EQ(connected, 2);
         probe_.StartCapture();
         host_.StartCapture();
     }
@@ -61,7 +66,7 @@ protected:
 
 TEST_F(JackStreaming, OutputHalvesReachAConnectedClientExactly) {
     Connect(true);
-    ASSERT_TRUE(WaitUntil([&] { return probe_.Captured() == kCaptureSamples; }))
+    ASSERT_TRUE(WaitUntil([&] { return probe_.Captured() == kCaptureSamples; }, 30.0))
         << "the probe got " << probe_.Captured() << " samples";
     EXPECT_TRUE(PeriodsMatchTags(probe_.Left(), probe_.Right(), probe_.Tags(), kMinPeriods));
     EXPECT_EQ(host_.wrongIndex.load(), 0) << "halves must alternate 0, 1, 0, 1 from 0";
@@ -69,7 +74,7 @@ TEST_F(JackStreaming, OutputHalvesReachAConnectedClientExactly) {
 
 TEST_F(JackStreaming, InputPortsArriveExactlyInTheInputHalves) {
     Connect(false);
-    ASSERT_TRUE(WaitUntil([&] { return host_.inCaptured.load(std::memory_order_acquire) == kCaptureSamples; }))
+    ASSERT_TRUE(WaitUntil([&] { return host_.inCaptured.load(std::memory_order_acquire) == kCaptureSamples; }, 30.0))
         << "the host got " << host_.inCaptured.load() << " samples";
     EXPECT_TRUE(PeriodsMatchTags(host_.inLeft, host_.inRight, host_.inTags, kMinPeriods));
 }
