@@ -3,15 +3,14 @@
 
 namespace {
 
-// At 680 x 256: LED i spans columns 19 + 20i to 39 + 20i (its frame shares a column with
-// the next LED), the left meter rows 159-179, the right 201-221.
+// At 680 x 256 LED i spans columns 19 + 20i to 39 + 20i; meter rows 159-179 and 201-221.
 constexpr int kLeftRow = 169, kRightRow = 211;
 
-// Lit LEDs of one meter as the screen shows them; fails on any colour but lit or white.
-int LitLeds(const ScreenImage& screen, int row) {
+// Lit LEDs of one meter; fails on any colour but lit or white.
+int LitLeds(const ScreenImage& screen, int row, int x0 = 29, int cell = 20) {
     int lit = 0;
     for (int i = 0; i < 32; ++i) {
-        uint32_t p = Px(screen, 29 + 20 * i, row);
+        const uint32_t p = Px(screen, x0 + cell * i, row);
         lit += p == MakeColour(19 + i, false);
         EXPECT_TRUE(p == MakeColour(19 + i, false) || p == kWhite) << "LED " << i;
     }
@@ -20,7 +19,7 @@ int LitLeds(const ScreenImage& screen, int row) {
 
 }  // namespace
 
-TEST(StatusPanelMeters, LedsStandFor1024StepsEach) {
+TEST(StatusPanelMeters, LedsStandFor1024StepsAndResetClearsThem) {
     Panel p;
     EXPECT_EQ(LitLeds(p.screen, kLeftRow), 32) << "the first drawing shows every LED lit";
     const struct {
@@ -33,13 +32,18 @@ TEST(StatusPanelMeters, LedsStandFor1024StepsEach) {
         EXPECT_EQ(LitLeds(p.screen, kLeftRow), c.litLeft) << c.left;
         EXPECT_EQ(LitLeds(p.screen, kRightRow), c.litRight) << c.right;
     }
+    EXPECT_EQ(p.panel.GetVisualiser().History().Count(), 4);
+    p.panel.SetMeterValues(true, 20000, 30000);
+    p.panel.DrawMeters();
+    EXPECT_EQ(LitLeds(p.screen, kLeftRow) + LitLeds(p.screen, kRightRow), 0);
+    EXPECT_EQ(p.panel.GetVisualiser().History().Count(), 0);
 }
 
 TEST(StatusPanelMeters, OnlyChangedLedsAreRedrawn) {
     Panel p;
     p.panel.SetMeterValues(false, 4096, 4096);  // LEDs 0-3
     p.panel.DrawMeters();
-    // Marks inside the composed meters: LED 2 stays lit, LED 10 stays dark, LED 5 lights up.
+    // Marks in the composed meters: LED 2 stays lit, LED 10 stays dark, LED 5 lights up.
     BackBuffer& meters = p.panel.MetersBuffer();
     for (int i : {2, 5, 10}) {
         const Rect& led = p.panel.LeftLed(i);
@@ -47,51 +51,21 @@ TEST(StatusPanelMeters, OnlyChangedLedsAreRedrawn) {
     }
     p.panel.SetMeterValues(false, 6144, 4096);  // LEDs 0-5
     p.panel.DrawMeters();
-    EXPECT_EQ(Px(p.screen, 22 + 20 * 2, 162), 0x00FF00u);
-    EXPECT_EQ(Px(p.screen, 22 + 20 * 10, 162), 0x00FF00u);
-    EXPECT_EQ(Px(p.screen, 22 + 20 * 5, 162), MakeColour(24, false));
-}
-
-TEST(StatusPanelMeters, ResetClearsMetersAndEmptiesHistory) {
-    Panel p;
-    for (int i = 0; i < 50; ++i) p.panel.SetMeterValues(false, 20000, 30000);
-    EXPECT_EQ(p.panel.GetVisualiser().History().Count(), 50);
-    p.panel.SetMeterValues(true, 20000, 30000);
-    p.panel.DrawMeters();
-    p.panel.GetVisualiser().Draw(&p.panel.VisualiserRect());
-    EXPECT_EQ(LitLeds(p.screen, kLeftRow), 0);
-    EXPECT_EQ(LitLeds(p.screen, kRightRow), 0);
-    EXPECT_EQ(p.panel.GetVisualiser().History().Count(), 0);
-    for (int y = 48; y < 138; ++y)
-        for (int x = 19; x < 659; ++x) ASSERT_EQ(Px(p.screen, x, y), y == 93 ? kMiddleLine : kBlack) << x << "," << y;
+    ExpectSpots(p.screen, {{62, 162, 0x00FF00}, {222, 162, 0x00FF00}, {122, 162, MakeColour(24, false)}});
 }
 
 TEST(StatusPanelLayout, At680Wide) {
     Panel p;
-    EXPECT_EQ(p.panel.MeterArea(), (Rect{19, 159, 660, 222}));
-    EXPECT_EQ(p.panel.VisualiserRect(), (Rect{19, 48, 660, 138}));
-    EXPECT_EQ(p.panel.PositionBarRect(), (Rect{19, 235, 660, 243}));
-    for (int i = 0; i < 32; ++i) {
-        EXPECT_EQ(p.panel.MeterArea().left + p.panel.LeftLed(i).left, 19 + 20 * i);
-        EXPECT_EQ(p.panel.MeterArea().left + p.panel.RightLed(i).right, 40 + 20 * i);
-        EXPECT_EQ(Px(p.screen, 19 + 20 * i, kLeftRow), kBlack) << i;
-        EXPECT_EQ(Px(p.screen, 20 + 20 * i, kLeftRow), MakeColour(19 + i, false)) << i;
-        EXPECT_EQ(Px(p.screen, 38 + 20 * i, kRightRow), MakeColour(19 + i, false)) << i;
-        EXPECT_EQ(Px(p.screen, 39 + 20 * i, kRightRow), kBlack) << i;
+    for (int i = 0; i < 32; ++i) {  // frames at 19 + 20i and 40 + 20i, shared with the next LED
+        const uint32_t lit = MakeColour(19 + i, false);
+        ExpectSpots(p.screen, {{19 + 20 * i, kLeftRow, kBlack}, {20 + 20 * i, kLeftRow, lit},
+                               {38 + 20 * i, kRightRow, lit}, {39 + 20 * i, kRightRow, kBlack}});
     }
-    // Outside the meters, the band between them, and the position bar from 19 to 660.
-    const struct {
-        int x, y;
-        uint32_t pixel;
-    } spots[] = {{18, kLeftRow, kBackground}, {660, kLeftRow, kBackground}, {300, 185, kBackground},
-                 {18, 239, kBackground},      {19, 239, kBlack},           {20, 239, kLight},
-                 {658, 239, kLight},          {659, 239, kBlack},          {660, 239, kBackground}};
-    for (const auto& s : spots) EXPECT_EQ(Px(p.screen, s.x, s.y), s.pixel) << s.x << "," << s.y;
-    // The labels are written into the band above the right meter.
-    int dark = 0;
-    for (int y = 183; y < 201; ++y)
-        for (int x = 19; x < 660; ++x) dark += Px(p.screen, x, y) != kBackground;
-    EXPECT_GT(dark, 20);
+    // Beside the meters, the band between them, and the position bar from 19 to 660.
+    ExpectSpots(p.screen, {{18, kLeftRow, kBackground}, {660, kLeftRow, kBackground}, {300, 185, kBackground},
+                           {18, 239, kBackground}, {19, 239, kBlack}, {20, 239, kLight}, {658, 239, kLight},
+                           {659, 239, kBlack}, {660, 239, kBackground}, {19, 48, kBlack}, {659, 137, kBlack}});
+    EXPECT_GT(Ink(p.screen, Rect{19, 183, 660, 201}), 20) << "the decibel labels";
 }
 
 TEST(StatusPanelLayout, MetersTitleAndVolumeFollowAResize) {
@@ -103,55 +77,35 @@ TEST(StatusPanelLayout, MetersTitleAndVolumeFollowAResize) {
     p.panel.DrawMeters();
     p.panel.ClearTitle();
     p.panel.DrawVolumeBar(7);
-
     // cell 31, x0 19: LED i from 19 + 30i; left meter rows 303-323.
-    EXPECT_EQ(p.panel.MeterArea(), (Rect{19, 303, 980, 366}));
-    for (int i = 0; i < 32; ++i) {
-        EXPECT_EQ(Px(p.screen, 19 + 30 * i, 313), kBlack) << i;
-        EXPECT_EQ(Px(p.screen, 34 + 30 * i, 313), i < 8 ? MakeColour(19 + i, false) : kWhite) << i;
-    }
-    for (int x = 0; x < 1000; ++x) ASSERT_EQ(Px(p.screen, x, 30), kBackground) << x;
-    // The volume strip keeps to the right edge: 890-1000, marker on segment 7's centre.
-    EXPECT_EQ(p.panel.VolumeRect(), (Rect{890, 0, 1000, 24}));
-    EXPECT_EQ(p.panel.VolumeSegment(7), (Rect{939, 5, 946, 20}));
-    EXPECT_EQ(Px(p.screen, 895, 12), kLight);
-    EXPECT_EQ(Px(p.screen, 942, 12), kBlack);
-    EXPECT_EQ(Px(p.screen, 942, 11), kBlack);
-    EXPECT_EQ(Px(p.screen, 943, 11), MakeColour(19 + (943 - 890 - 8) * 32 / 95, false));
-    // Titles are centred in the band of the new width; a shorter one replaces a longer.
-    auto inked = [&](int from, int to) {
-        int n = 0;
-        for (int y = 25; y < 43; ++y)
-            for (int x = from; x < to; ++x) n += Px(p.screen, x, y) != kBackground;
-        return n;
-    };
+    EXPECT_EQ(LitLeds(p.screen, 313, 34, 30), 8);
+    for (int i = 0; i < 32; ++i) EXPECT_EQ(Px(p.screen, 19 + 30 * i, 313), kBlack) << i;
+    EXPECT_EQ(Ink(p.screen, Rect{0, 25, 1000, 43}), 0);
+    // The volume strip keeps to the right edge (890-1000), marker on segment 7's centre.
+    ExpectSpots(p.screen, {{889, 12, kBackground}, {895, 12, kLight}, {942, 11, kBlack},
+                           {943, 11, MakeColour(19 + (943 - 890 - 8) * 32 / 95, false)}});
+    // Titles are centred in the band of the current width; a shorter one replaces a longer.
     p.panel.DrawTitle("A rather long title that reaches far to both sides.mp3");
-    EXPECT_GT(inked(300, 400), 0);
     p.panel.DrawTitle("x");
-    EXPECT_EQ(inked(0, 480) + inked(520, 1000), 0);
-    EXPECT_GT(inked(480, 520), 0);
+    EXPECT_EQ(Ink(p.screen, Rect{0, 25, 480, 43}) + Ink(p.screen, Rect{520, 25, 1000, 43}), 0);
+    EXPECT_GT(Ink(p.screen, Rect{480, 25, 520, 43}), 0);
     ASSERT_TRUE(p.screen.Resize(900, 400));  // the repaint after a resize draws no band first
     p.panel.DrawTitle("x");
-    EXPECT_EQ(inked(0, 430) + inked(470, 900), 0);
-    EXPECT_GT(inked(430, 470), 0);
+    EXPECT_EQ(Ink(p.screen, Rect{0, 25, 430, 43}) + Ink(p.screen, Rect{470, 25, 900, 43}), 0);
+    EXPECT_GT(Ink(p.screen, Rect{430, 25, 470, 43}), 0);
 }
 
 TEST(StatusPanelLayout, TooSmallOrUnusableWindowDrawsNothing) {
-    ScreenImage none{0, 0};
-    StatusPanel panel{&none};
-    panel.BuildAll();
-    panel.DrawMeters();
-    panel.ShowPosition(44100, 100, 50);
-    EXPECT_FALSE(panel.DrawVolumeBar(3));
-
-    ScreenImage tiny{20, 30};
-    StatusPanel small{&tiny};
+    ScreenImage none{0, 0}, tiny{20, 30};
+    StatusPanel unusable{&none}, small{&tiny};
+    unusable.BuildAll();
+    unusable.ShowPosition(44100, 100, 50);
+    EXPECT_FALSE(unusable.DrawVolumeBar(3));
     small.BuildAll();
     small.SetMeterValues(false, 30000, 30000);
     small.DrawMeters();
     small.GetVisualiser().Draw(&small.VisualiserRect());
     small.DrawPositionBar();
     // No meters, frames or bars fit: below the button and volume strips all is background.
-    for (int y = 24; y < 30; ++y)
-        for (int x = 0; x < 20; ++x) ASSERT_EQ(Px(tiny, x, y), kBackground) << x << "," << y;
+    EXPECT_EQ(Ink(tiny, Rect{0, 24, 20, 30}), 0);
 }

@@ -1,10 +1,11 @@
 // Shared by the display tests: an offscreen QGuiApplication for the whole run (text needs
-// the font database, not a display), pixel reading without the top byte, and a panel
-// built on a 680 x 256 client area, the smallest window's.
+// the font database, not a display), pixels without the top byte, and a panel on the
+// smallest window's 680 x 256 client area.
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -32,6 +33,21 @@ inline ::testing::Environment* const kOffscreenApp = ::testing::AddGlobalTestEnv
 
 inline uint32_t Px(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFFu; }
 inline uint32_t Px(const ScreenImage& screen, int x, int y) { return Px(screen.Image(), x, y); }
+
+struct Spot {
+    int x, y;
+    uint32_t pixel;
+};
+inline void ExpectSpots(const ScreenImage& screen, std::initializer_list<Spot> spots) {
+    for (const Spot& s : spots) EXPECT_EQ(Px(screen, s.x, s.y), s.pixel) << "at " << s.x << "," << s.y;
+}
+// Pixels of the rectangle that differ from the background.
+inline int Ink(const ScreenImage& screen, const Rect& r) {
+    int n = 0;
+    for (int y = r.top; y < r.bottom; ++y)
+        for (int x = r.left; x < r.right; ++x) n += Px(screen, x, y) != kBackground;
+    return n;
+}
 
 struct Panel {
     ScreenImage screen{680, 256};

@@ -11,20 +11,20 @@ namespace {
 // Level messages of a swelling and fading signal, handled as the shell handles them.
 void Play(Panel& w, int messages) {
     for (int i = 0; i < messages; ++i) {
-        const double level = 32767 * (0.55 + 0.4 * std::sin(i * 0.07) * std::sin(i * 0.013 + 0.5)) *
-                             ((i % 12) < 3 ? 1.0 : 0.75);
+        const double level =
+            32767 * (0.55 + 0.4 * std::sin(i * 0.07) * std::sin(i * 0.013 + 0.5)) * ((i % 12) < 3 ? 1.0 : 0.75);
         w.panel.SetMeterValues(false, static_cast<int32_t>(level), static_cast<int32_t>(level * 0.8));
         w.panel.DrawMeters();
         w.panel.GetVisualiser().Draw(&w.panel.VisualiserRect());
     }
 }
 
-void Start(Panel& w, const char* title, uint64_t position, bool psychedelic = false) {
+void Start(Panel& w, const char* title, uint64_t seconds, bool psychedelic = false) {
     w.panel.GetVisualiser().SetPsychedelic(psychedelic);
     w.panel.DrawButtons(true, false, false);
     w.panel.DrawVolumeBar(11);
     w.panel.DrawTitle(title);
-    w.panel.ShowPosition(44100, 44100ull * 245, 44100ull * position);
+    w.panel.ShowPosition(44100, 44100ull * 245, 44100ull * seconds);
 }
 
 }  // namespace
@@ -49,10 +49,6 @@ TEST(Screenshots, MainStates) {
     for (const auto& [name, w] : shots) {
         const QString file = QString::fromStdString((folder / (std::string(name) + ".png")).string());
         EXPECT_TRUE(w->screen.Image().save(file, "PNG")) << name;
-        for (const auto& [other, v] : shots) {
-            if (v != w) {
-                EXPECT_NE(w->screen.Image(), v->screen.Image()) << name << " " << other;
-            }
-        }
+        for (const auto& [other, v] : shots) EXPECT_TRUE(v == w || w->screen.Image() != v->screen.Image()) << name << " " << other;
     }
 }

@@ -1,7 +1,6 @@
-// A small host for driver tests: registers a virtual device in the scope's hive,
-// creates it through COM and drives it as the host library does. Its bufferSwitch
-// records the half and hands it to onSwitch, which plays the host's part (writing
-// outputs, reading inputs).
+// A small host for driver tests: registers a virtual device in the scope's hive, creates
+// it through COM and drives it as the host library does. Its bufferSwitch hands the half
+// to onSwitch (the host's part: writing outputs, reading inputs), then records it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -26,29 +25,25 @@ inline CLSID ParseClsid(const char* text) {
     return clsid;
 }
 
-// Hive text for one device; values are REGEDIT4 lines such as "\"Outputs\"=dword:00000004".
-inline std::string DeviceEntry(const std::string& values, const char* clsid = kClsid,
-                               const char* keyName = "Test Device") {
-    std::string lower = clsid;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return std::string("[HKEY_LOCAL_MACHINE\\software\\asio\\") + keyName + "]\n\"clsid\"=\"" + clsid + "\"\n" +
-           values + "\n[HKEY_CLASSES_ROOT\\clsid\\" + lower + "\\InprocServer32]\n@=\"" + BELLWAVE_VIRTUAL_DRIVER +
-           "\"\n";
-}
-
 inline std::string Dword(const char* name, uint32_t value) {
     char line[64];
     std::snprintf(line, sizeof line, "\"%s\"=dword:%08x\n", name, value);
     return line;
 }
 
-inline std::string Text(const char* name, const std::string& value) {
-    return std::string("\"") + name + "\"=\"" + value + "\"\n";
+inline std::string Text(const char* name, const std::string& value) { return "\"" + std::string(name) + "\"=\"" + value + "\"\n"; }
+
+// Hive text for one device (its class key in lower case); values are REGEDIT4 lines.
+inline std::string DeviceEntry(const std::string& values, const char* clsid = kClsid, const char* keyName = "Test Device") {
+    std::string lower = clsid;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return std::string("[HKEY_LOCAL_MACHINE\\software\\asio\\") + keyName + "]\n" + Text("clsid", clsid) + values +
+           "\n[HKEY_CLASSES_ROOT\\clsid\\" + lower + "\\InprocServer32]\n@=\"" + BELLWAVE_VIRTUAL_DRIVER + "\"\n";
 }
 
 class SmallHost {
 public:
-    // Registers a test-clock device with these values and creates it.
+    // Registers a device with these values (on the test clock unless told) and creates it.
     SmallHost(const testing_support::IsolatedScope& scope, const std::string& values, bool testClock = true) {
         scope.WriteMachineHive("REGEDIT4\n\n" + DeviceEntry((testClock ? Text("Clock", "test") : "") + values));
         Create(kClsid);
@@ -74,7 +69,7 @@ public:
         return driver->createBuffers(infos.data(), static_cast<long>(infos.size()), samples, &callbacks);
     }
 
-    // The halves switched so far; waits (up to a failure time-out) until there are count.
+    // The halves switched so far, once there are count (waiting up to a failure time-out).
     std::vector<long> WaitForSwitches(size_t count) {
         std::unique_lock<std::mutex> lock(mutex_);
         EXPECT_TRUE(switched_.wait_for(lock, std::chrono::seconds(30), [&] { return halves_.size() >= count; }));
@@ -93,12 +88,11 @@ private:
     void Create(const char* clsidText) {
         current_ = this;
         CoInitialize(nullptr);
-        CLSID clsid = ParseClsid(clsidText);
+        const CLSID clsid = ParseClsid(clsidText);
         created = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, reinterpret_cast<void**>(&driver));
         if (driver && driver->QueryInterface(IID_IVirtualDeviceClock, reinterpret_cast<void**>(&clock)) != S_OK)
             clock = nullptr;
     }
-
     static void BufferSwitch(long half, ASIOBool) {
         SmallHost* host = current_;
         if (host->onSwitch) host->onSwitch(half);

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <thread>
 
@@ -16,42 +15,39 @@ namespace {
 
 const char* kClassText = "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}";
 
-std::string PluginPath(const char* name) {
-    return std::string(BELLWAVE_TEST_PLUGIN_DIR) + "/" + name + ".so";
+std::string PluginPath(const char* name) { return std::string(BELLWAVE_TEST_PLUGIN_DIR) + "/" + name + ".so"; }
+
+void RegisterClass(const IsolatedScope& scope, const std::string& library, const std::string& keyText = kClassText) {
+    scope.WriteMachineHive("REGEDIT4\n[HKEY_CLASSES_ROOT\\clsid\\" + keyText + "\\InprocServer32]\n@=\"" + library +
+                           "\"\n");
 }
 
-// Registers the class under HKCR with the given library.
-void RegisterClass(const IsolatedScope& scope, const std::string& library, const std::string& keyText) {
-    scope.WriteMachineHive("REGEDIT4\n\n[HKEY_CLASSES_ROOT\\clsid\\" + keyText + "\\InprocServer32]\n@=\"" +
-                           library + "\"\n");
+HRESULT Create(void** object) {
+    CLSID clsid;
+    CLSIDFromString(kClassText, &clsid);
+    return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, object);
 }
 
 int LiveFakeObjects() {
     void* library = dlopen(PluginPath("fake_driver").c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (!library) return -1;
-    auto count = reinterpret_cast<int (*)()>(dlsym(library, "FakeLiveObjects"));
-    int live = count ? count() : -1;
-    dlclose(library);
+    auto count = library ? reinterpret_cast<int (*)()>(dlsym(library, "FakeLiveObjects")) : nullptr;
+    const int live = count ? count() : -1;
+    if (library) dlclose(library);
     return live;
 }
 
 }  // namespace
 
 TEST(Com, ClassIdsParseInEitherCaseAndPrintInUpperCase) {
-    CLSID clsid;
+    CLSID clsid, lower;
     ASSERT_EQ(CLSIDFromString(kClassText, &clsid), S_OK);
-    EXPECT_EQ(clsid.Data1, 0x0A1B2C3Du);
-    EXPECT_EQ(clsid.Data2, 0x4E5F);
-    EXPECT_EQ(clsid.Data3, 0x6071);
-    EXPECT_EQ(clsid.Data4[0], 0x82);
-    EXPECT_EQ(clsid.Data4[7], 0xF9);
-    CLSID lower;
+    EXPECT_TRUE(clsid.Data1 == 0x0A1B2C3Du && clsid.Data2 == 0x4E5F && clsid.Data3 == 0x6071);
+    EXPECT_TRUE(clsid.Data4[0] == 0x82 && clsid.Data4[7] == 0xF9);
     ASSERT_EQ(CLSIDFromString("{0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9}", &lower), S_OK);
     EXPECT_TRUE(lower == clsid);
     char text[39];
     StringFromCLSID(lower, text);
     EXPECT_STREQ(text, kClassText);
-
     for (const char* bad : {"", "{}", "0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9", "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F}",
                             "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}x", "{0A1B2C3D+4E5F-6071-8293-A4B5C6D7E8F9}",
                             "{0A1B2C3D-4E5F-6071-82G3-A4B5C6D7E8F9}", "{-A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}"}) {
@@ -62,45 +58,21 @@ TEST(Com, ClassIdsParseInEitherCaseAndPrintInUpperCase) {
     EXPECT_EQ(CLSIDFromString(nullptr, &clsid), CO_E_CLASSSTRING);
 }
 
-TEST(Com, InitialisationCountsPerThread) {
+TEST(Com, CreatesObjectsOnInitialisedThreadsFromTheRegisteredLibrary) {
     IsolatedScope scope;
-    RegisterClass(scope, PluginPath("fake_driver"), kClassText);
-    CLSID clsid;
-    CLSIDFromString(kClassText, &clsid);
+    std::string lowerText = kClassText;  // the registry key in lower case, the request in upper case
+    for (char& c : lowerText) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    RegisterClass(scope, PluginPath("fake_driver"), lowerText);
     void* object = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, &object), CO_E_NOTINITIALIZED);
+    EXPECT_EQ(Create(&object), CO_E_NOTINITIALIZED);
     EXPECT_EQ(object, nullptr);
-
     EXPECT_EQ(CoInitialize(nullptr), S_OK);
     EXPECT_EQ(CoInitialize(nullptr), S_FALSE);
     HRESULT otherThread = S_OK;
-    std::thread([&] {
-        void* o = nullptr;
-        otherThread = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, &o);
-    }).join();
+    std::thread([&] { otherThread = Create(&object); }).join();
     EXPECT_EQ(otherThread, CO_E_NOTINITIALIZED);
-    CoUninitialize();
-    // Still initialised once.
-    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, &object), S_OK);
-    static_cast<IASIO*>(object)->Release();
-    CoUninitialize();
-    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, &object), CO_E_NOTINITIALIZED);
-    CoUninitialize();  // one too many is harmless
-    EXPECT_EQ(CoInitialize(nullptr), S_OK);
-    CoUninitialize();
-}
-
-TEST(Com, CreatesObjectsFromTheRegisteredLibrary) {
-    IsolatedScope scope;
-    // The registry key in lower case, the request in upper case.
-    std::string lowerText = kClassText;
-    for (char& c : lowerText) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    RegisterClass(scope, PluginPath("fake_driver"), lowerText);
-    CLSID clsid;
-    CLSIDFromString(kClassText, &clsid);
-    ASSERT_EQ(CoInitialize(nullptr), S_OK);
-    void* object = nullptr;
-    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, &object), S_OK);
+    CoUninitialize();  // still initialised once
+    ASSERT_EQ(Create(&object), S_OK);
     auto* driver = static_cast<IASIO*>(object);
     EXPECT_EQ(LiveFakeObjects(), 1);
     char name[32];
@@ -110,17 +82,20 @@ TEST(Com, CreatesObjectsFromTheRegisteredLibrary) {
     EXPECT_EQ(driver->Release(), 1u);
     EXPECT_EQ(driver->Release(), 0u);
     EXPECT_EQ(LiveFakeObjects(), 0);  // the library stays loaded after its last object
-
-    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, nullptr), E_POINTER);
+    EXPECT_EQ(Create(nullptr), E_POINTER);
+    CLSID clsid;
+    CLSIDFromString(kClassText, &clsid);
     EXPECT_EQ(CoCreateInstance(clsid, nullptr, 0, clsid, &object), E_INVALIDARG);
+    CoUninitialize();
+    EXPECT_EQ(Create(&object), CO_E_NOTINITIALIZED);
+    CoUninitialize();  // one too many is harmless
+    EXPECT_EQ(CoInitialize(nullptr), S_OK);
     CoUninitialize();
 }
 
 TEST(Com, BrokenClassesFailWithTheirCodes) {
     IsolatedScope scope;
     testing_support::WriteFile(scope.workDir() / "text.so", "this is not a shared object\n");
-    CLSID clsid;
-    CLSIDFromString(kClassText, &clsid);
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
     const struct {
         std::string library;
@@ -134,9 +109,9 @@ TEST(Com, BrokenClassesFailWithTheirCodes) {
         {"", CO_E_DLLNOTFOUND},
     };
     for (const auto& c : cases) {
-        RegisterClass(scope, c.library, kClassText);
+        RegisterClass(scope, c.library);
         void* object = reinterpret_cast<void*>(1);
-        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, &object), c.expected) << c.library;
+        EXPECT_EQ(Create(&object), c.expected) << c.library;
         EXPECT_EQ(object, nullptr) << c.library;
         if (!c.library.empty()) {
             EXPECT_EQ(CoCheckServerLibrary(c.library.c_str()), c.expected == E_OUTOFMEMORY ? S_OK : c.expected);
@@ -144,12 +119,11 @@ TEST(Com, BrokenClassesFailWithTheirCodes) {
     }
     EXPECT_EQ(CoCheckServerLibrary(PluginPath("fake_driver").c_str()), S_OK);
     EXPECT_EQ(CoCheckServerLibrary(nullptr), CO_E_DLLNOTFOUND);
-
-    // Not registered at all, or registered without a library key.
+    // Registered without a library key, or not at all.
     scope.WriteMachineHive("REGEDIT4\n[HKEY_CLASSES_ROOT\\clsid\\" + std::string(kClassText) + "]\n");
     void* object = nullptr;
-    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, &object), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(Create(&object), REGDB_E_CLASSNOTREG);
     std::filesystem::remove(scope.registryDir() / "machine.reg");
-    EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, &object), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(Create(&object), REGDB_E_CLASSNOTREG);
     CoUninitialize();
 }

@@ -1,6 +1,5 @@
-// A minimal driver plug-in for the tests of the class loader and the driver list. Built
-// twice: as a working driver, and with FAKE_FACTORY_FAILS as one whose factory refuses.
-// FakeLiveObjects tells a test how many of its objects are still alive.
+// A minimal driver plug-in for the class loader and driver list tests. Built twice: as a
+// working driver, and with FAKE_FACTORY_FAILS as one whose factory refuses.
 #include <atomic>
 #include <cstring>
 
@@ -13,26 +12,19 @@ std::atomic<int> gLiveObjects{0};
 class FakeDriver final : public IASIO {
 public:
     explicit FakeDriver(const CLSID& clsid) : clsid_(clsid) { ++gLiveObjects; }
-
     HRESULT QueryInterface(const IID& iid, void** object) override {
         if (!object) return E_POINTER;
-        *object = nullptr;
-        if (!(iid == clsid_)) return E_NOINTERFACE;
+        *object = iid == clsid_ ? this : nullptr;
+        if (!*object) return E_NOINTERFACE;
         AddRef();
-        *object = this;
         return S_OK;
     }
     unsigned long AddRef() override { return ++references_; }
     unsigned long Release() override {
-        unsigned long left = --references_;
-        if (left == 0) {
-            --gLiveObjects;
-            delete this;
-        }
+        const unsigned long left = --references_;
+        if (left == 0) --gLiveObjects, delete this;
         return left;
     }
-
-    // Only what the class loader and driver list tests look at does anything.
     ASIOBool init(void*) override { return ASIOTrue; }
     void getDriverName(char* name) override { std::strcpy(name, "Fake"); }
     long getDriverVersion() override { return 1; }
@@ -62,9 +54,8 @@ private:
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int FakeLiveObjects() {
-    return gLiveObjects.load();
-}
+// How many of its objects are still alive.
+extern "C" __attribute__((visibility("default"))) int FakeLiveObjects() { return gLiveObjects.load(); }
 
 extern "C" __attribute__((visibility("default"))) int32_t DllGetClassObject(const CLSID* clsid, const IID* iid,
                                                                              void** object) {
