@@ -10,12 +10,11 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QKeySequence>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
-#include <QShortcut>
 
 #include "display/colours.h"
 #include "host/host.h"
@@ -121,14 +120,6 @@ MainWindow::MainWindow() : screen_(0, 0) {
         if (id == IDM_LOOP || id == IDM_RECORD_MP3 || id == IDM_PSYCHEDELICS) actions_[i]->setCheckable(true);
         connect(actions_[i], &QAction::triggered, this, [this, id] { OnCommand(id); });
     }
-    // Alt+? and Alt+/ open About; "?" may arrive with or without Shift.
-    for (const QKeySequence& keys : {QKeySequence(Qt::ALT | Qt::Key_Question),
-                                     QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_Question),
-                                     QKeySequence(Qt::ALT | Qt::Key_Slash)}) {
-        QShortcut* shortcut = new QShortcut(keys, this);
-        connect(shortcut, &QShortcut::activated, this, [this] { OnCommand(IDM_ABOUT); });
-    }
-
     // Creation: the panel (before the client area that draws it), the start-up folder,
     // then the player and its device.
     panel_ = std::make_unique<StatusPanel>(&screen_);
@@ -156,6 +147,18 @@ void MainWindow::TearDown() {
     delete player;
     std::lock_guard<std::mutex> lock(portMutex_);
     portOpen_ = false;
+}
+
+// The accelerators: Alt with "?" or "/". The "?" counts whether or not Shift was needed
+// to type it; two shortcuts for it (with and without Shift) would both match on some
+// keyboards and, being ambiguous, neither would fire.
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    if ((event->modifiers() & Qt::AltModifier) &&
+        (event->key() == Qt::Key_Question || event->key() == Qt::Key_Slash)) {
+        OnCommand(IDM_ABOUT);
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

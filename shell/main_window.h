@@ -18,6 +18,7 @@
 class Player;
 class QAction;
 class QCloseEvent;
+class QKeyEvent;
 
 // Menu commands, numbered as the menu resources hold them.
 constexpr int IDM_DEVICES = 32771;
@@ -60,6 +61,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
