@@ -1,6 +1,7 @@
 // The JACK driver's init without a server, its answers to the host's device query, its
 // checks of the host's requests, and the connection of its ports.
 #include <chrono>
+#include <cstdio>
 #include <string>
 
 #include "jack_test_support.h"
@@ -33,6 +34,19 @@ TEST(JackDriverInit, WithoutServerFailsAtOnceWithMessageAndRefusesEverything) {
     EXPECT_EQ(driver->Release(), 0u);
     unsetenv("JACK_DEFAULT_SERVER");
     CoUninitialize();
+}
+
+TEST(JackDriverInit, DeviceListShowsTheDriverWithoutAServer) {
+    // The build's own registry, a server name nobody runs: listing must neither fail nor crash.
+    std::string command = "env -u BELLWAVE_REGISTRY_DIR JACK_DEFAULT_SERVER=" + UniqueName("bw-absent") + " " +
+                          (testing_support::BuildDir() / "bin/bellwave-cli").string() + " devices 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char line[256];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) output += line;
+    EXPECT_EQ(pclose(pipe), 0) << output;
+    EXPECT_NE(output.find(": JACK\n"), std::string::npos) << output;
 }
 
 TEST(JackDriverQuery, ReportsTheServersFormatSizeRateAndChannels) {
