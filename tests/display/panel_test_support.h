@@ -14,19 +14,16 @@
 #include "display/colours.h"
 #include "display/status_panel.h"
 
-class OffscreenApp : public ::testing::Environment {
-public:
+struct OffscreenApp : ::testing::Environment {
     void SetUp() override {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        app_ = std::make_unique<QGuiApplication>(argc_, argv_);
+        app = std::make_unique<QGuiApplication>(argc, argv);
     }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "display_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QGuiApplication> app_;
+    void TearDown() override { app.reset(); }
+    int argc = 1;
+    char name[16] = "display_test";
+    char* argv[2] = {name, nullptr};
+    std::unique_ptr<QGuiApplication> app;
 };
 
 inline ::testing::Environment* const kOffscreenApp = ::testing::AddGlobalTestEnvironment(new OffscreenApp);

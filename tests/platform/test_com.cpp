@@ -73,14 +73,8 @@ TEST(Com, CreatesObjectsOnInitialisedThreadsFromTheRegisteredLibrary) {
     EXPECT_EQ(otherThread, CO_E_NOTINITIALIZED);
     CoUninitialize();  // still initialised once
     ASSERT_EQ(Create(&object), S_OK);
-    auto* driver = static_cast<IASIO*>(object);
-    EXPECT_EQ(LiveFakeObjects(), 1);
-    char name[32];
-    driver->getDriverName(name);
-    EXPECT_STREQ(name, "Fake");
-    EXPECT_EQ(driver->AddRef(), 2u);
-    EXPECT_EQ(driver->Release(), 1u);
-    EXPECT_EQ(driver->Release(), 0u);
+    EXPECT_EQ(LiveFakeObjects(), 1);  // made by the fake's factory, with one reference
+    EXPECT_EQ(static_cast<IASIO*>(object)->Release(), 0u);
     EXPECT_EQ(LiveFakeObjects(), 0);  // the library stays loaded after its last object
     EXPECT_EQ(Create(nullptr), E_POINTER);
     CLSID clsid;
