@@ -48,7 +48,10 @@ constexpr long long kMaxLagPeriods = 16;
 
 void CopyText(char* to, size_t toBytes, const char* from) {
     if (to == nullptr || toBytes == 0) return;
-    std::snprintf(to, toBytes, "%s", from);
+    size_t bytes = std::strlen(from);
+    if (bytes >= toBytes) bytes = toBytes - 1;  // cut to fit with its terminator
+    std::memcpy(to, from, bytes);
+    to[bytes] = '\0';
 }
 
 class VirtualDevice final : public IASIO, public IVirtualDeviceClock {
