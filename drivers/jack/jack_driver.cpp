@@ -31,9 +31,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <thread>
 
 #include "host/asio_driver.h"
+#include "platform/kernel.h"
 #include "platform/registry.h"
 
 namespace {
@@ -201,7 +201,7 @@ private:
     std::atomic<AsioMessageFunction> asioMessage_{nullptr};
     sem_t wake_;
     bool semaphoreMade_ = false;
-    std::thread notifier_;
+    SuspendedThread notifier_;
 };
 
 JackDriver::~JackDriver() {
@@ -210,10 +210,10 @@ JackDriver::~JackDriver() {
     // Closing first means no JACK callback can post the semaphore after it is destroyed.
     if (client_ != nullptr) jack_client_close(client_);
     client_ = nullptr;
-    if (notifier_.joinable()) {
+    if (notifier_.Created()) {
         quit_.store(true);
         sem_post(&wake_);
-        notifier_.join();
+        notifier_.Join();
     }
     if (semaphoreMade_) sem_destroy(&wake_);
 }
@@ -255,8 +255,9 @@ ASIOBool JackDriver::init(void*) {
     if (ok) {
         jack_on_info_shutdown(client_, OnShutdown, this);
         semaphoreMade_ = sem_init(&wake_, 0, 0) == 0;
-        if (semaphoreMade_) notifier_ = std::thread([this] { NotifierLoop(); });
-        if (!semaphoreMade_) {
+        if (semaphoreMade_ && notifier_.Create([this] { NotifierLoop(); })) {
+            notifier_.Resume();
+        } else {
             SetError("Cannot create the driver's notifier");
             ok = false;
         }
