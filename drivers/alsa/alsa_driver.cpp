@@ -231,6 +231,9 @@ private:
     // Waits in short steps until pcm can move a period; 1 ready, 0 give up (stop asked
     // or device stalled), negative an ALSA error to recover from.
     int WaitReady(snd_pcm_t* pcm);
+    // Brings pcm back after an xrun or a suspend; 0, or the error that could not be
+    // recovered from. Unlike snd_pcm_recover it never waits longer than a stall.
+    int Recover(snd_pcm_t* pcm, int error);
     void Fail(const char* what, int error);
 
     std::atomic<unsigned long> refs_{1};
@@ -491,6 +494,19 @@ int AlsaDriver::WaitReady(snd_pcm_t* pcm) {
     return -ETIMEDOUT;
 }
 
+int AlsaDriver::Recover(snd_pcm_t* pcm, int error) {
+    if (error == -ESTRPIPE) {
+        // Suspended: resume when the device allows, else start it over.
+        for (int steps = 0; (error = snd_pcm_resume(pcm)) == -EAGAIN; ++steps) {
+            if (steps == kStalledAfterSteps || !running_.load()) return -ESTRPIPE;
+            Sleep(kWaitStepMs);
+        }
+        return error < 0 ? snd_pcm_prepare(pcm) : 0;
+    }
+    if (error == -EPIPE || error == -EINTR) return snd_pcm_prepare(pcm);
+    return error;
+}
+
 bool AlsaDriver::StartDevices() {
     // A full ring of silence starts playback; capture starts beside it.
     snd_pcm_drop(playback_);
@@ -549,7 +565,7 @@ bool AlsaDriver::TakeInput(long index) {
             long long count = overruns_.fetch_add(1) + 1;
             std::fprintf(stderr, "ALSA driver: capture over-run %lld on \"%s\", recovered\n", count, settings_.device);
         }
-        int error = snd_pcm_recover(capture_, static_cast<int>(read), 1);
+        int error = Recover(capture_, static_cast<int>(read));
         if (error >= 0 && snd_pcm_state(capture_) == SND_PCM_STATE_PREPARED) error = snd_pcm_start(capture_);
         if (error < 0) {
             Fail("capture", error);
@@ -590,7 +606,7 @@ bool AlsaDriver::Play() {
             std::fprintf(stderr, "ALSA driver: playback under-run %lld on \"%s\", recovered\n", count, settings_.device);
         }
         // Prepared again, playback restarts once the ring has filled up.
-        if (int error = snd_pcm_recover(playback_, static_cast<int>(written), 1); error < 0) {
+        if (int error = Recover(playback_, static_cast<int>(written)); error < 0) {
             Fail("playback", error);
             return false;
         }
