@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "soundfile/sound_file.h"
 #include "tests/support/test_support.h"
 
 namespace fixtures {
@@ -47,10 +48,7 @@ inline Bytes MakeWav(uint32_t tag, uint32_t channels, uint32_t rate, uint32_t bi
 
 inline Bytes Samples(const std::vector<int16_t>& samples) {
     Bytes b(samples.size() * 2);
-    for (size_t i = 0; i < samples.size(); ++i) {
-        b[2 * i] = uint8_t(uint16_t(samples[i]));
-        b[2 * i + 1] = uint8_t(uint16_t(samples[i]) >> 8);
-    }
+    for (size_t i = 0; i < samples.size(); ++i) PutLe16(b, 2 * i, uint16_t(samples[i]));
     return b;
 }
 
@@ -80,34 +78,53 @@ inline void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
     testing_support::WriteFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
-// Encodes a WAV of the given music with `lame` and returns the MP3's bytes; `options`
-// go to lame as they are (e.g. "-b 128 -t"). Empty on failure (reported).
+inline bool Run(const std::string& command) {
+    if (std::system(command.c_str()) == 0) return true;
+    ADD_FAILURE() << "failed: " << command;
+    return false;
+}
+
+// Encodes Music(frames, channels, rate) with `lame` and the given options (e.g.
+// "-b 128 -t"); the MP3's bytes, empty on failure.
 inline Bytes LameEncode(const std::filesystem::path& folder, const std::string& name, uint32_t frames,
                         uint32_t channels, uint32_t rate, const std::string& options) {
-    const auto wav = folder / (name + ".wav");
-    const auto mp3 = folder / (name + ".mp3");
+    const auto wav = folder / (name + ".wav"), mp3 = folder / (name + ".mp3");
     WriteBytes(wav, MakeWav(1, channels, rate, 16, Samples(Music(frames, channels, rate))));
-    const std::string command = "lame --quiet " + options + " '" + wav.string() + "' '" + mp3.string() + "'";
-    if (std::system(command.c_str()) != 0) {
-        ADD_FAILURE() << "failed: " << command;
-        return {};
-    }
+    if (!Run("lame --quiet " + options + " '" + wav.string() + "' '" + mp3.string() + "'")) return {};
     return ReadBytes(mp3);
 }
 
-// `lame --decode` of an MP3 file: the interleaved samples of the WAV it writes.
+// `lame --decode` of an MP3: the interleaved samples of the WAV it writes.
 inline std::vector<int16_t> LameDecode(const std::filesystem::path& folder, const Bytes& mp3) {
-    const auto in = folder / "peer-in.mp3";
-    const auto out = folder / "peer-out.wav";
+    const auto in = folder / "peer-in.mp3", out = folder / "peer-out.wav";
     WriteBytes(in, mp3);
-    const std::string command = "lame --quiet --decode '" + in.string() + "' '" + out.string() + "'";
-    if (std::system(command.c_str()) != 0) {
-        ADD_FAILURE() << "failed: " << command;
-        return {};
-    }
+    if (!Run("lame --quiet --decode '" + in.string() + "' '" + out.string() + "'")) return {};
     const Bytes wav = ReadBytes(out);
-    if (wav.size() < 44) return {};
-    return ToSamples(wav.data() + 44, wav.size() - 44);
+    return wav.size() < 44 ? std::vector<int16_t>{} : ToSamples(wav.data() + 44, wav.size() - 44);
 }
+
+// Every frame the reader delivers from its current position, interleaved.
+inline std::vector<int16_t> ReadAll(SoundFile& file) {
+    std::vector<int16_t> all, block(size_t(kBlockFrames) * file.channels);
+    while (uint32_t frames = file.ReadBlock(block.data()))
+        all.insert(all.end(), block.begin(), block.begin() + frames * file.channels);
+    return all;
+}
+inline std::vector<int16_t> ReadAll(SoundFile&& file) { return ReadAll(file); }
+
+// Opens image at rate; the file is `ready` on success and borrows image.
+inline void Open(SoundFile& file, const Bytes& image, uint32_t rate) {
+    static const Mp3Decoder decoder{};
+    InitMp3Tables();
+    file.Open(image.data(), uint32_t(image.size()), rate, decoder);
+}
+void Open(SoundFile& file, const Bytes&& image, uint32_t rate) = delete;  // would outlive image
+
+// A reader over an image of its own.
+struct Reader {
+    Reader(Bytes bytes, uint32_t rate) : image(std::move(bytes)) { Open(file, image, rate); }
+    Bytes image;
+    SoundFile file;
+};
 
 }  // namespace fixtures

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
 
 #include "sound_fixtures.h"
@@ -12,90 +11,60 @@
 namespace {
 
 using fixtures::Bytes;
-using testing_support::TempDir;
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-};
-
-CliRun Cli(const std::string& arguments) {
-    const std::string command =
-        "'" + (testing_support::BuildDir() / "bin" / "bellwave-cli").string() + "' " + arguments + " 2>/dev/null";
-    CliRun run;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) run.out += buffer;
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+// Runs bellwave-cli with arguments (paths in the temporary folder, quoted); its exit
+// status, its standard output in out.
+int Cli(const std::string& arguments, std::string* out = nullptr) {
+    testing_support::TempDir capture;
+    const std::string command = "'" + (testing_support::BuildDir() / "bin" / "bellwave-cli").string() + "' " +
+                                arguments + " >'" + (capture / "out").string() + "' 2>/dev/null";
+    const int status = std::system(command.c_str());
+    if (out != nullptr) *out = testing_support::ReadFile(capture / "out");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string Quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
-
-// The reader's whole output at `rate`, as interleaved samples.
-std::vector<int16_t> ReaderOutput(const Bytes& image, uint32_t rate, uint32_t& channels) {
-    Mp3Decoder decoder;
+// The file at path is the WAV of what the reader delivers for image at rate.
+void ExpectDecoded(const std::filesystem::path& path, const Bytes& image, uint32_t rate, size_t frames) {
     SoundFile file;
-    file.Open(image.data(), uint32_t(image.size()), rate, decoder);
-    EXPECT_TRUE(file.ready);
-    channels = file.channels;
-    std::vector<int16_t> all, block(size_t(kBlockFrames) * file.channels);
-    while (uint32_t frames = file.ReadBlock(block.data()))
-        all.insert(all.end(), block.begin(), block.begin() + frames * file.channels);
-    return all;
-}
-
-void ExpectWav(const std::filesystem::path& path, uint32_t channels, uint32_t rate, const std::vector<int16_t>& samples) {
-    const Bytes wav = fixtures::ReadBytes(path);
-    ASSERT_GE(wav.size(), 44u);
-    const Bytes expected = fixtures::MakeWav(1, channels, rate, 16, fixtures::Samples(samples));
-    ASSERT_EQ(wav.size(), expected.size());
-    EXPECT_TRUE(wav == expected);
+    fixtures::Open(file, image, rate);
+    ASSERT_TRUE(file.ready);
+    const std::vector<int16_t> samples = fixtures::ReadAll(file);
+    EXPECT_EQ(samples.size(), frames * file.channels);
+    EXPECT_TRUE(fixtures::ReadBytes(path) == fixtures::MakeWav(1, file.channels, rate, 16, fixtures::Samples(samples)));
 }
 
 TEST(CliCommands, ScanAndDecodeWriteWhatTheReaderDelivers) {
-    InitMp3Tables();
-    TempDir dir;
+    testing_support::TempDir dir;
     const Bytes mp3 = fixtures::LameEncode(dir.path(), "song", 44100 * 2, 2, 44100, "-b 128");
-    const auto mp3Path = dir / "song.mp3";
-
     Mp3FrameScanner scanner(mp3.data(), uint32_t(mp3.size()));
     ASSERT_NE(scanner.Build(), 0u);
-    CliRun run = Cli("scan " + Quoted(mp3Path));
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "frames=" + std::to_string(scanner.frameCount) + " rate=44100 channels=2 sourceFrames=" +
-                           std::to_string(scanner.sourceFrames) + "\n");
-
-    uint32_t channels = 0;
-    run = Cli("decode " + Quoted(mp3Path) + " " + Quoted(dir / "mp3.wav"));
-    EXPECT_EQ(run.status, 0);
-    ExpectWav(dir / "mp3.wav", 2, 44100, ReaderOutput(mp3, 44100, channels));
+    std::string out;
+    EXPECT_EQ(Cli("scan '" + (dir / "song.mp3").string() + "'", &out), 0);
+    EXPECT_EQ(out, "frames=" + std::to_string(scanner.frameCount) + " rate=44100 channels=2 sourceFrames=" +
+                       std::to_string(scanner.sourceFrames) + "\n");
+    EXPECT_EQ(Cli("decode '" + (dir / "song.mp3").string() + "' '" + (dir / "mp3.wav").string() + "'"), 0);
+    ExpectDecoded(dir / "mp3.wav", mp3, 44100, scanner.sourceFrames);
 
     // A mono WAV at another rate, resampled.
     const Bytes wav = fixtures::MakeWav(1, 1, 22050, 16, fixtures::Samples(fixtures::Music(30000, 1, 22050)));
     fixtures::WriteBytes(dir / "low.wav", wav);
-    run = Cli("decode " + Quoted(dir / "low.wav") + " " + Quoted(dir / "low48.wav") + " --rate 48000");
-    EXPECT_EQ(run.status, 0);
-    const std::vector<int16_t> resampled = ReaderOutput(wav, 48000, channels);
-    EXPECT_EQ(resampled.size(), size_t(30000 * 48000 / 22050));
-    ExpectWav(dir / "low48.wav", 1, 48000, resampled);
+    EXPECT_EQ(Cli("decode '" + (dir / "low.wav").string() + "' '" + (dir / "low48.wav").string() + "' --rate 48000"), 0);
+    ExpectDecoded(dir / "low48.wav", wav, 48000, 30000 * 48000 / 22050);
 }
 
 TEST(CliCommands, RefusalsAndBadUsage) {
-    TempDir dir;
+    testing_support::TempDir dir;
     fixtures::WriteBytes(dir / "pcm.wav", fixtures::MakeWav(1, 2, 44100, 16, Bytes(400, 1)));
     fixtures::WriteBytes(dir / "junk.mp3", Bytes(3000, 0x42));
-    EXPECT_EQ(Cli("scan " + Quoted(dir / "pcm.wav")).status, 1);
-    EXPECT_EQ(Cli("scan " + Quoted(dir / "junk.mp3")).status, 1);
-    EXPECT_EQ(Cli("scan " + Quoted(dir / "missing.mp3")).status, 1);
-    EXPECT_EQ(Cli("scan").status, 2);
-    EXPECT_EQ(Cli("decode " + Quoted(dir / "junk.mp3") + " " + Quoted(dir / "out.wav")).status, 1);
+    const std::string d = "'" + dir.path().string();
+    // 1: a file or output refused; 2: bad usage.
+    for (const auto& [arguments, status] : {std::pair<std::string, int>{"scan " + d + "/pcm.wav'", 1},
+                                            {"scan " + d + "/missing.mp3'", 1},
+                                            {"decode " + d + "/junk.mp3' " + d + "/out.wav'", 1},
+                                            {"decode " + d + "/pcm.wav' " + d + "/out.wav' --rate 0", 2},
+                                            {"decode " + d + "/pcm.wav'", 2}})
+        EXPECT_EQ(Cli(arguments), status) << arguments;
     EXPECT_FALSE(std::filesystem::exists(dir / "out.wav"));
-    EXPECT_EQ(Cli("decode " + Quoted(dir / "pcm.wav") + " " + Quoted(dir / "out.wav") + " --rate 0").status, 2);
-    EXPECT_EQ(Cli("decode " + Quoted(dir / "pcm.wav")).status, 2);
-    EXPECT_EQ(Cli("decode " + Quoted(dir / "pcm.wav") + " " + Quoted(dir / "no-such-folder" / "out.wav")).status, 1);
 }
 
 }  // namespace

@@ -12,37 +12,27 @@
 namespace {
 
 using fixtures::Bytes;
-using testing_support::TempDir;
 
+// The scanner's results over data, with its index copied out.
 struct Index {
-    uint32_t pages = 0;
-    uint32_t frames = 0;
-    uint32_t rate = 0;
-    uint32_t channels = 0;
-    uint32_t sourceFrames = 0;
+    explicit Index(const Bytes& data) : scanner(data.data(), uint32_t(data.size())), pages(scanner.Build()) {
+        for (uint32_t i = 0; i < scanner.frameCount; ++i) {
+            offsets.push_back(scanner.FrameOffset(i));
+            lengths.push_back(scanner.FrameLengthAt(i));
+        }
+    }
+    long Count(int32_t length) const { return std::count(lengths.begin(), lengths.end(), length); }
+    Mp3FrameScanner scanner;
+    uint32_t pages;
+    const uint32_t& frames = scanner.frameCount;
     std::vector<uint32_t> offsets;
     std::vector<int32_t> lengths;
 };
 
-Index Scan(const Bytes& data) {
-    Mp3FrameScanner scanner(data.data(), uint32_t(data.size()));
-    Index index;
-    index.pages = scanner.Build();
-    index.frames = scanner.frameCount;
-    index.rate = scanner.sampleRate;
-    index.channels = scanner.channels;
-    index.sourceFrames = scanner.sourceFrames;
-    for (uint32_t i = 0; i < scanner.frameCount; ++i) {
-        index.offsets.push_back(scanner.FrameOffset(i));
-        index.lengths.push_back(scanner.FrameLengthAt(i));
-    }
-    return index;
-}
-
-// Frames follow each other without gaps from `first` to the end of `size` bytes.
-void ExpectContiguous(const Index& index, uint32_t first, size_t size) {
+// Frames follow each other without gaps from offset 0 to the end of the data.
+void ExpectContiguous(const Index& index, size_t size) {
     ASSERT_FALSE(index.offsets.empty());
-    EXPECT_EQ(index.offsets[0], first);
+    EXPECT_EQ(index.offsets[0], 0u);
     for (size_t i = 1; i < index.offsets.size(); ++i)
         ASSERT_EQ(index.offsets[i], index.offsets[i - 1] + uint32_t(index.lengths[i - 1])) << "frame " << i;
     EXPECT_EQ(index.offsets.back() + uint32_t(index.lengths.back()), size);
@@ -50,163 +40,113 @@ void ExpectContiguous(const Index& index, uint32_t first, size_t size) {
 
 class FrameScanner : public ::testing::Test {
 protected:
-    TempDir dir;
+    Bytes Encode(const char* name, uint32_t frames, uint32_t channels, uint32_t rate, const char* options) {
+        return fixtures::LameEncode(dir.path(), name, frames, channels, rate, options);
+    }
+    testing_support::TempDir dir;
 };
 
-TEST_F(FrameScanner, ConstantBitRateStreamHasPaddedAndUnpaddedFrames) {
-    const Bytes mp3 = fixtures::LameEncode(dir.path(), "cbr", 44100 * 2, 2, 44100, "-b 128 -t");
-    const Index index = Scan(mp3);
-    ASSERT_EQ(index.pages, 1u);
-    EXPECT_EQ(index.rate, 44100u);
-    EXPECT_EQ(index.channels, 2u);
-    EXPECT_GT(index.frames, 75u);
-    EXPECT_EQ(index.sourceFrames, (index.frames - 1) * 1152);
-    ExpectContiguous(index, 0, mp3.size());
-    // 128000 * 144 / 44100 = 417.96: 417 bytes, or 418 with the padding bit.
-    EXPECT_NE(std::count(index.lengths.begin(), index.lengths.end(), 417), 0);
-    EXPECT_NE(std::count(index.lengths.begin(), index.lengths.end(), 418), 0);
-    EXPECT_EQ(std::count(index.lengths.begin(), index.lengths.end(), 417) +
-                  std::count(index.lengths.begin(), index.lengths.end(), 418),
-              long(index.frames));
-
-    // Mono at 48000 Hz: 128000 * 144 / 48000 = 384 bytes, never padded.
-    const Bytes mono = fixtures::LameEncode(dir.path(), "mono", 48000, 1, 48000, "-b 128 -m m -t");
-    const Index monoIndex = Scan(mono);
-    EXPECT_EQ(monoIndex.channels, 1u);
-    EXPECT_EQ(monoIndex.rate, 48000u);
-    ExpectContiguous(monoIndex, 0, mono.size());
-    EXPECT_EQ(std::count(monoIndex.lengths.begin(), monoIndex.lengths.end(), 384), long(monoIndex.frames));
+TEST_F(FrameScanner, FrameLengthsRatesAndLengthsOfStreams) {
+    // kbit/s * 144 (72 for MPEG-2) / rate, plus a padding byte: 417.96, 384 and 208.98.
+    struct Case { const char* options; uint32_t rate, channels, frameSamples; int32_t shortLength, longLength; };
+    for (const Case& c : {Case{"-b 128 -t", 44100, 2, 1152, 417, 418}, Case{"-b 128 -m m -t", 48000, 1, 1152, 384, 384},
+                          Case{"-b 64 -t", 22050, 2, 576, 208, 209}}) {
+        SCOPED_TRACE(c.rate);
+        const Bytes mp3 = Encode("cbr", c.rate * 2, c.channels, c.rate, c.options);
+        const Index index(mp3);
+        ASSERT_EQ(index.pages, 1u);
+        EXPECT_EQ(index.scanner.sampleRate, c.rate);
+        EXPECT_EQ(index.scanner.channels, c.channels);
+        EXPECT_GT(index.frames, 70u);
+        EXPECT_EQ(index.scanner.sourceFrames, (index.frames - 1) * c.frameSamples);
+        ExpectContiguous(index, mp3.size());
+        EXPECT_GT(index.Count(c.shortLength), 0);
+        EXPECT_GT(index.Count(c.longLength), 0);
+        EXPECT_EQ(index.Count(c.shortLength) + (c.longLength != c.shortLength ? index.Count(c.longLength) : 0),
+                  long(index.frames));
+    }
+    // MPEG-2.5 (11025 Hz) is refused, and so is data without frames.
+    const Bytes mpeg25 = Encode("mpeg25", 11025, 1, 11025, "-b 32 -t");
+    ASSERT_GE(mpeg25.size(), 2u);
+    ASSERT_EQ(mpeg25[1] & 0xFE, 0xE2);
+    EXPECT_EQ(Index(mpeg25).pages, 0u);
+    EXPECT_EQ(Index(Bytes(5000, 0xFF)).pages, 0u);
 }
 
 TEST_F(FrameScanner, SkipsTagsAndJunkAroundTheStream) {
-    const Bytes mp3 = fixtures::LameEncode(dir.path(), "cbr", 44100, 2, 44100, "-b 128 -t");
-    const Index plain = Scan(mp3);
+    const Bytes mp3 = Encode("cbr", 44100, 2, 44100, "-b 128 -t");
+    const Index plain(mp3);
     ASSERT_GT(plain.frames, 10u);
-
-    // An ID3v2 tag of 0x0101 = 257 bytes after its 10-byte header (size bytes 00 00 02
-    // 01, seven bits each). Its body holds a frame header that must not be taken.
+    // An ID3v2 tag of 0x0101 = 257 bytes after its 10-byte header (size bytes 00 00 02 01,
+    // seven bits each), holding a frame header that must not be taken.
     Bytes tagged = {'I', 'D', '3', 3, 0, 0, 0, 0, 2, 1};
-    tagged.resize(10 + 257, 0x20);
+    tagged.resize(267, 0x20);
     std::copy_n(mp3.begin(), 8, tagged.begin() + 40);
-    tagged.insert(tagged.end(), mp3.begin(), mp3.end());
-    Index index = Scan(tagged);
-    EXPECT_EQ(index.frames, plain.frames);
-    ExpectContiguous(index, 267, tagged.size());
-
-    // Junk with a lone FF FB pair (a header whose would-be successor is no header).
+    // Junk with a lone FF FB pair: a header whose would-be successor is no header.
     Bytes junk = {0x00, 0x12, 0xFF, 0xFB, 0x90, 0x64, 0x00, 0x00, 0xFF, 0x00};
     junk.resize(600, 0x55);
-    junk.insert(junk.end(), mp3.begin(), mp3.end());
-    index = Scan(junk);
-    EXPECT_EQ(index.frames, plain.frames);
-    ExpectContiguous(index, 600, junk.size());
-
-    // A trailing 128-byte tag ends the scan where the next frame was expected, even with
-    // a frame header inside it.
-    Bytes trailed = mp3;
+    // A trailing 128-byte tag ends the scan, even with a frame header inside it.
     Bytes tag(128, ' ');
     std::memcpy(tag.data(), "TAG", 3);
     std::copy_n(mp3.begin(), 8, tag.begin() + 40);
-    trailed.insert(trailed.end(), tag.begin(), tag.end());
-    index = Scan(trailed);
-    EXPECT_EQ(index.frames, plain.frames);
-    EXPECT_EQ(index.lengths, plain.lengths);
+
+    for (const auto& [before, after] : {std::pair{tagged, Bytes{}}, std::pair{junk, Bytes{}}, std::pair{Bytes{}, tag}}) {
+        Bytes image = before;
+        image.insert(image.end(), mp3.begin(), mp3.end());
+        image.insert(image.end(), after.begin(), after.end());
+        const Index index(image);
+        ASSERT_EQ(index.frames, plain.frames) << before.size();
+        EXPECT_EQ(index.lengths, plain.lengths);
+        for (size_t i = 0; i < index.frames; ++i) ASSERT_EQ(index.offsets[i], plain.offsets[i] + before.size());
+    }
 }
 
 TEST_F(FrameScanner, StrayAndMissingBytesAreAbsorbedByTheFrameBefore) {
-    const Bytes mp3 = fixtures::LameEncode(dir.path(), "cbr", 44100, 2, 44100, "-b 128 -t");
-    const Index plain = Scan(mp3);
+    const Bytes mp3 = Encode("cbr", 44100, 2, 44100, "-b 128 -t");
+    const Index plain(mp3);
     ASSERT_GT(plain.frames, 20u);
-
-    Bytes inserted = mp3;
-    inserted.insert(inserted.begin() + plain.offsets[11], 0x00);
-    Index index = Scan(inserted);
-    ASSERT_EQ(index.frames, plain.frames);
-    EXPECT_EQ(index.lengths[10], plain.lengths[10] + 1);
-    EXPECT_EQ(index.offsets[11], plain.offsets[11] + 1);
-    ExpectContiguous(index, 0, inserted.size());
-
-    Bytes removed = mp3;
-    removed.erase(removed.begin() + plain.offsets[11] - 1);
-    index = Scan(removed);
-    ASSERT_EQ(index.frames, plain.frames);
-    EXPECT_EQ(index.lengths[10], plain.lengths[10] - 1);
-    EXPECT_EQ(index.offsets[12], plain.offsets[12] - 1);
-    ExpectContiguous(index, 0, removed.size());
-
-    // A run of garbage is skipped: its bytes belong to no frame.
-    Bytes garbage = mp3;
-    garbage.insert(garbage.begin() + plain.offsets[11], 50, 0x00);
-    index = Scan(garbage);
-    ASSERT_EQ(index.frames, plain.frames);
-    EXPECT_EQ(index.lengths[10], plain.lengths[10]);
-    EXPECT_EQ(index.offsets[11], plain.offsets[11] + 50);
-
-    // A last frame cut short is indexed with the bytes present.
-    Bytes cut(mp3.begin(), mp3.end() - 100);
-    index = Scan(cut);
-    ASSERT_EQ(index.frames, plain.frames);
-    EXPECT_EQ(index.lengths.back(), plain.lengths.back() - 100);
-}
-
-TEST_F(FrameScanner, LowerRatesAndVersions) {
-    // MPEG-2 at 22050 Hz: 576 sample frames per frame, 64000 * 72 / 22050 = 208.98 bytes.
-    const Bytes mpeg2 = fixtures::LameEncode(dir.path(), "mpeg2", 22050, 2, 22050, "-b 64 -t");
-    Index index = Scan(mpeg2);
-    ASSERT_GT(index.frames, 10u);
-    EXPECT_EQ(index.rate, 22050u);
-    EXPECT_EQ(index.sourceFrames, (index.frames - 1) * 576);
-    ExpectContiguous(index, 0, mpeg2.size());
-    for (int32_t length : index.lengths) ASSERT_TRUE(length == 208 || length == 209) << length;
-
-    // MPEG-2.5 (11025 Hz) is refused.
-    const Bytes mpeg25 = fixtures::LameEncode(dir.path(), "mpeg25", 11025, 1, 11025, "-b 32 -t");
-    ASSERT_FALSE(mpeg25.empty());
-    ASSERT_EQ(mpeg25[0], 0xFF);
-    ASSERT_EQ(mpeg25[1] & 0xFE, 0xE2);
-    index = Scan(mpeg25);
-    EXPECT_EQ(index.pages, 0u);
-    EXPECT_EQ(index.frames, 0u);
-
-    // Nothing to find.
-    EXPECT_EQ(Scan(Bytes(5000, 0xFF)).pages, 0u);
-    EXPECT_EQ(Scan(Bytes(mpeg2.begin(), mpeg2.begin() + 20)).pages, 0u);
-    // Two frames yield one frame of PCM: the last never leaves the decoder.
-    index = Scan(mpeg2);
-    const Bytes two(mpeg2.begin(), mpeg2.begin() + index.offsets[2]);
-    const Index twoIndex = Scan(two);
-    EXPECT_EQ(twoIndex.frames, 2u);
-    EXPECT_EQ(twoIndex.sourceFrames, 576u);
+    const auto at = mp3.begin() + plain.offsets[11];
+    // A stray byte, a lost byte, a run of garbage (belonging to no frame), a cut end.
+    Bytes inserted(mp3.begin(), at), removed(mp3.begin(), at - 1), garbage(mp3.begin(), at);
+    inserted.push_back(0x00);
+    garbage.insert(garbage.end(), 50, 0x00);
+    for (Bytes* b : {&inserted, &removed, &garbage}) b->insert(b->end(), at, mp3.end());
+    struct Case { const Bytes& image; int frame10Change, offsetChange; };
+    for (const Case& c : {Case{inserted, 1, 1}, Case{removed, -1, -1}, Case{garbage, 0, 50}}) {
+        const Index index(c.image);
+        ASSERT_EQ(index.frames, plain.frames) << c.offsetChange;
+        EXPECT_EQ(index.lengths[10], plain.lengths[10] + c.frame10Change);
+        EXPECT_EQ(index.offsets[12], plain.offsets[12] + c.offsetChange);
+        EXPECT_EQ(index.offsets.back() + uint32_t(index.lengths.back()), c.image.size());
+    }
+    const Index cut(Bytes(mp3.begin(), mp3.end() - 100));
+    ASSERT_EQ(cut.frames, plain.frames);
+    EXPECT_EQ(cut.lengths.back(), plain.lengths.back() - 100);
 }
 
 TEST_F(FrameScanner, VariableBitRateStreamIndexesItsInformationFrame) {
-    const Bytes vbr = fixtures::LameEncode(dir.path(), "vbr", 44100 * 2, 2, 44100, "-V 4");
-    const Index index = Scan(vbr);
+    const Bytes vbr = Encode("vbr", 44100 * 2, 2, 44100, "-V 4");
+    const Index index(vbr);
     ASSERT_GT(index.frames, 75u);
-    ExpectContiguous(index, 0, vbr.size());
-    const auto first = vbr.begin() + index.offsets[0];
-    const std::string head(first, first + index.lengths[0]);
-    EXPECT_NE(head.find("Xing"), std::string::npos);
-    // Several bit rates: more distinct lengths than a header and its padded twin.
+    ExpectContiguous(index, vbr.size());
+    EXPECT_NE(std::string(vbr.begin(), vbr.begin() + index.lengths[0]).find("Xing"), std::string::npos);
     std::vector<int32_t> lengths = index.lengths;
     std::sort(lengths.begin(), lengths.end());
-    EXPECT_GT(std::unique(lengths.begin(), lengths.end()) - lengths.begin(), 2);
+    EXPECT_GT(std::unique(lengths.begin(), lengths.end()) - lengths.begin(), 2) << "several bit rates";
 }
 
 TEST_F(FrameScanner, StreamsLongerThanAnHourAreIndexedToTheirEnd) {
     // 30 s of frames repeated 160 times: 80 minutes, about 184000 frames.
-    const Bytes part = fixtures::LameEncode(dir.path(), "part", 44100 * 30, 2, 44100, "-b 128 -t");
-    const Index one = Scan(part);
-    ASSERT_GT(one.frames, 1140u);
-    Bytes long_;
-    long_.reserve(part.size() * 160);
-    for (int i = 0; i < 160; ++i) long_.insert(long_.end(), part.begin(), part.end());
-    Mp3FrameScanner scanner(long_.data(), uint32_t(long_.size()));
+    const Bytes part = Encode("part", 44100 * 30, 2, 44100, "-b 128 -t");
+    const uint32_t partFrames = Index(part).frames;
+    ASSERT_GT(partFrames, 1140u);
+    Bytes whole;
+    for (int i = 0; i < 160; ++i) whole.insert(whole.end(), part.begin(), part.end());
+    Mp3FrameScanner scanner(whole.data(), uint32_t(whole.size()));
     ASSERT_NE(scanner.Build(), 0u);
-    EXPECT_EQ(scanner.frameCount, one.frames * 160);
-    EXPECT_GT(scanner.frameCount, 131072u);
+    EXPECT_EQ(scanner.frameCount, partFrames * 160);
     const uint32_t last = scanner.frameCount - 1;
-    EXPECT_EQ(scanner.FrameOffset(last) + uint32_t(scanner.FrameLengthAt(last)), long_.size());
+    EXPECT_EQ(scanner.FrameOffset(last) + uint32_t(scanner.FrameLengthAt(last)), whole.size());
     EXPECT_EQ(scanner.sourceFrames, last * 1152);
 }
 
