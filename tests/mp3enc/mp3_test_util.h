@@ -1,10 +1,9 @@
-// Helpers of the encoder tests: test signals, encoding into memory, walking and reading
-// the frames we write, and decoding them with LAME's hip decoder.
+// Helpers of the encoder tests: test signals, encoding through the entry points, reading
+// our frames and their side information back, and decoding them with LAME's hip decoder.
 #pragma once
 
 #include <lame/lame.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
@@ -17,250 +16,146 @@
 namespace mp3test {
 
 using Pcm = std::vector<int16_t>;  // interleaved stereo
+using Bytes = std::vector<uint8_t>;
+constexpr int kDelay = 1057;  // sample frames between our input and hip's output
 
-inline int16_t Clip(double v) {
-    if (v > 32767.0) return 32767;
-    if (v < -32768.0) return -32768;
-    return static_cast<int16_t>(std::lrint(v));
+// Both channels from f(frame, channel) in units of full scale, clipped.
+template <typename F>
+Pcm Make(int frames, F f) {
+    Pcm pcm(2 * static_cast<size_t>(frames));
+    for (int i = 0; i < frames; ++i)
+        for (int c = 0; c < 2; ++c)
+            pcm[2 * i + c] = static_cast<int16_t>(std::lrint(std::fmax(-32768.0, std::fmin(32767.0, 32767.0 * f(i, c)))));
+    return pcm;
 }
-
-// Sine of amplitude `level` (1.0 = full scale) on both channels; right one phase-shifted.
 inline Pcm Sine(int frames, double hz, int rate, double level) {
-    Pcm pcm(2 * static_cast<size_t>(frames));
-    for (int i = 0; i < frames; ++i) {
-        const double w = 2 * M_PI * hz * i / rate;
-        pcm[2 * i] = Clip(32767.0 * level * std::sin(w));
-        pcm[2 * i + 1] = Clip(32767.0 * level * std::sin(w + 0.5));
-    }
-    return pcm;
+    return Make(frames, [=](int i, int c) { return level * std::sin(2 * M_PI * hz * i / rate + 0.5 * c); });
 }
-
-// Logarithmic sweep from f0 to f1 Hz.
+// Logarithmic sweep from f0 to f1 Hz, the same on both channels.
 inline Pcm Sweep(int frames, double f0, double f1, int rate, double level) {
-    Pcm pcm(2 * static_cast<size_t>(frames));
-    double phase = 0.0;
-    for (int i = 0; i < frames; ++i) {
-        const double f = f0 * std::pow(f1 / f0, static_cast<double>(i) / frames);
-        phase += 2 * M_PI * f / rate;
-        pcm[2 * i] = pcm[2 * i + 1] = Clip(32767.0 * level * std::sin(phase));
-    }
-    return pcm;
+    const double k = std::log(f1 / f0) / frames;
+    return Make(frames, [=](int i, int) { return level * std::sin(2 * M_PI * f0 / rate * std::expm1(k * i) / k); });
 }
-
 inline Pcm Noise(int frames, double level, unsigned seed) {
     std::mt19937 gen(seed);
     std::uniform_real_distribution<double> dist(-1.0, 1.0);
-    Pcm pcm(2 * static_cast<size_t>(frames));
-    for (int16_t& s : pcm) s = Clip(32767.0 * level * dist(gen));
-    return pcm;
+    return Make(frames, [&](int, int) { return level * dist(gen); });
 }
-
-// Chords with a decaying envelope, a bass line and a little noise: something like music.
+// Decaying chords over a bass line, with a little hiss: something like music.
 inline Pcm MusicLike(int frames, int rate, unsigned seed) {
     std::mt19937 gen(seed);
     std::normal_distribution<double> hiss(0.0, 0.01);
-    Pcm pcm(2 * static_cast<size_t>(frames));
-    const double notes[4][3] = {{261.6, 329.6, 392.0}, {220.0, 261.6, 329.6}, {174.6, 220.0, 261.6}, {196.0, 246.9, 293.7}};
-    const int beat = rate / 4;
-    for (int i = 0; i < frames; ++i) {
-        const int chord = (i / (4 * beat)) % 4;
-        const double t = static_cast<double>(i) / rate;
-        const double env = std::exp(-3.0 * (i % beat) / static_cast<double>(beat));
-        double l = 0.25 * std::sin(2 * M_PI * notes[chord][0] / 2 * t);
-        double r = l;
-        for (int n = 0; n < 3; ++n) {
-            const double tone = env * 0.15 * (std::sin(2 * M_PI * notes[chord][n] * t) +
-                                              0.3 * std::sin(4 * M_PI * notes[chord][n] * t));
-            l += tone * (n == 2 ? 0.5 : 1.0);
-            r += tone * (n == 0 ? 0.5 : 1.0);
-        }
-        pcm[2 * i] = Clip(32767.0 * (l + hiss(gen)));
-        pcm[2 * i + 1] = Clip(32767.0 * (r + hiss(gen)));
-    }
-    return pcm;
+    static const double roots[4] = {261.6, 220.0, 174.6, 196.0};
+    return Make(frames, [&](int i, int c) {
+        const double f = roots[i / rate % 4], t = static_cast<double>(i) / rate;
+        double v = 0.25 * std::sin(M_PI * f * t) + hiss(gen);
+        for (double ratio : {1.0, 1.25, 1.5})
+            v += (ratio == 1.5 - 0.5 * c ? 0.08 : 0.15) * std::exp(-12.0 * (i % (rate / 4)) / rate) *
+                 (std::sin(2 * M_PI * f * ratio * t) + 0.3 * std::sin(4 * M_PI * f * ratio * t));
+        return v;
+    });
 }
 
 // Everything written to f so far; f stays open for writing at its end.
-inline std::vector<uint8_t> ReadBack(std::FILE* f) {
+inline Bytes ReadBack(std::FILE* f) {
     std::fflush(f);
     std::fseek(f, 0, SEEK_END);
-    std::vector<uint8_t> bytes(static_cast<size_t>(std::max(0L, std::ftell(f))));
+    Bytes bytes(static_cast<size_t>(std::ftell(f)));
     std::rewind(f);
-    if (!bytes.empty() && std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) bytes.clear();
-    std::fseek(f, 0, SEEK_END);  // ready for more writing
+    if (std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) bytes.clear();
+    std::fseek(f, 0, SEEK_END);
     return bytes;
 }
 
-// Runs a whole recording through the entry points in blocks of `blockFrames` sample
-// frames (whole multiples of 1152) and returns the bytes written.
-inline std::vector<uint8_t> EncodeWithEntryPoints(const Pcm& pcm, int rate, int blockFrames = 4608) {
+// A whole recording through the entry points in blocks of blockFrames sample frames
+// (the last one filled up with silence), closed at the end; the bytes written.
+inline Bytes EncodeWithEntryPoints(const Pcm& pcm, int rate, int blockFrames = 4608) {
     std::FILE* f = std::tmpfile();
-    if (!f) return {};
     if (InitMp3Encoder(rate, f)) {
-        const int frames = static_cast<int>(pcm.size() / 2);
         Pcm block(2 * static_cast<size_t>(blockFrames));
-        for (int start = 0; start < frames; start += blockFrames) {
-            for (int i = 0; i < 2 * blockFrames; ++i) block[i] = 2 * start + i < 2 * frames ? pcm[2 * start + i] : 0;
+        for (size_t start = 0; start < pcm.size(); start += block.size()) {
+            for (size_t i = 0; i < block.size(); ++i) block[i] = start + i < pcm.size() ? pcm[start + i] : 0;
             EncodeMp3(block.data(), blockFrames);
         }
         CloseMp3Encoder();
     }
-    std::vector<uint8_t> bytes = ReadBack(f);
+    const Bytes bytes = ReadBack(f);
     std::fclose(f);
     return bytes;
 }
 
-struct Frame {
-    size_t offset;
-    int bytes;
-    int padding;
+// Side information of a two-channel frame: per block (granule-major) its fields in
+// stream order.
+enum Field { kPart23, kBigValues, kGlobalGain, kScfCompress, kWindowSwitching, kTable0, kTable1, kTable2,
+             kRegion0, kRegion1, kPreflag, kScfScale, kCount1Table, kFields };
+struct Side { uint32_t mainDataBegin, privateAndScfsi, block[4][kFields]; };
+inline Side ParseSide(const uint8_t* frame) {
+    static const int kWidths[kFields] = {12, 9, 8, 4, 1, 5, 5, 5, 4, 3, 1, 1, 1};
+    size_t pos = 32;
+    auto get = [&](int n) {
+        uint32_t v = 0;
+        for (; n > 0; --n, ++pos) v = v << 1 | ((frame[pos >> 3] >> (7 - (pos & 7))) & 1u);
+        return v;
+    };
+    Side s;
+    s.mainDataBegin = get(9);
+    s.privateAndScfsi = get(11);
+    for (auto& b : s.block)
+        for (int k = 0; k < kFields; ++k) b[k] = get(kWidths[k]);
+    return s;
+}
+
+struct Frame { size_t offset; int bytes; };
+struct Decoded {
+    bool parsed = true;  // the stream is nothing but 128 kbit/s Layer III frames without CRC
+    std::vector<Frame> frames;
+    Pcm pcm;             // interleaved stereo
+    int errors = 0;      // frames hip refused plus the errors it reported
 };
 
-// Splits our stream into frames by their headers: 128 kbit/s MPEG-1 Layer III without
-// CRC. Stops (ok = false) at anything else.
-inline std::vector<Frame> SplitFrames(const std::vector<uint8_t>& s, bool* ok) {
+// Splits the stream at its headers and feeds every frame in order to a fresh hip decoder.
+inline Decoded Decode(const Bytes& s) {
     static const int kRates[3] = {44100, 48000, 32000};
-    std::vector<Frame> frames;
-    *ok = true;
-    size_t pos = 0;
-    while (pos < s.size()) {
-        if (pos + 4 > s.size() || s[pos] != 0xFF || s[pos + 1] != 0xFB || (s[pos + 2] >> 4) != 9 ||
-            ((s[pos + 2] >> 2) & 3) == 3) {
-            *ok = false;
-            break;
-        }
-        const int padding = (s[pos + 2] >> 1) & 1;
-        const int bytes = 144000 * 128 / kRates[(s[pos + 2] >> 2) & 3] + padding;
-        if (pos + static_cast<size_t>(bytes) > s.size()) {
-            *ok = false;
-            break;
-        }
-        frames.push_back({pos, bytes, padding});
+    Decoded d;
+    for (size_t pos = 0; pos < s.size();) {
+        const uint8_t* h = s.data() + pos;
+        d.parsed = pos + 4 <= s.size() && h[0] == 0xFF && h[1] == 0xFB && h[2] >> 4 == 9 && (h[2] >> 2 & 3) != 3;
+        const int bytes = d.parsed ? 144000 * 128 / kRates[h[2] >> 2 & 3] + (h[2] >> 1 & 1) : 0;
+        d.parsed = d.parsed && pos + bytes <= s.size();
+        if (!d.parsed) break;
+        d.frames.push_back({pos, bytes});
         pos += static_cast<size_t>(bytes);
     }
-    return frames;
-}
-
-class BitReader {
-public:
-    BitReader(const uint8_t* data, size_t bytes) : data_(data), bits_(bytes * 8) {}
-    uint32_t Get(int n) {
-        uint32_t v = 0;
-        for (int i = 0; i < n; ++i, ++pos_)
-            v = (v << 1) | (pos_ < bits_ ? (data_[pos_ >> 3] >> (7 - (pos_ & 7))) & 1u : 0u);
-        return v;
-    }
-    size_t Position() const { return pos_; }
-
-private:
-    const uint8_t* data_;
-    size_t bits_;
-    size_t pos_ = 0;
-};
-
-struct ReadGranule {
-    uint32_t part2_3_length, big_values, global_gain, scalefac_compress, window_switching_flag;
-    uint32_t table_select[3], region0_count, region1_count, preflag, scalefac_scale, count1table_select;
-};
-
-struct ReadSideInfo {
-    uint32_t main_data_begin, private_bits, scfsi[2];
-    ReadGranule gr[2][2];
-};
-
-// Reads the side information of a two-channel frame that starts at `frame`.
-inline ReadSideInfo ParseSideInfo(const uint8_t* frame) {
-    BitReader r(frame + 4, 32);
-    ReadSideInfo si{};
-    si.main_data_begin = r.Get(9);
-    si.private_bits = r.Get(3);
-    si.scfsi[0] = r.Get(4);
-    si.scfsi[1] = r.Get(4);
-    for (auto& granule : si.gr)
-        for (ReadGranule& g : granule) {
-            g.part2_3_length = r.Get(12);
-            g.big_values = r.Get(9);
-            g.global_gain = r.Get(8);
-            g.scalefac_compress = r.Get(4);
-            g.window_switching_flag = r.Get(1);
-            for (uint32_t& t : g.table_select) t = r.Get(5);
-            g.region0_count = r.Get(4);
-            g.region1_count = r.Get(3);
-            g.preflag = r.Get(1);
-            g.scalefac_scale = r.Get(1);
-            g.count1table_select = r.Get(1);
-        }
-    return si;
-}
-
-inline int& HipErrors() {
-    static int count = 0;
-    return count;
-}
-inline void CountHipError(const char*, va_list) { ++HipErrors(); }
-
-struct Decoded {
-    Pcm pcm;                // interleaved stereo
-    int failedFrames = 0;   // hip_decode1 returned -1
-    int reportedErrors = 0; // messages the decoder reported as errors
-    int framesOut = 0;      // frames that produced samples
-};
-
-// Feeds every frame, one at a time in order, to a fresh hip decoder.
-inline Decoded HipDecode(const std::vector<uint8_t>& stream, const std::vector<Frame>& frames) {
-    Decoded d;
+    static int reported;
+    reported = 0;
     hip_t hip = hip_decode_init();
-    if (!hip) {
-        d.failedFrames = -1;
-        return d;
-    }
-    HipErrors() = 0;
-    hip_set_errorf(hip, CountHipError);
-    short left[1152 * 2], right[1152 * 2];
-    std::vector<uint8_t> copy(stream);
+    hip_set_errorf(hip, [](const char*, va_list) { ++reported; });
+    short left[2304], right[2304];
+    Bytes copy(s);
     auto take = [&](int n) {
-        if (n < 0) ++d.failedFrames;
-        if (n <= 0) return;
-        ++d.framesOut;
-        for (int i = 0; i < n; ++i) {
-            d.pcm.push_back(left[i]);
-            d.pcm.push_back(right[i]);
-        }
+        d.errors += n < 0;
+        for (int i = 0; i < n; ++i) d.pcm.insert(d.pcm.end(), {left[i], right[i]});
+        return n > 0;
     };
-    for (const Frame& f : frames) take(hip_decode1(hip, copy.data() + f.offset, static_cast<size_t>(f.bytes), left, right));
-    // The decoder holds the last frame back until it sees more input or is asked again.
-    for (int n = hip_decode1(hip, nullptr, 0, left, right); n > 0; n = hip_decode1(hip, nullptr, 0, left, right)) take(n);
+    for (const Frame& f : d.frames)
+        take(hip_decode1(hip, copy.data() + f.offset, static_cast<size_t>(f.bytes), left, right));
+    while (take(hip_decode1(hip, nullptr, 0, left, right))) {}  // the frame it held back
     hip_decode_exit(hip);
-    d.reportedErrors = HipErrors();
+    d.errors += reported;
     return d;
 }
 
-// Signal-to-noise ratio in dB of `decoded` against `reference` (one channel of each,
-// interleaved stereo) over the reference's frames [from, to), at the delay in
-// minDelay..minDelay + maxDelay frames that fits the first 4096 of them best.
-inline double SnrDb(const Pcm& reference, const Pcm& decoded, int channel, int from, int to, int maxDelay,
-                    int minDelay, int* bestDelay = nullptr) {
-    auto snr = [&](int delay, int end) {
-        double signal = 0.0, noise = 0.0;
-        for (int i = from; i < end; ++i) {
-            const double ref = reference[2 * i + channel];
-            const double err = ref - decoded[2 * (i + delay) + channel];
-            signal += ref * ref;
-            noise += err * err;
-        }
-        return noise == 0.0 ? 200.0 : 10.0 * std::log10(signal / noise);
-    };
-    double best = -1e9;
-    int delay = 0;
-    for (int d = minDelay; d <= minDelay + maxDelay && 2 * static_cast<size_t>(to + d) <= decoded.size(); ++d) {
-        const double s = snr(d, std::min(to, from + 4096));
-        if (s > best) {
-            best = s;
-            delay = d;
-        }
+// Signal-to-noise ratio in dB of one channel of decoded (kDelay frames late) against
+// reference over the reference's frames [from, to).
+inline double SnrDb(const Pcm& reference, const Pcm& decoded, int channel, int from, int to) {
+    double signal = 0.0, noise = 0.0;
+    for (int i = from; i < to; ++i) {
+        const size_t j = 2 * static_cast<size_t>(i + kDelay) + channel;
+        const double ref = reference[2 * i + channel], err = ref - (j < decoded.size() ? decoded[j] : 0);
+        signal += ref * ref;
+        noise += err * err;
     }
-    if (bestDelay) *bestDelay = delay;
-    return best == -1e9 ? best : snr(delay, to);
+    return noise == 0.0 ? 200.0 : 10.0 * std::log10(signal / noise);
 }
 
 }  // namespace mp3test
