@@ -240,7 +240,11 @@ TEST(VirtualDevice, RefusesBadArguments) {
     long value = 0;
     EXPECT_EQ(host.driver->getChannels(&value, &value), ASE_NotPresent);  // before init
     ASSERT_EQ(host.driver->init(nullptr), ASIOTrue);
+    EXPECT_EQ(host.driver->getChannels(nullptr, &value), ASE_InvalidParameter);
+    EXPECT_EQ(host.driver->getLatencies(&value, nullptr), ASE_InvalidParameter);
     EXPECT_EQ(host.driver->getBufferSize(&value, &value, nullptr, &value), ASE_InvalidParameter);
+    EXPECT_EQ(host.driver->getSampleRate(nullptr), ASE_InvalidParameter);
+    EXPECT_EQ(host.driver->getChannelInfo(nullptr), ASE_InvalidParameter);
     for (ASIOChannelInfo info : {Channel(-1, ASIOFalse), Channel(4, ASIOFalse), Channel(2, ASIOTrue)})
         EXPECT_EQ(host.driver->getChannelInfo(&info), ASE_InvalidParameter) << info.channel;
     EXPECT_EQ(host.driver->start(), ASE_NotPresent);
@@ -248,7 +252,10 @@ TEST(VirtualDevice, RefusesBadArguments) {
 
     ASIOBufferInfo infos[7] = {{ASIOFalse, 0, {}}, {ASIOFalse, 1, {}}, {ASIOTrue, 0, {}}};
     ASIOCallbacks noSwitch{};
+    EXPECT_EQ(host.driver->createBuffers(nullptr, 1, 512, &host.callbacks), ASE_InvalidParameter);
+    EXPECT_EQ(host.driver->createBuffers(infos, 1, 512, nullptr), ASE_InvalidParameter);
     EXPECT_EQ(host.driver->createBuffers(infos, 1, 512, &noSwitch), ASE_InvalidParameter);
+    EXPECT_EQ(host.driver->createBuffers(infos, 0, 512, &host.callbacks), ASE_InvalidParameter);
     EXPECT_EQ(host.driver->createBuffers(infos, 7, 512, &host.callbacks), ASE_InvalidParameter);
     for (long samples : {32, 4096, 100, 0, -512})  // below min, above max, not a power of two
         EXPECT_EQ(host.driver->createBuffers(infos, 3, samples, &host.callbacks), ASE_InvalidMode) << samples;
