@@ -39,7 +39,7 @@ constexpr unsigned kWantedRateHz = 48000;
 constexpr long kMinPeriodFrames = 16;
 constexpr long kMaxPeriodFrames = 65536;
 constexpr int kWaitStepMs = 100;       // how long a wait may keep stop waiting
-constexpr int kStalledAfterSteps = 20;  // a device silent this long (2 s) has failed
+constexpr int kStalledAfterMs = 2000;  // a device that takes or gives nothing this long has failed
 
 struct FormatChoice {
     snd_pcm_format_t format;
@@ -228,8 +228,8 @@ private:
     bool StartDevices();
     bool TakeInput(long index);
     bool Play();
-    // Waits in short steps until pcm can move a period; 1 ready, 0 give up (stop asked
-    // or device stalled), negative an ALSA error to recover from.
+    // Waits in short steps until pcm can move frames: 1 ready, 0 stop was asked,
+    // negative an ALSA error (-ETIMEDOUT: the device has stalled).
     int WaitReady(snd_pcm_t* pcm);
     // Brings pcm back after an xrun or a suspend; 0, or the error that could not be
     // recovered from. Unlike snd_pcm_recover it never waits longer than a stall.
@@ -486,19 +486,25 @@ void AlsaDriver::Fail(const char* what, int error) {
 }
 
 int AlsaDriver::WaitReady(snd_pcm_t* pcm) {
-    for (int steps = 0; steps < kStalledAfterSteps; ++steps) {
+    const auto stalledAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStalledAfterMs);
+    while (running_.load()) {
         int ready = snd_pcm_wait(pcm, kWaitStepMs);
-        if (ready != 0) return ready;
-        if (!running_.load()) return 0;
+        if (ready < 0) return ready;
+        if (ready > 0) {
+            snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm);
+            if (avail != 0) return avail < 0 ? static_cast<int>(avail) : 1;
+            Sleep(1);  // ready by its poll, yet without room: do not spin
+        }
+        if (std::chrono::steady_clock::now() > stalledAt) return -ETIMEDOUT;
     }
-    return -ETIMEDOUT;
+    return 0;
 }
 
 int AlsaDriver::Recover(snd_pcm_t* pcm, int error) {
     if (error == -ESTRPIPE) {
         // Suspended: resume when the device allows, else start it over.
         for (int steps = 0; (error = snd_pcm_resume(pcm)) == -EAGAIN; ++steps) {
-            if (steps == kStalledAfterSteps || !running_.load()) return -ESTRPIPE;
+            if (steps * kWaitStepMs >= kStalledAfterMs || !running_.load()) return -ESTRPIPE;
             Sleep(kWaitStepMs);
         }
         return error < 0 ? snd_pcm_prepare(pcm) : 0;

@@ -157,6 +157,24 @@ TEST(AlsaStreaming, XrunsAreRecoveredCountedAndLoseNoPlayback) {
     EXPECT_TRUE(SameBytes(ReadBytes(out), expected));
 }
 
+TEST(AlsaStreaming, StalledDeviceAsksForResetAndNeverHoldsUpStop) {
+    for (bool waitForReset : {true, false}) {
+        DriverRun run;
+        run.Open("bw-stall", "pcm.bw-stall { type bwtest format \"S16_LE\" stall_at 20 capture false }\n");
+        ASSERT_EQ(run.driver->start(), ASE_OK);
+        // The ring of two periods fills up behind the stall, and the 20th switch waits.
+        ASSERT_TRUE(WaitUntil([&] { return run.host.switches.load() >= 20; }));
+        if (waitForReset) {
+            ASSERT_TRUE(WaitUntil([&] { return run.host.resetRequests.load() == 1; }));
+        }
+        auto begin = std::chrono::steady_clock::now();
+        EXPECT_EQ(run.driver->stop(), ASE_OK);
+        EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(500)) << waitForReset;
+        EXPECT_LE(run.host.switches.load(), 22) << "nothing moves past the stall";
+        run.Close();
+    }
+}
+
 TEST(AlsaStreaming, WithoutCaptureInputsAreSilentAndPlaybackGoesOn) {
     DriverRun run;
     run.host.inputSwitchesToKeep = 40;

@@ -9,6 +9,7 @@
  *       format "S16_LE"       # the formats the device takes, comma-separated
  *       file "/path/out.raw"  # optional: playback bytes are appended here
  *       xrun_at 10            # optional: the 10th period moved reports an xrun, once
+ *       stall_at 20           # optional: from the 20th period moved on, nothing moves
  *       capture false         # optional: the capture side refuses to open
  *   }
  */
@@ -26,8 +27,10 @@ typedef struct {
     snd_pcm_ioplug_t io;
     int outFd;
     long xrunAt;
+    long stallAt;
     long transfers;
     int xrunPending;
+    snd_pcm_sframes_t stalledPointer;
 } TestPcm;
 
 static int TestStart(snd_pcm_ioplug_t* io) {
@@ -42,14 +45,19 @@ static int TestStop(snd_pcm_ioplug_t* io) {
 
 /* Playback: everything written is consumed. Capture: one period more than taken is
  * always there. Positions run up to the boundary (SND_PCM_IOPLUG_FLAG_BOUNDARY_WA). */
+static snd_pcm_sframes_t Position(snd_pcm_ioplug_t* io) {
+    if (io->stream == SND_PCM_STREAM_PLAYBACK) return (snd_pcm_sframes_t)io->appl_ptr;
+    return (snd_pcm_sframes_t)(io->appl_ptr + io->period_size);
+}
+
 static snd_pcm_sframes_t TestPointer(snd_pcm_ioplug_t* io) {
     TestPcm* pcm = io->private_data;
     if (pcm->xrunPending) {
         pcm->xrunPending = 0;
         return -EPIPE;
     }
-    if (io->stream == SND_PCM_STREAM_PLAYBACK) return (snd_pcm_sframes_t)io->appl_ptr;
-    return (snd_pcm_sframes_t)(io->appl_ptr + io->period_size);
+    if (pcm->stallAt > 0 && pcm->transfers >= pcm->stallAt) return pcm->stalledPointer;
+    return Position(io);
 }
 
 static snd_pcm_sframes_t TestTransfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_area_t* areas,
@@ -63,6 +71,7 @@ static snd_pcm_sframes_t TestTransfer(snd_pcm_ioplug_t* io, const snd_pcm_channe
         snd_pcm_areas_silence(areas, offset, io->channels, size, io->format);
     }
     if (++pcm->transfers == pcm->xrunAt) pcm->xrunPending = 1;
+    if (pcm->transfers == pcm->stallAt) pcm->stalledPointer = Position(io);
     return (snd_pcm_sframes_t)size;
 }
 
@@ -87,6 +96,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(bwtest) {
     const char* formatName = NULL;
     const char* file = NULL;
     long xrunAt = 0;
+    long stallAt = 0;
     int capture = 1;
     snd_config_iterator_t i, next;
     snd_config_for_each(i, next, conf) {
@@ -97,6 +107,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(bwtest) {
         if (strcmp(id, "format") == 0 && snd_config_get_string(node, &formatName) == 0) continue;
         if (strcmp(id, "file") == 0 && snd_config_get_string(node, &file) == 0) continue;
         if (strcmp(id, "xrun_at") == 0 && snd_config_get_integer(node, &xrunAt) == 0) continue;
+        if (strcmp(id, "stall_at") == 0 && snd_config_get_integer(node, &stallAt) == 0) continue;
         if (strcmp(id, "capture") == 0 && (capture = snd_config_get_bool(node)) >= 0) continue;
         SNDERR("bwtest: bad field %s", id);
         return -EINVAL;
@@ -125,6 +136,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(bwtest) {
         }
     }
     pcm->xrunAt = xrunAt;
+    pcm->stallAt = stallAt;
     pcm->io.version = SND_PCM_IOPLUG_VERSION;
     pcm->io.name = "Bellwave test PCM";
     pcm->io.callback = &kCallbacks;
