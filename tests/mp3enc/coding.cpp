@@ -4,25 +4,31 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 #include "mp3enc/quantize.h"
 #include "tests/mp3enc/mp3_test_util.h"
 
 using namespace mp3test;
-using mp3enc::BitList;
 using mp3enc::GranuleInfo;
 using mp3enc::QuantLoop;
 
 namespace {
 
-Bytes Drain(const BitList& list) {
+Bytes Drain(const mp3enc::BitList& list) {
     std::FILE* f = std::tmpfile();
     mp3enc::BitWriter writer(f);
-    for (const BitList::Entry& e : list.entries) writer.Put(e.value, e.bits);
+    for (const auto& e : list.entries) writer.Put(e.value, e.bits);
     writer.Flush();
     const Bytes bytes = ReadBack(f);
     std::fclose(f);
     return bytes;
+}
+
+std::vector<std::pair<uint32_t, int>> Entries(const mp3enc::BitList& list) {
+    std::vector<std::pair<uint32_t, int>> v;
+    for (const auto& e : list.entries) v.emplace_back(e.value, e.bits);
+    return v;
 }
 
 struct Coder {
@@ -37,29 +43,22 @@ struct Coder {
 }  // namespace
 
 TEST(Mp3Bitstream, PairAndQuadrupleCodesCarrySignsEscapesAndStuffing) {
-    const struct {
-        int t, x, y;
-        uint32_t code;
-        int codeBits;
-        uint32_t extension;
-        int extensionBits;
-    } pairs[] = {
-        {1, -1, 0, 0b011, 3, 0, 0},       // the codeword of (1, 0), "01", then x's sign
-        {2, 0, 2, 0b0000010, 7, 0, 0},    // "000001", then y's sign only
-        {2, 0, 0, 1, 1, 0, 0},            // no signs
-        {19, 20, -3, 11, 9, 0b010101, 6},  // (15, 3) of table 16; 0101 = 20 - 15, sign 0, sign 1
-        {24, 14, 0, 1033, 12, 0, 1},      // 14 is not escaped
+    // Table, x, y; then code, its bits, extension (linbits and signs), its bits.
+    const std::tuple<int, int, int, uint32_t, int, uint32_t, int> pairs[] = {
+        {1, -1, 0, 0b011, 3, 0, 0},                           // the codeword of (1, 0), "01", then x's sign
+        {2, 0, 2, 0b0000010, 7, 0, 0},                        // "000001", then y's sign only
+        {2, 0, 0, 1, 1, 0, 0},                                // no signs
+        {19, 20, -3, 11, 9, 0b010101, 6},                     // (15, 3) of table 16; 20 - 15, sign 0, sign 1
+        {24, 14, 0, 1033, 12, 0, 1},                          // 14 is not escaped
         {31, -8206, 15, 3, 4, (8191u << 15) | (1u << 14), 28},  // the largest: 8191 in 13 linbits
-        {0, 5, 5, 0, 0, 0, 0},            // table 0 codes nothing
+        {0, 5, 5, 0, 0, 0, 0},                                // table 0 codes nothing
     };
     Coder c;
-    for (const auto& p : pairs) {
+    for (const auto& [t, x, y, code, codeBits, extension, extensionBits] : pairs) {
         mp3enc::PairCode pc;
-        EXPECT_EQ(mp3enc::CodePair(c.tables, p.t, p.x, p.y, &pc), p.codeBits + p.extensionBits) << p.t << " " << p.x;
-        EXPECT_EQ(pc.code, p.code) << p.t << " " << p.x;
-        EXPECT_EQ(pc.codeBits, p.codeBits) << p.t << " " << p.x;
-        EXPECT_EQ(pc.extension, p.extension) << p.t << " " << p.x;
-        EXPECT_EQ(pc.extensionBits, p.extensionBits) << p.t << " " << p.x;
+        const int bits = mp3enc::CodePair(c.tables, t, x, y, &pc);
+        EXPECT_EQ(std::tie(bits, pc.code, pc.codeBits, pc.extension, pc.extensionBits),
+                  std::make_tuple(codeBits + extensionBits, code, codeBits, extension, extensionBits)) << t << " " << x;
     }
 
     // (-1, 0, 0, 0) in table A is 0111 and its sign; 37 bits of stuffing make it up to 42.
@@ -70,32 +69,25 @@ TEST(Mp3Bitstream, PairAndQuadrupleCodesCarrySignsEscapesAndStuffing) {
     gi.count1 = 1;
     gi.part2_3_length = 42;
     c.formatter.CodeMainData(ix.data(), side);
-    const BitList& main = c.formatter.MainData(0, 0);
-    const BitList::Entry want[] = {{0b0111, 4}, {1, 1}, {0xFFFFFFFF, 32}, {0x1F, 5}};
-    ASSERT_EQ(main.entries.size(), 4u);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(main.entries[i].value, want[i].value) << i;
-        EXPECT_EQ(main.entries[i].bits, want[i].bits) << i;
-    }
+    const mp3enc::BitList& main = c.formatter.MainData(0, 0);
+    EXPECT_EQ(Entries(main), (std::vector<std::pair<uint32_t, int>>{{0b0111, 4}, {1, 1}, {0xFFFFFFFF, 32}, {0x1F, 5}}));
     EXPECT_EQ(main.totalBits, 42);
     // Table B codes it as 15 - 8; a block with no length writes nothing.
     gi.count1table_select = 1;
     gi.part2_3_length = 5;
     c.formatter.CodeMainData(ix.data(), side);
-    EXPECT_EQ(main.entries[0].value, 7u);
-    EXPECT_EQ(main.totalBits, 5);
+    EXPECT_EQ(Entries(main), (std::vector<std::pair<uint32_t, int>>{{7, 4}, {1, 1}}));
     EXPECT_EQ(c.formatter.MainData(1, 1).totalBits, 0);
 }
 
 TEST(Mp3Bitstream, WriterAndHeaderBytesAtEveryRateWithAndWithoutPadding) {
-    BitList list;
+    mp3enc::BitList list;
     list.Append(0b101, 3);
     list.Append(0xFFFF, 4);  // only the low four bits
     list.Append(0, 0);
     list.Append(0x1, 1);
     list.Append(0xABCDEF12u, 32);
     EXPECT_EQ(Drain(list), (Bytes{0b10111111, 0xAB, 0xCD, 0xEF, 0x12}));
-
     const uint8_t third[3] = {0x90, 0x94, 0x98};  // 44100, 48000, 32000 Hz
     for (int r = 0; r < 3; ++r)
         for (int padding = 0; padding < 2; ++padding)
@@ -107,16 +99,15 @@ TEST(Mp3Quantise, FirstGuessAndTheSearchOfASilentBlock) {
     std::vector<double> xr(576, 0.0);
     std::vector<int32_t> ix(576, 0);
     GranuleInfo gi;
-    Coder f;
-    EXPECT_EQ(f.loop.QuantiseBlock(xr.data(), ix.data(), gi, 762), 0);
-    const int32_t steps[] = {65, -3, -37, -54, -62, -66, -68, -69};
-    EXPECT_EQ(std::vector<int32_t>(f.loop.searchSteps, f.loop.searchSteps + f.loop.searchCount),
-              std::vector<int32_t>(std::begin(steps), std::end(steps)));
+    Coder c;
+    EXPECT_EQ(c.loop.QuantiseBlock(xr.data(), ix.data(), gi, 762), 0);
+    EXPECT_EQ(std::vector<int32_t>(c.loop.searchSteps, c.loop.searchSteps + c.loop.searchCount),
+              (std::vector<int32_t>{65, -3, -37, -54, -62, -66, -68, -69}));
     EXPECT_EQ(gi.step, -68.0);
     EXPECT_EQ(gi.big_values + gi.count1, 0);
     EXPECT_EQ(gi.count1table_select, 1);
 
-    // 8 ln(geometric mean / arithmetic mean of the energies), truncated, at least -100; then - 70.
+    // 8 ln(geometric / arithmetic mean of the energies), truncated, at least -100; minus 70.
     EXPECT_EQ(QuantLoop::FirstGuess(xr.data()), -70.0);  // silence
     xr[10] = 1.0;  // 8 ln 576 = 50.8
     EXPECT_EQ(QuantLoop::FirstGuess(xr.data()), -20.0);
@@ -133,54 +124,42 @@ TEST(Mp3Quantise, FirstGuessAndTheSearchOfASilentBlock) {
 
 TEST(Mp3Quantise, RunsAndRegionsFollowTheLinesAndTheBandBoundaries) {
     std::vector<int32_t> ix(576, 0);
+    for (int i = 0; i < 100; i += 3) ix[i] = i % 2 ? -1 : 1;  // 25 quadruples
     GranuleInfo gi;
-    const struct {
-        int line, value, bigValues, count1;
-    } runs[] = {
-        {99, 1, 0, 25},   // ones every third line up to 99: 25 quadruples
-        {101, 1, 1, 25},  // 102 lines: one pair left over
-        {50, -2, 27, 12}, // quadruples only above the last line beyond 1
-        {575, 3, 288, 0},
-    };
-    for (int i = 0; i < 100; i += 3) ix[i] = i % 2 ? -1 : 1;
+    // Line set, its value; then big_values and count1.
+    const int runs[][4] = {{0, 1, 0, 25},
+                           {101, 1, 1, 25},   // 102 lines: one pair left over
+                           {50, -2, 27, 12},  // quadruples only above the last line beyond 1
+                           {575, 3, 288, 0}};
     for (const auto& r : runs) {
-        ix[r.line] = r.value;
+        ix[r[0]] = r[1];
         QuantLoop::Runs(ix.data(), gi);
-        EXPECT_EQ(gi.big_values, r.bigValues) << r.line;
-        EXPECT_EQ(gi.count1, r.count1) << r.line;
+        EXPECT_EQ(std::tie(gi.big_values, gi.count1), std::tie(r[2], r[3])) << r[0];
     }
-
-    const struct {
-        int rateIndex, bigValues, region0, region1, region1start, region2start;
-    } splits[] = {
-        {0, 100, 5, 6, 24, 90},    // 44100 Hz, 200 lines: row 18 (238)
-        {0, 1, 0, 0, 4, 8},        // region 2 starts beyond the big values
-        {0, 0, 0, 0, 4, 8},        // counts cleared, starts kept from the last pass
-        {2, 288, 6, 7, 30, 156},   // 32000 Hz
-    };
+    // Rate index and big_values; then both counts and both starts.
+    const int splits[][6] = {{0, 100, 5, 6, 24, 90},   // 44100 Hz, 200 lines: row 18 (238)
+                             {0, 1, 0, 0, 4, 8},       // region 2 starts beyond the big values
+                             {0, 0, 0, 0, 4, 8},       // counts cleared, starts kept from the last pass
+                             {2, 288, 6, 7, 30, 156}};  // 32000 Hz
     for (const auto& s : splits) {
-        Coder f(s.rateIndex);
-        gi.big_values = s.bigValues;
-        f.loop.RegionSplit(gi);
-        EXPECT_EQ(gi.region0_count, s.region0) << s.bigValues;
-        EXPECT_EQ(gi.region1_count, s.region1) << s.bigValues;
-        EXPECT_EQ(gi.region1start, s.region1start) << s.bigValues;
-        EXPECT_EQ(gi.region2start, s.region2start) << s.bigValues;
-        EXPECT_EQ(gi.bigvalues_region, std::max(2, 2 * s.bigValues)) << s.bigValues;
+        gi.big_values = s[1];
+        Coder(s[0]).loop.RegionSplit(gi);
+        EXPECT_EQ(std::tie(gi.region0_count, gi.region1_count, gi.region1start, gi.region2start, gi.bigvalues_region),
+                  std::make_tuple(s[2], s[3], s[4], s[5], std::max(2, 2 * s[1]))) << s[1];
     }
 }
 
 // A line at 10000 or above is quantised like every other, up to 8206 that no table codes,
 // and what the formatter writes is exactly what was counted.
 TEST(Mp3Quantise, LineFarAboveTenThousandIsCodedAndCountedAlike) {
-    Coder f;
+    Coder c;
     // One strong line among faint ones starts the search so low that it quantises where
     // 3 / 2^(step/4) is far above 10000.
     std::vector<double> xr(576, 1e-12);
     xr[100] = -3.0;
     std::vector<int32_t> ix(576, -5000);  // leftovers must not survive
     GranuleInfo gi;
-    const int32_t bits = f.loop.QuantiseBlock(xr.data(), ix.data(), gi, 762);
+    const int32_t bits = c.loop.QuantiseBlock(xr.data(), ix.data(), gi, 762);
     const double v = 3.0 / std::pow(2.0, gi.step * 0.25);
     EXPECT_GE(v, 10000.0);
     EXPECT_EQ(ix[100], static_cast<int32_t>(std::pow(v, 0.75)));
@@ -193,13 +172,13 @@ TEST(Mp3Quantise, LineFarAboveTenThousandIsCodedAndCountedAlike) {
     mp3enc::SideInfo side;
     side.at(0, 0) = gi;
     side.at(0, 0).part2_3_length = 0;  // no stuffing: only the Huffman bits
-    f.formatter.CodeMainData(frame.data(), side);
-    EXPECT_EQ(f.formatter.MainData(0, 0).totalBits, bits);
+    c.formatter.CodeMainData(frame.data(), side);
+    EXPECT_EQ(c.formatter.MainData(0, 0).totalBits, bits);
     const int region = 100 < gi.region1start ? 0 : (100 < gi.region2start ? 1 : 2);
-    EXPECT_GE(f.tables.tables[gi.table_select[region]].linmax, ix[100] - 15);
+    EXPECT_GE(c.tables.tables[gi.table_select[region]].linmax, ix[100] - 15);
 
     xr[100] = 1e9;  // larger still: the block steps up until the line is codable
-    f.loop.QuantiseBlock(xr.data(), ix.data(), gi, 762);
+    c.loop.QuantiseBlock(xr.data(), ix.data(), gi, 762);
     EXPECT_LE(ix[100], 8205);
     EXPECT_GT(ix[100], 4000);
 }

@@ -34,7 +34,7 @@ std::map<std::string, std::vector<double>> ReadTables() {
 
 }  // namespace
 
-TEST(Mp3Tables, WindowHuffmanTablesAndBandsAreTheData) {
+TEST(Mp3Tables, WindowHuffmanTablesBandsAndCoefficients) {
     auto t = ReadTables();
     const auto& window = t["analysis_window 512"];
     ASSERT_EQ(window.size(), 512u);
@@ -65,15 +65,10 @@ TEST(Mp3Tables, WindowHuffmanTablesAndBandsAreTheData) {
     for (int n : {0, 4, 14}) EXPECT_EQ(set.tables[n].xlen, 0) << n;
 
     const char* rates[3] = {"sfb_long 44100", "sfb_long 48000", "sfb_long 32000"};
-    for (int r = 0; r < 3; ++r) {
-        ASSERT_EQ(t[rates[r]].size(), 23u);
-        for (int i = 0; i < 23; ++i) EXPECT_EQ(mp3enc::kSfbLong[r][i], t[rates[r]][i]) << rates[r];
-    }
-}
+    for (int r = 0; r < 3; ++r) EXPECT_EQ(std::vector<double>(mp3enc::kSfbLong[r], mp3enc::kSfbLong[r] + 23), t[rates[r]]);
 
-TEST(Mp3Tables, MatrixingCoefficientsAreCutToNinePlaces) {
-    mp3enc::SubbandFilter filter;
+    mp3enc::SubbandFilter filter;  // matrixing coefficients cut to nine places
     EXPECT_EQ(filter.M[0][16], 1.0);
-    EXPECT_EQ(filter.M[0][0], 0.707106781);  // cos(pi/4) = 0.70710678118...
+    EXPECT_EQ(filter.M[0][0], 0.707106781);   // cos(pi/4) = 0.70710678118...
     EXPECT_EQ(filter.M[31][0], 0.707106781);  // cos(7.75 pi)
 }
