@@ -8,42 +8,29 @@
 namespace {
 
 using testing_support::IsolatedScope;
-using testing_support::ReadFile;
 
-TEST(Settings, NothingStoredLeavesTheNumberAlone) {
+TEST(Settings, LoadsWhatWasSavedAndNothingElse) {
     IsolatedScope scope;
+    auto hive = [&](const char* program, const char* value) {
+        scope.WriteUserHive(std::string("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Marrow Lane Works\\") + program +
+                            "\\Options]\n" + value);
+    };
     int32_t number = -1;
     EXPECT_FALSE(LoadDeviceNumber(number));
-    EXPECT_EQ(number, -1);
-
-    // The key without the value is still nothing stored.
-    scope.WriteUserHive("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Marrow Lane Works\\Bellwave\\Options]\n");
+    hive("Bellwave", "");  // the key without the value
     EXPECT_FALSE(LoadDeviceNumber(number));
-    EXPECT_EQ(number, -1);
-
-    // Another program's key is not ours.
-    scope.WriteUserHive(
-        "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Marrow Lane Works\\Tamber\\Options]\n\"Devnum\"=dword:00000003\n");
+    hive("Tamber", "\"Devnum\"=dword:00000003\n");  // another program's key
     EXPECT_FALSE(LoadDeviceNumber(number));
-    EXPECT_EQ(number, -1);
-}
+    EXPECT_EQ(number, -1) << "left alone";
 
-TEST(Settings, SavedNumberLoadsBack) {
-    IsolatedScope scope;
-    ASSERT_TRUE(SaveDeviceNumber(2));
-    int32_t number = -1;
-    ASSERT_TRUE(LoadDeviceNumber(number));
-    EXPECT_EQ(number, 2);
-    EXPECT_NE(ReadFile(scope.registryDir() / "user.reg").find("\"Devnum\"=dword:00000002"), std::string::npos);
-
-    // Saving again replaces the value (the key now exists), whatever the sign.
-    ASSERT_TRUE(SaveDeviceNumber(-7));
-    ASSERT_TRUE(LoadDeviceNumber(number));
-    EXPECT_EQ(number, -7);
-
-    // A value written by hand in the hive is read as well.
-    scope.WriteUserHive(
-        "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Marrow Lane Works\\Bellwave\\Options]\n\"devnum\"=dword:0000000b\n");
+    for (int32_t saved : {2, -7}) {  // the second save finds the key
+        ASSERT_TRUE(SaveDeviceNumber(saved));
+        ASSERT_TRUE(LoadDeviceNumber(number));
+        EXPECT_EQ(number, saved);
+    }
+    EXPECT_NE(testing_support::ReadFile(scope.registryDir() / "user.reg").find("\"Devnum\"=dword:fffffff9"),
+              std::string::npos);
+    hive("Bellwave", "\"devnum\"=dword:0000000b\n");  // written by hand
     ASSERT_TRUE(LoadDeviceNumber(number));
     EXPECT_EQ(number, 11);
 }
@@ -55,9 +42,7 @@ TEST(Settings, StoredNumberSurvivesANewProcess) {
     if (child == 0) _exit(SaveDeviceNumber(5) ? 0 : 1);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0);
-
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     int32_t number = -1;
     ASSERT_TRUE(LoadDeviceNumber(number));
     EXPECT_EQ(number, 5);
