@@ -164,8 +164,7 @@ struct Encoder {
             static const int alternatives[16][2] = {{}, {}, {3}, {}, {}, {6}, {}, {8, 9}, {}, {}, {11, 12}, {}, {}, {15}};
             int t = 1;
             while (huff.tables[t].xlen <= m) ++t;
-            const auto& alternatives_of_first = alternatives[t];
-            for (int a : alternatives_of_first)
+            for (int a : alternatives[t])  // those of the first table that fits, in order
                 if (a != 0 && Bits(q, begin, end, a) <= Bits(q, begin, end, t)) t = a;
             return t;
         }
