@@ -40,23 +40,17 @@ std::vector<float> ReadCapture(const std::filesystem::path& path, std::vector<ui
     return samples;
 }
 
-// Writes the host's sample i of output c at switch k in the type's format and gives its
-// float value; full scale both ways first. Int32 values keep their low 8 bits zero, as a
-// float holds them exactly.
-float WriteSample(long type, long k, long i, long c, uint8_t* at) {
-    int32_t v = i == 0 ? -32768 : i == 1 ? 32767 : static_cast<int32_t>((k * 7919 + i * 263 + c * 4099) % 65536) - 32768;
-    if (type == ASIOSTInt16LSB) return std::memcpy(at, &v, 2), v / 32768.0f;
-    if (type == ASIOSTInt24LSB) {
-        const int32_t w = v * 256 + (i & 0xff);
-        at[0] = static_cast<uint8_t>(w), at[1] = static_cast<uint8_t>(w >> 8), at[2] = static_cast<uint8_t>(w >> 16);
-        return static_cast<float>(w / 8388608.0);
-    }
-    if (type == ASIOSTInt32LSB) {
-        const int32_t w = v * 65536 + (i << 8);
-        return std::memcpy(at, &w, 4), static_cast<float>(w / 2147483648.0);
-    }
+// Writes the host's sample i of output c at switch k, bytes wide, and gives its float
+// value; full scale both ways first. Integers are little-endian with the sample number in
+// their low bytes (32-bit ones keep their low 8 bits zero, as a float holds them exactly).
+float WriteSample(long type, long bytes, long k, long i, long c, uint8_t* at) {
+    const int32_t v = i == 0 ? -32768 : i == 1 ? 32767 : static_cast<int32_t>((k * 7919 + i * 263 + c * 4099) % 65536) - 32768;
     const float f = std::sin(static_cast<float>(v)) * 1.5f;
-    return std::memcpy(at, &f, 4), f;
+    if (type == ASIOSTFloat32LSB) return std::memcpy(at, &f, 4), f;
+    const int shift = 8 * static_cast<int>(bytes - 2);
+    const int32_t w = v * (1 << shift) + (shift > 0 ? (static_cast<int32_t>(i) & 0xff) << (shift - 8) : 0);
+    std::memcpy(at, &w, static_cast<size_t>(bytes));
+    return static_cast<float>(w / std::ldexp(1.0, 8 * static_cast<int>(bytes) - 1));
 }
 
 TEST(VirtualDevice, TestClockAlternatesHalvesAndLoopsOutputsBack) {
@@ -117,7 +111,7 @@ TEST(VirtualDevice, CaptureHoldsEveryPlayedSampleInEachServedType) {
             for (long i = 0; i < kSamples; ++i)
                 for (long c : {0, 2})
                     expected[(k * kSamples + i) * 3 + c] =
-                        WriteSample(type, k, i, c, static_cast<uint8_t*>(host.infos[c / 2].buffers[half]) + i * bytes);
+                        WriteSample(type, bytes, k, i, c, static_cast<uint8_t*>(host.infos[c / 2].buffers[half]) + i * bytes);
         };
         ASSERT_EQ(host.driver->start(), ASE_OK);
         ASSERT_EQ(host.clock->AdvanceBufferSwitches(3), 3);
@@ -207,33 +201,6 @@ TEST(VirtualDevice, FailInitAndUnusableSettingsMakeInitFailWithAMessage) {
     }
 }
 
-TEST(VirtualDevice, ReportsWhatItIsSetTo) {
-    IsolatedScope scope;
-    SmallHost host(scope, Dword("Outputs", 8) + Dword("Inputs", 1) + Dword("FirstGroupOutputs", 1) +
-                              Dword("SampleType", ASIOSTInt32MSB) + Dword("SampleRate", 96000) +
-                              Dword("BufferSize", 96) + Dword("Granularity", 32) + Text("description", "Eight Out"));
-    ASSERT_EQ(host.driver->init(nullptr), ASIOTrue);
-    char name[32];
-    host.driver->getDriverName(name);
-    EXPECT_STREQ(name, "Eight Out");
-    long in = 0, out = 0, minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
-    ASIOSampleRate rate = 0;
-    ASSERT_EQ(host.driver->getChannels(&in, &out), ASE_OK);
-    ASSERT_EQ(host.driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity), ASE_OK);
-    ASSERT_EQ(host.driver->getSampleRate(&rate), ASE_OK);
-    EXPECT_EQ((std::vector<long>{in, out, minSize, maxSize, preferred, granularity, static_cast<long>(rate)}),
-              (std::vector<long>{1, 8, 64, 2048, 96, 32, 96000}));
-    for (auto [channel, isInput, group, text] : {std::tuple{0L, ASIOFalse, 0L, "Output 1"}, {7L, ASIOFalse, 1L, "Output 8"},
-                                                 {0L, ASIOTrue, 0L, "Input 1"}}) {
-        ASIOChannelInfo info = Channel(channel, isInput);
-        ASSERT_EQ(host.driver->getChannelInfo(&info), ASE_OK);
-        EXPECT_TRUE(info.channelGroup == group && info.isActive == ASIOFalse) << text;
-        EXPECT_EQ(info.type, ASIOSTInt32MSB);  // served as is, for the host to refuse
-        EXPECT_STREQ(info.name, text);
-    }
-    EXPECT_EQ(host.CreateBuffers(1, 0, 96), ASE_InvalidMode);  // a type it cannot fill
-}
-
 TEST(VirtualDevice, RefusesBadArguments) {
     IsolatedScope scope;
     SmallHost host(scope, Dword("Outputs", 4) + Dword("Inputs", 2));
@@ -284,28 +251,47 @@ TEST(VirtualDevice, EachClassReadsItsOwnKeyAndTheBuildRegistersTheDefault) {
     const char* second = "{a1b2c3d4-0000-4000-8000-00000000abcd}";
     const char* unregistered = "{A1B2C3D4-0000-4000-8000-00000000ABCE}";
     scope.WriteMachineHive("REGEDIT4\n\n" + DeviceEntry(Dword("Outputs", 4)) +
-                           DeviceEntry(Dword("Outputs", 6), second, "Second Device") + "[HKEY_CLASSES_ROOT\\clsid\\" +
-                           unregistered + "\\InprocServer32]\n@=\"" + BELLWAVE_VIRTUAL_DRIVER + "\"\n");
+                           DeviceEntry(Dword("Outputs", 8) + Dword("Inputs", 1) + Dword("FirstGroupOutputs", 1) +
+                                           Dword("SampleType", ASIOSTInt32MSB) + Dword("SampleRate", 96000) +
+                                           Dword("BufferSize", 96) + Dword("Granularity", 32) + Text("description", "Eight Out"),
+                                       second, "Second Device") +
+                           "[HKEY_CLASSES_ROOT\\clsid\\" + unregistered + "\\InprocServer32]\n@=\"" + BELLWAVE_VIRTUAL_DRIVER + "\"\n");
     EXPECT_EQ(SmallHost(unregistered).created, CLASS_E_CLASSNOTAVAILABLE);
-    const std::tuple<const char*, long, const char*> devices[] = {
-        {kClsid, 4, "Test Device"}, {second, 6, "Second Device"}, {BELLWAVE_VIRTUAL_CLSID, 2, "Bellwave Virtual Device"}};
-    for (const auto& [clsid, outputs, name] : devices) {
-        if (&clsid == &std::get<0>(devices[2]))  // the build tree's own registration
+    const struct {
+        const char* clsid;
+        const char* name;
+        std::vector<long> numbers;  // inputs, outputs, buffer sizes, granularity, rate
+        long type, lastOutputGroup;
+    } devices[] = {{kClsid, "Test Device", {2, 4, 64, 2048, 512, -1, 48000}, ASIOSTInt32LSB, 0},
+                   {second, "Eight Out", {1, 8, 64, 2048, 96, 32, 96000}, ASIOSTInt32MSB, 1},
+                   {BELLWAVE_VIRTUAL_CLSID, "Bellwave Virtual Device", {2, 2, 64, 2048, 512, -1, 48000}, ASIOSTInt32LSB, 0}};
+    for (const auto& d : devices) {
+        SCOPED_TRACE(d.name);
+        if (&d == &devices[2])  // the build tree's own registration
             setenv("BELLWAVE_REGISTRY_DIR", (testing_support::BuildDir() / "share" / "bellwave").c_str(), 1);
-        SmallHost host(clsid);
+        SmallHost host(d.clsid);
         ASSERT_EQ(host.created, S_OK);
         ASSERT_EQ(host.driver->init(nullptr), ASIOTrue);
         long in = 0, out = 0, minSize = 0, maxSize = 0, preferred = 0, granularity = 0;
+        ASIOSampleRate rate = 0;
         host.driver->getChannels(&in, &out);
         host.driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity);
-        EXPECT_EQ((std::vector<long>{in, out, minSize, maxSize, preferred, granularity}),
-                  (std::vector<long>{2, outputs, 64, 2048, 512, -1}));
-        ASIOChannelInfo info = Channel(0, ASIOFalse);
-        host.driver->getChannelInfo(&info);
-        EXPECT_EQ(info.type, ASIOSTInt32LSB);
+        host.driver->getSampleRate(&rate);
+        EXPECT_EQ((std::vector<long>{in, out, minSize, maxSize, preferred, granularity, static_cast<long>(rate)}), d.numbers);
         char text[32];
         host.driver->getDriverName(text);
-        EXPECT_STREQ(text, name);
+        EXPECT_STREQ(text, d.name);
+        const std::string lastOutput = "Output " + std::to_string(out);
+        for (auto [channel, isInput, group, label] : {std::tuple{0L, ASIOFalse, 0L, std::string("Output 1")},
+                                                      {out - 1, ASIOFalse, d.lastOutputGroup, lastOutput},
+                                                      {0L, ASIOTrue, 0L, std::string("Input 1")}}) {
+            ASIOChannelInfo info = Channel(channel, isInput);
+            ASSERT_EQ(host.driver->getChannelInfo(&info), ASE_OK);
+            EXPECT_TRUE(info.channelGroup == group && info.isActive == ASIOFalse) << label;
+            EXPECT_EQ(info.type, d.type);  // served as is, for the host to refuse one it cannot use
+            EXPECT_EQ(info.name, label);
+        }
+        EXPECT_EQ(host.CreateBuffers(1, 0, preferred), d.type == ASIOSTInt32MSB ? ASE_InvalidMode : ASE_OK);
         void* other = &text;
         EXPECT_EQ(host.driver->QueryInterface(ParseClsid(unregistered), &other), E_NOINTERFACE);
         EXPECT_EQ(other, nullptr);

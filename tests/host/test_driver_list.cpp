@@ -96,12 +96,9 @@ TEST(DriverList, UnusableDriversAreAbsentAndTheNextTakesTheirId) {
 
 TEST(DriverList, NamesAreCutToTheirBuffers) {
     IsolatedScope scope;
-    scope.WriteMachineHive(Hive()
-                               .Driver("a", ClassText(1), std::string(200, 'n'))
-                               .Driver("b", ClassText(1), std::string(300, 'm'))
-                               .Driver("c", ClassText(1), "Short")
-                               .Class(ClassText(1), Plugin("fake_driver"))
-                               .text);
+    Hive hive;
+    hive.Driver("a", ClassText(1), std::string(200, 'n')).Driver("b", ClassText(1), std::string(300, 'm'));
+    scope.WriteMachineHive(hive.Driver("c", ClassText(1), "Short").Class(ClassText(1), Plugin("fake_driver")).text);
     AsioDriverList list;
     ASSERT_EQ(list.Count(), 3);
     const struct {
@@ -126,12 +123,9 @@ TEST(DriverList, NamesAreCutToTheirBuffers) {
 
 TEST(DriverList, OpeningTwiceIsRefusedAndTheListReleasesItsDrivers) {
     IsolatedScope scope;
-    scope.WriteMachineHive(Hive()
-                               .Driver("fake", ClassText(1), "Fake")
-                               .Class(ClassText(1), Plugin("fake_driver"))
-                               .Driver("unparsable", "not-a-class-id", "Unparsable")
-                               .Class("not-a-class-id", Plugin("fake_driver"))
-                               .text);
+    Hive hive;
+    hive.Driver("fake", ClassText(1), "Fake").Class(ClassText(1), Plugin("fake_driver"));
+    scope.WriteMachineHive(hive.Driver("unparsable", "not-a-class-id", "Unparsable").Class("not-a-class-id", Plugin("fake_driver")).text);
     CLSID none{};
     void* object = nullptr;
     {
