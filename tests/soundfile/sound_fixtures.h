@@ -127,4 +127,13 @@ struct Reader {
     SoundFile file;
 };
 
+// Tests that encode their MP3 fixtures into a temporary folder.
+class LameTest : public ::testing::Test {
+protected:
+    Bytes Encode(const char* name, uint32_t frames, uint32_t channels, uint32_t rate, const char* options) {
+        return LameEncode(dir.path(), name, frames, channels, rate, options);
+    }
+    testing_support::TempDir dir;
+};
+
 }  // namespace fixtures

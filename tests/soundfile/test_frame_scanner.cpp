@@ -38,13 +38,7 @@ void ExpectContiguous(const Index& index, size_t size) {
     EXPECT_EQ(index.offsets.back() + uint32_t(index.lengths.back()), size);
 }
 
-class FrameScanner : public ::testing::Test {
-protected:
-    Bytes Encode(const char* name, uint32_t frames, uint32_t channels, uint32_t rate, const char* options) {
-        return fixtures::LameEncode(dir.path(), name, frames, channels, rate, options);
-    }
-    testing_support::TempDir dir;
-};
+using FrameScanner = fixtures::LameTest;
 
 TEST_F(FrameScanner, FrameLengthsRatesAndLengthsOfStreams) {
     // kbit/s * 144 (72 for MPEG-2) / rate, plus a padding byte: 417.96, 384 and 208.98.

@@ -25,12 +25,8 @@ void ExpectSameAsStraight(const int16_t* got, const int16_t* straight, size_t sa
     EXPECT_LT(rounded, samples / 200);
 }
 
-class Mp3Reader : public ::testing::Test {
+class Mp3Reader : public fixtures::LameTest {
 protected:
-    Bytes Encode(const char* name, uint32_t frames, uint32_t channels, uint32_t rate, const char* options) {
-        return fixtures::LameEncode(dir.path(), name, frames, channels, rate, options);
-    }
-    testing_support::TempDir dir;
     std::vector<int16_t> block = std::vector<int16_t>(kBlockFrames * 2);
 };
 
