@@ -23,6 +23,7 @@
 
 #include "drivers/virtual/virtual_device.h"
 #include "host/asio_host.h"
+#include "host/wav_buf.h"
 #include "player/player.h"
 
 namespace fs = std::filesystem;
@@ -49,11 +50,21 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         levels_ = 0;
     }
-    // Waits until `levels` meter messages came, or done() holds.
+    // Waits until `levels` meter messages came, or done() holds; false after seconds
+    // without either.
     template <class Done>
-    void WaitFor(long levels, Done done) {
+    bool WaitFor(long levels, Done done, int seconds = 10) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         std::unique_lock<std::mutex> lock(mutex_);
-        while (levels_ < levels && !done()) changed_.wait_for(lock, std::chrono::milliseconds(1));
+        while (levels_ < levels && !done()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            changed_.wait_for(lock, std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+    long Levels() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return levels_;
     }
 
 private:
@@ -120,6 +131,17 @@ struct Stage {
     bool ok = false;
 };
 
+// The worker has handed back `segments` output segments and queued every header again.
+// (A meter message alone is not enough: the worker serves the inputs after the outputs,
+// so an input header may still be on its way back.)
+bool WorkerIdle(int segments) {
+    const WavBuf* wb = Host().wavBufs[0];
+    if (Host().workers[0]->segmentCounter.load() < segments) return false;
+    for (int i = 0; i < wb->segments; ++i)
+        if ((wb->outHeaders[i].state.load() & WHDR_DONE) || (wb->inHeaders[i].state.load() & WHDR_DONE)) return false;
+    return true;
+}
+
 double ProcessCpuSeconds() {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
@@ -148,12 +170,32 @@ void PlaybackFullSpeed(benchmark::State& state) {
         window.Reset();
         player.PlayPause();  // loads the entry the first time, then rewinds
         long segments = 0;
-        while (!player.EndOfTrack()) {
+        bool stalled = false;
+        while (!stalled && !player.EndOfTrack()) {
             clock->AdvanceBufferSwitches(switchesPerSegment);
             ++segments;
-            // The worker has served this segment (and so finished every earlier one).
-            window.WaitFor(2 + segments, [&] { return player.EndOfTrack(); });
+            // The worker has served this segment; sleep (not spin) until it is idle.
+            bool served = window.WaitFor(2 + segments, [&] { return player.EndOfTrack(); });
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (served && !player.EndOfTrack() && !WorkerIdle(int(segments))) {
+                if (std::chrono::steady_clock::now() > deadline) served = false;
+                std::this_thread::sleep_for(std::chrono::microseconds(50));
+            }
+            if (!served) {
+                const WavBuf* wb = Host().wavBufs[0];
+                char why[256];
+                std::snprintf(why, sizeof why,
+                              "stalled at segment %ld: %ld meter messages, worker count %d, out states %u %u, in "
+                              "states %u %u, dropped %u",
+                              segments, window.Levels(), Host().workers[0]->segmentCounter.load(),
+                              wb->outHeaders[0].state.load(), wb->outHeaders[1].state.load(),
+                              wb->inHeaders[0].state.load(), wb->inHeaders[1].state.load(),
+                              CurrentDeviceRecord()->soundBuffers[0]->DroppedBuffers());
+                state.SkipWithError(why);
+                stalled = true;
+            }
         }
+        if (stalled) break;
         audioSeconds += double(segments) * kSegmentFrames / kDeviceRate;
     }
     player.Stop();
