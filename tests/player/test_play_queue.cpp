@@ -124,26 +124,24 @@ TEST(Shuffle, TwoSwapThreeRotateMoreMoveEveryItemAndBreakOldNeighbours) {
 // Fresh processes (this binary run twice; with the variable set it only writes the
 // order) shuffle alike, as rand does after srand(1): it was never seeded.
 TEST(Shuffle, FreshProcessesShuffleAlike) {
-    if (const char* orderFile = std::getenv("BELLWAVE_SHUFFLE_ORDER_FILE")) {
+    auto order = [] {
         PlayList list = Numbered(12);
         Shuffle(list);
-        WriteFile(orderFile, Joined(list));
-        return;
-    }
+        return Joined(list);
+    };
+    if (const char* file = std::getenv("BELLWAVE_SHUFFLE_ORDER_FILE")) return WriteFile(file, order());
     TempDir dir;
-    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe");
     std::string orders[2];
-    for (int run = 0; run < 2; ++run) {
-        const std::string file = (dir / ("order" + std::to_string(run))).string();
+    for (std::string& text : orders) {
+        const std::string file = dir / ("order" + std::to_string(&text - orders));
         ASSERT_EQ(std::system(("BELLWAVE_SHUFFLE_ORDER_FILE=" + file + " " + self +
                                " --gtest_filter=Shuffle.FreshProcessesShuffleAlike >/dev/null 2>&1").c_str()), 0);
-        orders[run] = testing_support::ReadFile(file);
+        text = testing_support::ReadFile(file);
     }
     EXPECT_EQ(orders[0], orders[1]);
     std::srand(1);
-    PlayList list = Numbered(12);
-    Shuffle(list);
-    EXPECT_EQ(orders[0], Joined(list));
+    EXPECT_EQ(orders[0], order());
     EXPECT_NE(orders[0], Joined(Numbered(12)));
 }
 
