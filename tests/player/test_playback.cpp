@@ -18,85 +18,65 @@ int32_t Peak(const std::vector<int16_t>& channel, size_t from, size_t count) {
     return peak;
 }
 
-// channel padded with zeros to whole blocks and then `extra` more samples.
 std::vector<int16_t> Padded(std::vector<int16_t> channel, size_t total) {
     channel.resize(total, 0);
     return channel;
 }
 
-TEST(Playback, StereoWavComesOutExactlyThenSilenceAndOneTrackEnd) {
-    Rig rig;
-    ASSERT_TRUE(rig.player->DeviceReady());
-    EXPECT_TRUE(deviceUsable.load());
-    EXPECT_EQ(selectedDevice.load(), 0);
-    // 10000 frames: three blocks, the third partly silent.
-    const std::vector<int16_t> source = WriteRampWav(rig.Work("ramp.wav"), 10000, 2, 48000);
-    rig.Queue("ramp.wav");
-    rig.player->PlayPause();
-    ASSERT_TRUE(rig.player->Playing());
-    EXPECT_STREQ(rig.player->Title(), "ramp.wav");
-    EXPECT_EQ(rig.player->TotalFrames(), 10000u);
-    const auto titles = rig.Messages(WMU_TITLE);
-    ASSERT_FALSE(titles.empty());
-    EXPECT_STREQ(reinterpret_cast<const char*>(titles.back().lParam), "ramp.wav");
+TEST(Playback, WavComesOutExactlyThenSilenceAndOneTrackEndWithPositionsAndMeters) {
+    for (uint32_t channels : {2u, 1u}) {
+        SCOPED_TRACE(channels);
+        Rig rig;
+        ASSERT_TRUE(rig.player->DeviceReady());
+        EXPECT_TRUE(deviceUsable.load());
+        EXPECT_EQ(selectedDevice.load(), 0);
+        // Eleven blocks, the last partly silent; the refills come after segments 2, 6
+        // and 10, and the third reads blocks 8-10 and the zero fill of block 11.
+        const uint32_t frames = 10 * kSegment + 1000;
+        const std::vector<int16_t> source = WriteRampWav(rig.Work("ramp.wav"), frames, channels, 48000);
+        rig.Queue("ramp.wav");
+        rig.player->PlayPause();
+        ASSERT_TRUE(rig.player->Playing());
+        EXPECT_STREQ(rig.player->Title(), "ramp.wav");
+        EXPECT_EQ(rig.player->TotalFrames(), frames);
+        const auto titles = rig.Messages(WMU_TITLE);
+        ASSERT_FALSE(titles.empty());
+        EXPECT_STREQ(reinterpret_cast<const char*>(titles.back().lParam), "ramp.wav");
 
-    // Blocks 0-3 (the fourth is the zero fill of the first refill), then the refill
-    // finds the end: two silent segments are served, and the second reports the end.
-    rig.RunSegments(3);
-    EXPECT_EQ(rig.window.Count(WMU_TRACK_END), 0);
-    rig.RunSegments(1);
-    EXPECT_EQ(rig.window.Count(WMU_TRACK_END), 1);
-    rig.RunSegments(3);
-    EXPECT_EQ(rig.window.Count(WMU_TRACK_END), 1);
-    EXPECT_TRUE(rig.player->EndOfTrack());
+        // The next refill finds the end: two silent segments are served, and the
+        // second reports it, once the last block has played.
+        rig.RunSegments(11);
+        EXPECT_EQ(rig.window.Count(WMU_TRACK_END), 0);
+        rig.RunSegments(1);
+        EXPECT_EQ(rig.window.Count(WMU_TRACK_END), 1);
+        rig.RunSegments(3);
+        EXPECT_EQ(rig.window.Count(WMU_TRACK_END), 1);
+        EXPECT_TRUE(rig.player->EndOfTrack());
 
-    const size_t played = 7 * kSegment;
-    ASSERT_EQ(rig.outLeft.size(), played);
-    EXPECT_EQ(rig.outLeft, Padded(Channel(source, 2, 0), played));
-    EXPECT_EQ(rig.outRight, Padded(Channel(source, 2, 1), played));
+        const size_t played = 15 * kSegment;
+        EXPECT_EQ(rig.outLeft, Padded(Channel(source, int(channels), 0), played));
+        EXPECT_EQ(rig.outRight, Padded(Channel(source, int(channels), channels - 1), played));
 
-    // One meter message per served segment, showing the segment handed out two
-    // before, one value per channel.
-    const auto levels = rig.Messages(WMU_LEVELS);
-    ASSERT_EQ(levels.size(), 4u);
-    for (size_t k = 0; k < levels.size(); ++k) {
-        const size_t shown = k < 2 ? size_t(-1) : k - 2;
-        const int32_t left = shown == size_t(-1) ? 0 : Peak(rig.outLeft, shown * kSegment, kSegment);
-        const int32_t right = shown == size_t(-1) ? 0 : Peak(rig.outRight, shown * kSegment, kSegment);
-        EXPECT_EQ(int32_t(levels[k].wParam), left) << k;
-        EXPECT_EQ(int32_t(levels[k].lParam), right) << k;
+        // The position at each refill; the host counts a segment once it has been
+        // handed back, which the refill itself is doing.
+        const auto positions = rig.Messages(WMU_POSITION);
+        ASSERT_EQ(positions.size(), 4u);  // the display's reset, then three
+        for (size_t k = 1; k < positions.size(); ++k) {
+            EXPECT_EQ(positions[k].wParam, WPARAM(frames));
+            EXPECT_EQ(positions[k].lParam, LPARAM((1 + 4 * (k - 1)) * kSegment)) << k;
+        }
+        // One meter message per segment served from the track, showing the segment
+        // handed out two before (the first two show silence), one value per channel.
+        const auto levels = rig.Messages(WMU_LEVELS);
+        ASSERT_EQ(levels.size(), 12u);
+        for (size_t k = 0; k < levels.size(); ++k) {
+            const size_t at = (k < 2 ? played : k - 2) * kSegment;
+            EXPECT_EQ(int32_t(levels[k].wParam), Peak(rig.outLeft, at, kSegment)) << k;
+            EXPECT_EQ(int32_t(levels[k].lParam), Peak(rig.outRight, at, kSegment)) << k;
+        }
+        EXPECT_EQ(levels[2].wParam != WPARAM(levels[2].lParam), channels == 2);
+        EXPECT_EQ(CurrentDeviceRecord()->soundBuffers[0]->DroppedBuffers(), 0u);
     }
-    EXPECT_NE(levels[2].wParam, WPARAM(levels[2].lParam));  // the channels differ
-    EXPECT_EQ(CurrentDeviceRecord()->soundBuffers[0]->DroppedBuffers(), 0u);
-}
-
-TEST(Playback, MonoWavPlaysOnBothOutputs) {
-    Rig rig;
-    const std::vector<int16_t> source = WriteRampWav(rig.Work("mono.wav"), 3 * kSegment + 100, 1, 48000);
-    rig.Queue("mono.wav");
-    rig.player->PlayPause();
-    rig.RunSegments(6);
-    ASSERT_EQ(rig.window.Count(WMU_TRACK_END), 1);
-    EXPECT_EQ(rig.outLeft, Padded(source, 6 * kSegment));
-    EXPECT_EQ(rig.outRight, rig.outLeft);
-}
-
-TEST(Playback, PositionEveryFourthSegmentCountsPlayedFrames) {
-    Rig rig;
-    WriteRampWav(rig.Work("long.wav"), 20 * kSegment, 2, 48000);
-    rig.Queue("long.wav");
-    rig.player->PlayPause();
-    rig.window.Clear();
-    rig.RunSegments(11);
-    const auto positions = rig.Messages(WMU_POSITION);
-    // Refills after segments 2, 6 and 10; the host counts a segment once it has been
-    // handed back, which the refill itself is doing.
-    ASSERT_EQ(positions.size(), 3u);
-    for (size_t k = 0; k < positions.size(); ++k) {
-        EXPECT_EQ(positions[k].wParam, WPARAM(20 * kSegment));
-        EXPECT_EQ(positions[k].lParam, LPARAM((1 + 4 * k) * kSegment)) << k;
-    }
-    EXPECT_EQ(rig.window.Count(WMU_LEVELS), 11);
 }
 
 TEST(Playback, DecodedAndResampledTracksComeOutAsTheReadersBlocks) {
