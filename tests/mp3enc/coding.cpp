@@ -1,5 +1,6 @@
 // Pair and quadruple coding, the bit writer and frame headers; the quantiser's first
 // guess, binary search, runs and regions, and lines that quantise far above 1000.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +13,8 @@
 using namespace mp3test;
 using mp3enc::GranuleInfo;
 using mp3enc::QuantLoop;
+using testing::ElementsAre;
+using testing::FieldsAre;
 
 namespace {
 
@@ -23,12 +26,6 @@ Bytes Drain(const mp3enc::BitList& list) {
     const Bytes bytes = ReadBack(f);
     std::fclose(f);
     return bytes;
-}
-
-std::vector<std::pair<uint32_t, int>> Entries(const mp3enc::BitList& list) {
-    std::vector<std::pair<uint32_t, int>> v;
-    for (const auto& e : list.entries) v.emplace_back(e.value, e.bits);
-    return v;
 }
 
 struct Coder {
@@ -70,13 +67,13 @@ TEST(Mp3Bitstream, PairAndQuadrupleCodesCarrySignsEscapesAndStuffing) {
     gi.part2_3_length = 42;
     c.formatter.CodeMainData(ix.data(), side);
     const mp3enc::BitList& main = c.formatter.MainData(0, 0);
-    EXPECT_EQ(Entries(main), (std::vector<std::pair<uint32_t, int>>{{0b0111, 4}, {1, 1}, {0xFFFFFFFF, 32}, {0x1F, 5}}));
+    EXPECT_THAT(main.entries, ElementsAre(FieldsAre(0b0111u, 4), FieldsAre(1u, 1), FieldsAre(~0u, 32), FieldsAre(0x1Fu, 5)));
     EXPECT_EQ(main.totalBits, 42);
     // Table B codes it as 15 - 8; a block with no length writes nothing.
     gi.count1table_select = 1;
     gi.part2_3_length = 5;
     c.formatter.CodeMainData(ix.data(), side);
-    EXPECT_EQ(Entries(main), (std::vector<std::pair<uint32_t, int>>{{7, 4}, {1, 1}}));
+    EXPECT_THAT(main.entries, ElementsAre(FieldsAre(7u, 4), FieldsAre(1u, 1)));
     EXPECT_EQ(c.formatter.MainData(1, 1).totalBits, 0);
 }
 

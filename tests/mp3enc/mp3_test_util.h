@@ -41,18 +41,14 @@ inline Pcm Noise(int frames, double level, unsigned seed) {
     std::uniform_real_distribution<double> dist(-1.0, 1.0);
     return Make(frames, [&](int, int) { return level * dist(gen); });
 }
-// Decaying chords over a bass line, with a little hiss: something like music.
+// Decaying notes with an overtone over a bass line, with a little hiss: something like music.
 inline Pcm MusicLike(int frames, int rate, unsigned seed) {
     std::mt19937 gen(seed);
     std::normal_distribution<double> hiss(0.0, 0.01);
-    static const double roots[4] = {261.6, 220.0, 174.6, 196.0};
     return Make(frames, [&](int i, int c) {
-        const double f = roots[i / rate % 4], t = static_cast<double>(i) / rate;
-        double v = 0.25 * std::sin(M_PI * f * t) + hiss(gen);
-        for (double ratio : {1.0, 1.25, 1.5})
-            v += (ratio == 1.5 - 0.5 * c ? 0.08 : 0.15) * std::exp(-12.0 * (i % (rate / 4)) / rate) *
-                 (std::sin(2 * M_PI * f * ratio * t) + 0.3 * std::sin(4 * M_PI * f * ratio * t));
-        return v;
+        const double t = static_cast<double>(i) / rate, f = 220.0 * (1 + i / (rate / 4) % 5 * 0.125) * (1 + 0.5 * c);
+        return 0.25 * std::sin(2 * M_PI * 65.4 * t) + hiss(gen) + 0.3 * std::exp(-12.0 * (i % (rate / 4)) / rate) *
+               (std::sin(2 * M_PI * f * t) + 0.3 * std::sin(4 * M_PI * f * t));
     });
 }
 
