@@ -1,14 +1,16 @@
 // Pair and quadruple coding, the bit writer and frame headers; the quantiser's first
-// guess, binary search, runs and regions, and lines that quantise far above 1000.
+// guess, binary search, runs and regions, its 3/4 power, and lines far above 1000.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <tuple>
 
 #include "mp3enc/quantize.h"
 #include "tests/mp3enc/mp3_test_util.h"
+#include "tests/mp3enc/plain_encoder.h"
 
 using namespace mp3test;
 using mp3enc::GranuleInfo;
@@ -142,6 +144,28 @@ TEST(Mp3Quantise, RunsAndRegionsFollowTheLinesAndTheBandBoundaries) {
         Coder(s[0]).loop.RegionSplit(gi);
         EXPECT_EQ(std::tie(gi.region0_count, gi.region1_count, gi.region1start, gi.region2start, gi.bigvalues_region),
                   std::make_tuple(s[2], s[3], s[4], s[5], std::max(2, 2 * s[1]))) << s[1];
+    }
+}
+
+// The library's fast 3/4 power against pow: exact powers n^(4/3) and their neighbours,
+// values over six decades, and values a hair from a whole quantised line.
+TEST(Mp3Quantise, QuantisedLinesAreTheTruncatedPowerEvenNextToWholeNumbers) {
+    Coder c;
+    std::vector<double> xr(576);
+    std::mt19937 gen(5);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int i = 0; i < 576; ++i) {
+        const double base = std::pow(static_cast<double>(i / 3 + 1), 4.0);
+        if (i < 200) xr[i] = i % 3 == 0 ? base : std::nextafter(base, i % 3 == 1 ? 0.0 : 1e300);
+        else if (i < 400) xr[i] = (i % 2 ? -1 : 1) * std::pow(10.0, 6.0 * unit(gen) - 3.0);
+        else xr[i] = std::pow(i - 399.0, 4.0 / 3.0) * (1.0 + (unit(gen) - 0.5) * 1e-13);
+    }
+    c.loop.SetBlock(xr.data());
+    std::vector<int> ix(576), want(576);
+    for (double step : {-20.0, -3.0, 0.0, 1.0, 7.0, 33.0}) {
+        plain::Encoder::Quantise(xr.data(), want.data(), step);
+        EXPECT_EQ(c.loop.Quantise(step, ix.data()), *std::max_element(want.begin(), want.end())) << step;
+        EXPECT_EQ(ix, want) << "step " << step;
     }
 }
 

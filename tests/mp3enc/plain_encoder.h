@@ -22,8 +22,7 @@ struct Encoder {
           formatter(settings, huff, writer) {
         const double average = 1152 / (rate / 1000.0) * 128 / 8;
         whole = static_cast<int>(average);
-        fractional = average - whole;
-        lag = -fractional;
+        lag = -(fractional = average - whole);
         for (int i = 0; i < 32; ++i)
             for (int k = 0; k < 64; ++k) {
                 const double p = std::cos((2 * i + 1) * (16 - k) * 0.049087385212) * 1e9;
