@@ -83,7 +83,7 @@ TEST(PlayList, AddsFilesAndM3uEntriesDroppingOnlyWhatDoesNotFit) {
     const std::string m3u = (dir / "best.m3u").string();
     // A name that fits the reader's 255 bytes but not an entry comes first: a folder slot
     // taken for it would leave none for "Live".
-    WriteFile(m3u, "/" + std::string(244, 'n') + ".mp3\nSONG.MP3\nLive\\a.wav\n/full/b.mp3\nc.mp3\nlive/d.wav");
+    WriteFile(m3u, "/a/" + std::string(244, 'n') + ".mp3\nSONG.MP3\nLive\\a.wav\n/full/b.mp3\nc.mp3\nlive/d.wav");
     PlayList list;
     DirectoryTable table;
     EXPECT_TRUE(AddFileToList(list, table, "/music/a.mp3"));

@@ -77,13 +77,16 @@ TEST(Resampler, UpsamplingCopiesThenBlendsWithTheCosineThenTheCubic) {
 }
 
 TEST(Resampler, PositionsOnSourceFramesCopyThemAndMonoRoundsDown) {
-    const std::vector<int16_t> source = fixtures::Music(3000, 1, 24000);
+    std::vector<int16_t> source = fixtures::Music(3000, 1, 24000);
+    const int16_t head[] = {-1, -2, -5};  // negative means with a half step
+    std::copy(head, head + 3, source.begin());
     const std::vector<int16_t> out = ReadAll(Converted(source, 1, 24000, 48000).file);
     ASSERT_EQ(out.size(), 6000u);
     for (size_t k = 0; k < out.size(); k += 2) ASSERT_EQ(out[k], source[k / 2]) << k;
-    // Position 0.5 of the cosine start is the plain mean, rounded down in mono.
-    EXPECT_EQ(out[1], int16_t(std::floor((source[0] + source[1]) / 2.0)));
-    EXPECT_EQ(out[3], int16_t(std::floor((source[1] + source[2]) / 2.0)));
+    // Position 0.5 of the cosine start is the plain mean, rounded down (not toward zero)
+    // in mono.
+    EXPECT_EQ(out[1], -2);
+    EXPECT_EQ(out[3], -4);
 }
 
 TEST(Resampler, FullScaleSquareWaveIsLimitedNotWrapped) {
