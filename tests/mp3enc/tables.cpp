@@ -44,17 +44,12 @@ TEST(Mp3Tables, WindowHuffmanTablesBandsAndCoefficients) {
     mp3enc::HuffTableSet set;
     for (int n : {1, 2, 3, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15, 16, 24, 32, 33}) {
         const mp3enc::HuffTable& h = set.tables[n];
-        const std::string key = n < 32 ? "huffman " + std::to_string(n) + " " + std::to_string(h.xlen) + " " +
-                                             std::to_string(h.ylen)
-                                       : n == 32 ? "count1 32 A" : "count1 33 B";
-        const auto& codes = t[key + "/codes"];
-        ASSERT_FALSE(codes.empty()) << key;
-        ASSERT_EQ(codes.size(), n < 32 ? static_cast<size_t>(h.xlen * h.ylen) : 16u) << key;
-        ASSERT_EQ(t[key + "/lengths"].size(), codes.size()) << key;
-        for (size_t i = 0; i < codes.size(); ++i) {
-            EXPECT_EQ(h.codes[i], codes[i]) << key << " code " << i;
-            EXPECT_EQ(h.lengths[i], t[key + "/lengths"][i]) << key << " length " << i;
-        }
+        const std::string key = n == 32 ? "count1 32 A" : n == 33 ? "count1 33 B" : "huffman " + std::to_string(n) +
+                                " " + std::to_string(h.xlen) + " " + std::to_string(h.ylen);
+        const size_t size = n < 32 ? h.xlen * h.ylen : 16;
+        ASSERT_GT(size, 0u) << key;
+        EXPECT_EQ(std::vector<double>(h.codes, h.codes + size), t[key + "/codes"]) << key;
+        EXPECT_EQ(std::vector<double>(h.lengths, h.lengths + size), t[key + "/lengths"]) << key;
     }
     const int linbits[16] = {1, 2, 3, 4, 6, 8, 10, 13, 4, 5, 6, 7, 8, 9, 11, 13};
     for (int n = 16; n < 32; ++n) {
