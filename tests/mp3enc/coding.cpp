@@ -69,7 +69,8 @@ TEST(Mp3Bitstream, PairAndQuadrupleCodesCarrySignsEscapesAndStuffing) {
     gi.part2_3_length = 42;
     c.formatter.CodeMainData(ix.data(), side);
     const mp3enc::BitList& main = c.formatter.MainData(0, 0);
-    EXPECT_THAT(main.entries, ElementsAre(FieldsAre(0b0111u, 4), FieldsAre(1u, 1), FieldsAre(~0u, 32), FieldsAre(0x1Fu, 5)));
+    EXPECT_THAT(main.entries,
+                ElementsAre(FieldsAre(0b0111u, 4), FieldsAre(1u, 1), FieldsAre(~0u, 32), FieldsAre(0x1Fu, 5)));
     EXPECT_EQ(main.totalBits, 42);
     // Table B codes it as 15 - 8; a block with no length writes nothing.
     gi.count1table_select = 1;

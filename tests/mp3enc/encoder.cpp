@@ -76,9 +76,11 @@ TEST(Mp3Encoder, FramesOfSilenceAreExactAtEveryRate) {
             const Frame& f = d.frames[i - 1];
             ASSERT_EQ(f.bytes, (r == 0 ? 417 : r == 1 ? 384 : 576) + padding) << i;
             const uint8_t* p = s.data() + f.offset;
-            ASSERT_EQ(Bytes(p, p + 4), (Bytes{0xFF, 0xFB, static_cast<uint8_t>(0x90 + 4 * r + 2 * padding), 0x84})) << i;
+            ASSERT_EQ(Bytes(p, p + 4), (Bytes{0xFF, 0xFB, static_cast<uint8_t>(0x90 + 4 * r + 2 * padding), 0x84}))
+                << i;
             // The unused bits go to block 0; at 32000 Hz what its 12-bit field cannot hold to block 1.
-            const uint32_t part23[4] = {r == 0 ? 3048u + 8 * padding : r == 1 ? 2784u : 4095u, r == 2 ? 225u : 0u, 0, 0};
+            const uint32_t part23[4] = {r == 0 ? 3048u + 8 * padding : r == 1 ? 2784u : 4095u,
+                                        r == 2 ? 225u : 0u, 0, 0};
             const Side si = ParseSide(p);
             ASSERT_EQ(si.mainDataBegin | si.privateAndScfsi, 0u) << i;
             for (int b = 0; b < 4; ++b)

@@ -4,6 +4,7 @@
 
 #include <lame/lame.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
@@ -25,7 +26,7 @@ Pcm Make(int frames, F f) {
     Pcm pcm(2 * static_cast<size_t>(frames));
     for (int i = 0; i < frames; ++i)
         for (int c = 0; c < 2; ++c)
-            pcm[2 * i + c] = static_cast<int16_t>(std::lrint(std::fmax(-32768.0, std::fmin(32767.0, 32767.0 * f(i, c)))));
+            pcm[2 * i + c] = static_cast<int16_t>(std::lrint(std::clamp(32767.0 * f(i, c), -32768.0, 32767.0)));
     return pcm;
 }
 inline Pcm Sine(int frames, double hz, int rate, double level) {

@@ -13,11 +13,11 @@ namespace {
 
 void ExpectSameAsOracle(const Pcm& pcm, int rate, const char* name) {
     SCOPED_TRACE(testing::Message() << name << " at " << rate << " Hz");
-    std::FILE* ours = std::tmpfile();
-    std::FILE* theirs = std::tmpfile();
+    using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+    const File ours(std::tmpfile(), std::fclose), theirs(std::tmpfile(), std::fclose);
     {
-        mp3enc::Mp3Encoder encoder(rate, 128, 2, ours);
-        auto oracle = std::make_unique<plain::Encoder>(rate, theirs);
+        mp3enc::Mp3Encoder encoder(rate, 128, 2, ours.get());
+        auto oracle = std::make_unique<plain::Encoder>(rate, theirs.get());
         ASSERT_TRUE(encoder.Ready());
         for (size_t f = 0; f < pcm.size() / 2304; ++f) {
             encoder.EncodeFrame(2304, pcm.data() + 2304 * f, false);
@@ -28,9 +28,7 @@ void ExpectSameAsOracle(const Pcm& pcm, int rate, const char* name) {
             }
         }
     }
-    EXPECT_TRUE(ReadBack(ours) == ReadBack(theirs)) << "the bytes differ";
-    std::fclose(ours);
-    std::fclose(theirs);
+    EXPECT_TRUE(ReadBack(ours.get()) == ReadBack(theirs.get())) << "the bytes differ";
 }
 
 }  // namespace

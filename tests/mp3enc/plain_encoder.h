@@ -63,7 +63,8 @@ struct Encoder {
                         x[c][off[c] + 31 - j] = samples[2 * (g * 576 + 32 * t + j) + c] * 3.0517578125e-05;
                     double y[64] = {};
                     for (int i = 0; i < 64; ++i)
-                        for (int j = 7; j >= 0; --j) y[i] += x[c][(off[c] + i + 64 * j) % 512] * mp3enc::kAnalysisWindow[i + 64 * j];
+                        for (int j = 7; j >= 0; --j)
+                            y[i] += x[c][(off[c] + i + 64 * j) % 512] * mp3enc::kAnalysisWindow[i + 64 * j];
                     off[c] = (off[c] - 32 + 512) % 512;
                     for (int i = 0; i < 32; ++i) {
                         double S = 0.0;
@@ -106,7 +107,8 @@ struct Encoder {
     int Count(const int* q, mp3enc::GranuleInfo& gi) {
         int i = 576;
         while (i > 1 && q[i - 1] == 0 && q[i - 2] == 0) i -= 2;
-        for (gi.count1 = 0; i > 3 && q[i - 1] <= 1 && q[i - 2] <= 1 && q[i - 3] <= 1 && q[i - 4] <= 1; i -= 4) ++gi.count1;
+        for (gi.count1 = 0; i > 3 && q[i - 1] <= 1 && q[i - 2] <= 1 && q[i - 3] <= 1 && q[i - 4] <= 1; i -= 4)
+            ++gi.count1;
         gi.big_values = i / 2;
         int a = 0, b = 0;
         for (int k = 0; k < gi.count1; ++k) {
@@ -160,7 +162,8 @@ struct Encoder {
         const int m = *std::max_element(q + begin, q + end);
         if (m == 0) return 0;
         if (m < 15) {
-            static const int alternatives[16][2] = {{}, {}, {3}, {}, {}, {6}, {}, {8, 9}, {}, {}, {11, 12}, {}, {}, {15}};
+            static const int alternatives[16][2] = {{}, {}, {3}, {}, {}, {6}, {}, {8, 9}, {}, {}, {11, 12}, {}, {},
+                                                    {15}};
             int t = 1;
             while (huff.tables[t].xlen <= m) ++t;
             for (int a : alternatives[t])  // those of the first table that fits, in order

@@ -60,7 +60,8 @@ TEST(Mp3Tables, WindowHuffmanTablesBandsAndCoefficients) {
     for (int n : {0, 4, 14}) EXPECT_EQ(set.tables[n].xlen, 0) << n;
 
     const char* rates[3] = {"sfb_long 44100", "sfb_long 48000", "sfb_long 32000"};
-    for (int r = 0; r < 3; ++r) EXPECT_EQ(std::vector<double>(mp3enc::kSfbLong[r], mp3enc::kSfbLong[r] + 23), t[rates[r]]);
+    for (int r = 0; r < 3; ++r)
+        EXPECT_EQ(std::vector<double>(mp3enc::kSfbLong[r], mp3enc::kSfbLong[r] + 23), t[rates[r]]) << rates[r];
 
     mp3enc::SubbandFilter filter;  // matrixing coefficients cut to nine places
     EXPECT_EQ(filter.M[0][16], 1.0);
