@@ -39,10 +39,11 @@ bool TakeLine(char* line, int length, const ListFolder& list, const M3uEntryFn& 
         if (list.length < 0 || length + list.length + 1 > kM3uLineBytes) return false;
         std::memcpy(folder, list.text, size_t(list.length) + 1);
     } else {
+        // Decided before the folder is cut off: "/name.mp3" has its slash at 0.
+        const bool absolute = line[0] == '/' || (length > 1 && line[1] == ':');
         *slash = '\0';
         name = slash + 1;
         const int folderLength = int(slash - line);
-        const bool absolute = line[0] == '/' || (length > 1 && line[1] == ':');
         if (absolute) {
             std::memcpy(folder, line, size_t(folderLength) + 1);
         } else {

@@ -51,6 +51,8 @@ TEST(M3u, OddLinesAndTheLengthLimit) {
         {"\xEF\xBB\xBF" "first.mp3\nbad\0name.mp3\nok.mp3\n"s, "/l/x.m3u", {{"/l", "first.mp3"}, {"/l", "ok.mp3"}}},
         {"a.mp3\nsub\\b.mp3\n", "/x.m3u", {{"", "a.mp3"}, {"/sub", "b.mp3"}}},
         {"a.mp3\n", "x.m3u", {}},  // a list path without a folder resolves nothing
+        // Files in the root folder, either separator.
+        {"/root.mp3\n\\top.wav\n", "/l/x.m3u", {{"", "root.mp3"}, {"", "top.wav"}}},
         {"a.mp3x\na.wa\nv1.0/readme\n.mp3.txt\nfolder.mp3/\n", "/l/x.m3u", {}},
         // Paths of up to 255 bytes are kept; bytes past the 255th of a line are dropped.
         {fits + ".mp3\n" + fits + "n.mp3\n" + sub + "\\a.mp3\n" + sub + "s\\a.mp3\n", "/lists/x.m3u",
