@@ -1,0 +1,53 @@
+// The bellwave executable itself: started offscreen on the virtual device, it closes
+// like Exit on SIGTERM and SIGINT (a session ending, Ctrl+C in a terminal): exit code
+// 0, the device stopped and the log completed.
+#include "shell_test_support.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+using namespace shell_test;
+
+// Polls the work folder's log until it holds line, for up to 20 seconds.
+bool WaitForLogLine(const IsolatedScope& scope, const std::string& line) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (host_test::FindLine(host_test::ReadLines(scope.workDir() / "CorvaneDbg.Log"), line) >= 0) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+TEST(Executable, QuitSignalsCloseTheWindowCleanly) {
+    for (int quit : {SIGTERM, SIGINT}) {
+        IsolatedScope scope;  // the child inherits the registry folder and the work folder
+        scope.WriteMachineHive(host_test::MachineHive({{"Bellwave Virtual Device", {}}}));
+        const std::string program = (testing_support::BuildDir() / "bin/bellwave").string();
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+        pid_t child = -1;
+        ASSERT_EQ(posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ), 0) << program;
+
+        const bool started = WaitForLogLine(scope, "CreatePrimaryBuffers success!");
+        kill(child, quit);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(started) << "the device did not start";
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        const std::vector<std::string> log = host_test::ReadLines(scope.workDir() / "CorvaneDbg.Log");
+        const int closing = host_test::FindLine(log, "Shutting down debug logging system...");
+        ASSERT_GE(closing, 0) << host_test::Dump(log);
+        EXPECT_EQ(log.size() - size_t(closing), 2u) << host_test::Dump(log);
+    }
+}
+
+}  // namespace
