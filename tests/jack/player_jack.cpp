@@ -1,0 +1,281 @@
+// The player through the JACK driver on a real server: a file played reaches a JACK
+// client connected to our out ports sample for sample, what a client plays into our in
+// ports is recorded into "Out.wav" sample for sample, and a server that goes away
+// mid-play brings the reset request while Stop and teardown still return.
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "audiofiles/wav_layout.h"
+#include "host/asio_messages.h"
+#include "jack_test_support.h"
+#include "player/player.h"
+#include "tests/soundfile/sound_fixtures.h"
+
+using namespace jack_test;
+using testing_support::IsolatedScope;
+using testing_support::RecordingWindow;
+
+namespace {
+
+// What the peer plays: sample n since it started is Sequence(n) on the left and its
+// negation on the right; exact in float and in 16 bits, never zero.
+int16_t Sequence(long long n) { return int16_t(n % 30000 + 1); }
+
+// A JACK client in a child process (see ProbeProcess for why not in ours). Its out ports
+// play the sequence without a break; its in ports, once armed, keep what arrives from
+// the first nonzero sample on, up to kSamples per channel.
+class Peer {
+public:
+    static constexpr size_t kSamples = 48000;
+
+    ~Peer() {
+        if (pid_ > 0) {
+            shared_->quit.store(1);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (shared_ != nullptr) munmap(shared_, sizeof(Shared));
+    }
+
+    // Call before this process opens any JACK client, so no thread is forked with it.
+    bool Start(const std::string& name) {
+        void* memory = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (memory == MAP_FAILED) return false;
+        shared_ = new (memory) Shared{};
+        name_ = name;
+        pid_ = fork();
+        if (pid_ == 0) _exit(RunChild());
+        WaitUntil([this] { return shared_->state.load() != 0; });
+        return pid_ > 0 && shared_->state.load() == 1;
+    }
+    std::string PortName(const std::string& port) const { return name_ + ":" + port; }
+    void Arm() { shared_->armed.store(1); }
+    size_t Captured() const { return shared_->captured.load(); }
+    float Left(size_t i) const { return shared_->left[i]; }
+    float Right(size_t i) const { return shared_->right[i]; }
+
+private:
+    struct Shared {
+        std::atomic<int> state;  // 0 starting, 1 running, 2 failed
+        std::atomic<int> quit;
+        std::atomic<int> armed;
+        std::atomic<size_t> captured;
+        float left[kSamples];
+        float right[kSamples];
+    };
+
+    int RunChild() {
+        client_ = jack_client_open(name_.c_str(), static_cast<jack_options_t>(JackNoStartServer | JackUseExactName),
+                                   nullptr);
+        bool ok = client_ != nullptr;
+        const char* names[4] = {"in_1", "in_2", "out_1", "out_2"};
+        for (int p = 0; ok && p < 4; ++p)
+            ok = (ports_[p] = jack_port_register(client_, names[p], JACK_DEFAULT_AUDIO_TYPE,
+                                                 p < 2 ? JackPortIsInput : JackPortIsOutput, 0)) != nullptr;
+        ok = ok && jack_set_process_callback(client_, Process, this) == 0 && jack_activate(client_) == 0;
+        if (ok && !jack_is_realtime(client_))
+            jack_acquire_real_time_scheduling(jack_client_thread_id(client_), sched_get_priority_min(SCHED_FIFO) + 2);
+        shared_->state.store(ok ? 1 : 2);
+        while (ok && shared_->quit.load() == 0 && getppid() != 1) usleep(2000);
+        if (client_ != nullptr) jack_client_close(client_);
+        return ok ? 0 : 1;
+    }
+
+    static int Process(jack_nframes_t frames, void* arg) {
+        auto* self = static_cast<Peer*>(arg);
+        Shared* shared = self->shared_;
+        float* port[4];
+        for (int p = 0; p < 4; ++p) port[p] = static_cast<float*>(jack_port_get_buffer(self->ports_[p], frames));
+        size_t n = shared->captured.load();
+        for (jack_nframes_t i = 0; i < frames && shared->armed.load() != 0 && n < kSamples; ++i) {
+            if (n == 0 && port[0][i] == 0.0f && port[1][i] == 0.0f) continue;
+            shared->left[n] = port[0][i];
+            shared->right[n] = port[1][i];
+            ++n;
+        }
+        shared->captured.store(n);
+        for (jack_nframes_t i = 0; i < frames; ++i, ++self->played_) {
+            port[2][i] = Sequence(self->played_) / 32768.0f;
+            port[3][i] = -Sequence(self->played_) / 32768.0f;
+        }
+        return 0;
+    }
+
+    Shared* shared_ = nullptr;
+    std::string name_;
+    pid_t pid_ = 0;
+    jack_client_t* client_ = nullptr;
+    jack_port_t* ports_[4] = {};
+    long long played_ = 0;  // the child's process thread's own
+};
+
+// The build's JACK driver as the only device, under the client name given.
+void RegisterJack(const IsolatedScope& scope, const std::string& clientName) {
+    char clsid[40];
+    StringFromCLSID(CLSID_JackDriver, clsid);
+    scope.WriteMachineHive(std::string("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\software\\asio\\JACK]\n\"clsid\"=\"") + clsid +
+                           "\"\n\"description\"=\"JACK\"\n\"ClientName\"=\"" + clientName +
+                           "\"\n\"ConnectPhysical\"=dword:00000000\n\n[HKEY_CLASSES_ROOT\\clsid\\" + clsid +
+                           "\\InprocServer32]\n@=\"" + JACK_DRIVER_PATH + "\"\n");
+}
+
+// Writes a 48000 Hz 16-bit stereo WAV of frames whose samples are nonzero from the
+// first on and differ between the channels; returns them interleaved.
+std::vector<int16_t> WriteTestWav(const std::filesystem::path& path, uint32_t frames) {
+    std::vector<int16_t> s(size_t(frames) * 2);
+    for (uint32_t i = 0; i < frames; ++i) {
+        s[size_t(i) * 2] = int16_t(i * 7 + 1);
+        s[size_t(i) * 2 + 1] = int16_t(~(i * 3));
+    }
+    fixtures::WriteBytes(path, fixtures::MakeWav(1, 2, 48000, 16, fixtures::Samples(s)));
+    return s;
+}
+
+void QueueFile(Player& player, const IsolatedScope& scope, const char* name) {
+    const int folder = player.Directories().AddDirectory(scope.workDir().c_str());
+    PlayEntry entry;
+    ASSERT_TRUE(MakePlayEntry(entry, name, folder));
+    ASSERT_TRUE(player.Queue().Append(entry));
+}
+
+class JackPlayer : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!ServerAnswers()) GTEST_SKIP() << kNoServerMessage;
+        name_ = "bw-player-" + std::to_string(getpid());
+        ASSERT_TRUE(peer_.Start("bw-peer-" + std::to_string(getpid())));
+        RegisterJack(scope_, name_);
+        player_ = std::make_unique<Player>(&window_, scope_.workDir().c_str());
+        ASSERT_TRUE(player_->DeviceReady()) << "the player could not open the JACK driver";
+        EXPECT_EQ(ASIOSetSampleRate(), 48000);
+        ASSERT_NE(control_ = OpenClient("bw-control-" + std::to_string(getpid())), nullptr);
+    }
+    void TearDown() override {
+        player_.reset();
+        if (control_ != nullptr) jack_client_close(control_);
+    }
+
+    // One direction: ours to the peer's, or the peer's to ours.
+    void Connect(bool ourOutputs) {
+        for (const char* c : {"_1", "_2"}) {
+            std::string ours = name_ + (ourOutputs ? ":out" : ":in") + c;
+            std::string theirs = peer_.PortName(ourOutputs ? "in" : "out") + c;
+            ASSERT_EQ(ourOutputs ? jack_connect(control_, ours.c_str(), theirs.c_str())
+                                 : jack_connect(control_, theirs.c_str(), ours.c_str()),
+                      0);
+            jack_port_t* port = jack_port_by_name(control_, ours.c_str());
+            ASSERT_TRUE(WaitUntil([&] { return jack_port_connected_to(port, theirs.c_str()) != 0; }));
+        }
+    }
+
+    IsolatedScope scope_;
+    Peer peer_;
+    RecordingWindow window_;
+    std::string name_;
+    std::unique_ptr<Player> player_;
+    jack_client_t* control_ = nullptr;
+};
+
+TEST_F(JackPlayer, APlayedFileReachesAConnectedClientSampleForSample) {
+    constexpr uint32_t kFrames = 30000;  // six segments and a part
+    const std::vector<int16_t> file = WriteTestWav(scope_.workDir() / "ramp.wav", kFrames);
+    QueueFile(*player_, scope_, "ramp.wav");
+    Connect(true);
+    peer_.Arm();
+    player_->PlayPause();
+    ASSERT_TRUE(player_->Playing());
+    ASSERT_TRUE(WaitUntil([&] { return peer_.Captured() >= kFrames + 256; }, 30.0))
+        << "the peer got " << peer_.Captured() << " samples";
+    ASSERT_TRUE(WaitUntil([&] { return window_.Count(WMU_TRACK_END) > 0; }, 30.0)) << "the track never ended";
+    player_->Stop();
+
+    size_t wrong = 0, first = kFrames;
+    for (size_t i = 0; i < kFrames; ++i) {
+        if (peer_.Left(i) == file[2 * i] / 32768.0f && peer_.Right(i) == file[2 * i + 1] / 32768.0f) continue;
+        if (wrong++ == 0) first = i;
+    }
+    EXPECT_EQ(wrong, 0u) << "first wrong frame " << first << ": " << peer_.Left(first) * 32768.0f << ", "
+                         << peer_.Right(first) * 32768.0f;
+    // After the file, the zero fill of its last block.
+    EXPECT_EQ(peer_.Left(kFrames), 0.0f);
+    EXPECT_EQ(peer_.Right(kFrames), 0.0f);
+    EXPECT_EQ(window_.Count(WMU_ASIO_RESET), 0) << "the server dropped the driver: too slow, or the machine overloaded";
+}
+
+TEST_F(JackPlayer, AClientFeedingOurInputsIsRecordedExactly) {
+    constexpr uint32_t kBlocks = 6;
+    Connect(false);
+    player_->ToggleRecord();
+    player_->PlayPause();
+    ASSERT_TRUE(player_->RecordingActive());
+    const Recorder& recorder = player_->GetRecorder();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.WrittenBlocks() + recorder.DroppedBlocks() >= kBlocks; }, 30.0))
+        << "recorded " << recorder.WrittenBlocks() << " blocks";
+    player_->Stop();
+    EXPECT_EQ(recorder.DroppedBlocks(), 0u);
+    EXPECT_EQ(window_.Count(WMU_ASIO_RESET), 0) << "the server dropped the driver: too slow, or the machine overloaded";
+
+    const std::string image = testing_support::ReadFile(scope_.workDir() / "Out.wav");
+    WavLayout layout;
+    ASSERT_TRUE(ParseWavHeader(reinterpret_cast<const uint8_t*>(image.data()), uint32_t(image.size()), layout));
+    EXPECT_EQ(layout.channels, 2u);
+    EXPECT_EQ(layout.sampleRate, 48000u);
+    ASSERT_GE(layout.sourceFrames, kBlocks * kBlockFrames);
+    EXPECT_EQ(layout.sourceFrames % kBlockFrames, 0u) << "whole blocks";
+    const auto* samples = reinterpret_cast<const uint8_t*>(image.data()) + layout.dataOffset;
+    auto at = [&](size_t i) { return int16_t(ReadLe16(samples + 2 * i)); };
+
+    // The host takes a float input x as x * 32767 truncated toward zero, so the peer's
+    // n / 32768 is recorded as n - 1 and its negation as -(n - 1). The sequence's place
+    // in the file is given by the first frame; every frame on must follow without a
+    // gap, a repeat or a changed sample.
+    auto recorded = [](long long n) { return int16_t(Sequence(n) - 1); };
+    const long long start = at(0);
+    size_t wrong = 0, first = 0;
+    for (size_t f = 0; f < layout.sourceFrames; ++f) {
+        const int16_t want = recorded(start + static_cast<long long>(f));
+        if (at(2 * f) == want && at(2 * f + 1) == -want) continue;
+        if (wrong++ == 0) first = f;
+    }
+    EXPECT_EQ(wrong, 0u) << "first wrong frame " << first << " of " << layout.sourceFrames << ": " << at(2 * first)
+                         << ", " << at(2 * first + 1) << " instead of " << recorded(start + static_cast<long long>(first));
+}
+
+TEST(JackPlayerServerLoss, ServerGoneMidPlayRequestsResetAndStopAndTeardownReturn) {
+    PrivateServer server;
+    if (!server.Start()) GTEST_SKIP() << "cannot run a private JACK server (is jackd from jackd2 installed?)";
+    setenv("JACK_DEFAULT_SERVER", server.name(), 1);
+    {
+        IsolatedScope scope;
+        RecordingWindow window;
+        RegisterJack(scope, "bw-player-loss");
+        WriteTestWav(scope.workDir() / "long.wav", 48000 * 20);
+        auto player = std::make_unique<Player>(&window, scope.workDir().c_str());
+        ASSERT_TRUE(player->DeviceReady());
+        QueueFile(*player, scope, "long.wav");
+        player->PlayPause();
+        ASSERT_TRUE(player->Playing());
+        ASSERT_TRUE(WaitUntil([&] { return window.Count(WMU_POSITION) >= 3; }, 30.0)) << "the track never played";
+        EXPECT_EQ(window.Count(WMU_ASIO_RESET), 0);
+
+        server.Stop();
+        ASSERT_TRUE(WaitUntil([&] { return window.Count(WMU_ASIO_RESET) > 0; })) << "no reset request";
+        const auto begin = std::chrono::steady_clock::now();
+        player->Stop();
+        EXPECT_FALSE(player->Playing());
+        player.reset();
+        EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3)) << "stop or teardown hung";
+        EXPECT_EQ(window.Count(WMU_ASIO_RESET), 1) << "one request";
+    }
+    unsetenv("JACK_DEFAULT_SERVER");
+}
+
+}  // namespace
