@@ -140,8 +140,7 @@ MainWindow::~MainWindow() { TearDown(); }
 
 void MainWindow::TearDown() {
     // The player stops the device, any recording and the worker before it goes; only
-    // then can no thread post any more.
-    // What the player sends while it goes finds no player to ask about.
+    // then can no thread post any more. What it sends meanwhile finds no player to ask.
     Player* player = player_;
     player_ = nullptr;
     delete player;
