@@ -27,6 +27,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/driver_settings.h"
 #include "platform/kernel.h"
 #include "platform/registry.h"
 
@@ -62,40 +63,16 @@ struct Settings {
 // Reads the settings under the HKLM\software\asio key whose "clsid" names clsid. Missing
 // or unusable values keep their defaults.
 void ReadSettings(const CLSID& clsid, Settings* settings) {
-    HKEY asio = nullptr;
-    if (RegOpenKey(HKEY_LOCAL_MACHINE, "software\\asio", &asio) != ERROR_SUCCESS) return;
-    char keyName[256];
-    for (uint32_t index = 0;; ++index) {
-        LSTATUS status = RegEnumKey(asio, index, keyName, sizeof keyName);
-        if (status == ERROR_MORE_DATA) continue;
-        if (status != ERROR_SUCCESS) break;
-        HKEY key = nullptr;
-        if (RegOpenKey(asio, keyName, &key) != ERROR_SUCCESS) continue;
-        char text[sizeof settings->device];
-        uint32_t type = REG_NONE;
-        uint32_t bytes = 63;
-        CLSID found{};
-        bool ours = RegQueryValueEx(key, "clsid", &type, reinterpret_cast<uint8_t*>(text), &bytes) == ERROR_SUCCESS &&
-                    type == REG_SZ && (text[bytes] = '\0', CLSIDFromString(text, &found) == S_OK) && found == clsid;
-        if (ours) {
-            bytes = sizeof text;
-            if (RegQueryValueEx(key, "Device", &type, reinterpret_cast<uint8_t*>(text), &bytes) == ERROR_SUCCESS &&
-                type == REG_SZ && bytes > 1) {
-                text[sizeof text - 1] = '\0';
-                std::snprintf(settings->device, sizeof settings->device, "%s", text);
-            }
-            uint8_t data[4];
-            bytes = sizeof data;
-            if (RegQueryValueEx(key, "BufferSize", &type, data, &bytes) == ERROR_SUCCESS && type == REG_DWORD &&
-                bytes == 4) {
-                uint32_t frames = data[0] | data[1] << 8 | data[2] << 16 | static_cast<uint32_t>(data[3]) << 24;
-                if (frames >= kMinPeriodFrames && frames <= kMaxPeriodFrames) settings->periodFrames = frames;
-            }
-        }
-        RegCloseKey(key);
-        if (ours) break;
-    }
-    RegCloseKey(asio);
+    HKEY key = OpenDriverKey(clsid);
+    if (key == nullptr) return;
+    char text[sizeof settings->device];
+    if (ReadSettingString(key, "Device", text, sizeof text) == SettingRead::Ok && text[0] != '\0')
+        std::snprintf(settings->device, sizeof settings->device, "%s", text);
+    uint32_t frames = 0;
+    if (ReadSettingDword(key, "BufferSize", &frames) == SettingRead::Ok && frames >= kMinPeriodFrames &&
+        frames <= kMaxPeriodFrames)
+        settings->periodFrames = frames;
+    RegCloseKey(key);
 }
 
 // Parameters for an opened PCM. The playback side picks the format; the capture side

@@ -33,6 +33,7 @@
 #include <new>
 
 #include "host/asio_driver.h"
+#include "platform/driver_settings.h"
 #include "platform/kernel.h"
 #include "platform/registry.h"
 
@@ -52,38 +53,14 @@ struct Settings {
 // Reads the settings under the HKLM\software\asio key whose "clsid" names clsid. Missing
 // or unusable values keep their defaults.
 void ReadSettings(const CLSID& clsid, Settings* settings) {
-    HKEY asio = nullptr;
-    if (RegOpenKey(HKEY_LOCAL_MACHINE, "software\\asio", &asio) != ERROR_SUCCESS) return;
-    char keyName[256];
-    for (uint32_t index = 0;; ++index) {
-        LSTATUS status = RegEnumKey(asio, index, keyName, sizeof keyName);
-        if (status == ERROR_MORE_DATA) continue;
-        if (status != ERROR_SUCCESS) break;
-        HKEY key = nullptr;
-        if (RegOpenKey(asio, keyName, &key) != ERROR_SUCCESS) continue;
-        char text[64];
-        uint32_t type = REG_NONE;
-        uint32_t bytes = sizeof text - 1;
-        CLSID found{};
-        bool ours = RegQueryValueEx(key, "clsid", &type, reinterpret_cast<uint8_t*>(text), &bytes) == ERROR_SUCCESS &&
-                    type == REG_SZ && (text[bytes] = '\0', CLSIDFromString(text, &found) == S_OK) && found == clsid;
-        if (ours) {
-            bytes = sizeof settings->clientName;
-            if (RegQueryValueEx(key, "ClientName", &type, reinterpret_cast<uint8_t*>(text), &bytes) == ERROR_SUCCESS &&
-                type == REG_SZ && bytes > 1) {
-                text[sizeof text - 1] = '\0';
-                std::snprintf(settings->clientName, sizeof settings->clientName, "%s", text);
-            }
-            uint8_t data[4];
-            bytes = sizeof data;
-            if (RegQueryValueEx(key, "ConnectPhysical", &type, data, &bytes) == ERROR_SUCCESS && type == REG_DWORD &&
-                bytes == 4)
-                settings->connectPhysical = (data[0] | data[1] | data[2] | data[3]) != 0;
-        }
-        RegCloseKey(key);
-        if (ours) break;
-    }
-    RegCloseKey(asio);
+    HKEY key = OpenDriverKey(clsid);
+    if (key == nullptr) return;
+    char text[sizeof settings->clientName];
+    if (ReadSettingString(key, "ClientName", text, sizeof text) == SettingRead::Ok && text[0] != '\0')
+        std::snprintf(settings->clientName, sizeof settings->clientName, "%s", text);
+    uint32_t connect = 0;
+    if (ReadSettingDword(key, "ConnectPhysical", &connect) == SettingRead::Ok) settings->connectPhysical = connect != 0;
+    RegCloseKey(key);
 }
 
 using AsioMessageFunction = long (*)(long selector, long value, void* message, double* opt);

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/registry.h"
+#include "platform/driver_settings.h"
 
 namespace {
 
@@ -17,18 +17,9 @@ void Refuse(DeviceSettings* settings, const char* format, const char* name, long
 
 // A dword value into *value; absent leaves it. False when absent or unusable.
 bool ReadDword(HKEY key, const char* name, uint32_t* value, DeviceSettings* settings) {
-    uint32_t type = REG_NONE;
-    uint8_t data[4];
-    uint32_t bytes = sizeof data;
-    LSTATUS status = RegQueryValueEx(key, name, &type, data, &bytes);
-    if (status == ERROR_FILE_NOT_FOUND) return false;
-    if (status != ERROR_SUCCESS || type != REG_DWORD || bytes != 4) {
-        Refuse(settings, "Setting %s must be a dword", name);
-        return false;
-    }
-    *value = static_cast<uint32_t>(data[0]) | static_cast<uint32_t>(data[1]) << 8 |
-             static_cast<uint32_t>(data[2]) << 16 | static_cast<uint32_t>(data[3]) << 24;
-    return true;
+    SettingRead read = ReadSettingDword(key, name, value);
+    if (read == SettingRead::Unusable) Refuse(settings, "Setting %s must be a dword", name);
+    return read == SettingRead::Ok;
 }
 
 // A dword that must lie in [low, high].
@@ -44,34 +35,10 @@ void ReadLong(HKEY key, const char* name, long low, long high, long* value, Devi
 
 // A string value into text; absent leaves it. False when absent or unusable.
 bool ReadString(HKEY key, const char* name, char* text, uint32_t textBytes, DeviceSettings* settings) {
-    uint32_t type = REG_NONE;
-    uint32_t bytes = textBytes;
-    LSTATUS status = RegQueryValueEx(key, name, &type, reinterpret_cast<uint8_t*>(text), &bytes);
-    if (status == ERROR_FILE_NOT_FOUND) return false;
-    if (status == ERROR_MORE_DATA) {
-        text[0] = '\0';
-        Refuse(settings, "Setting %s is too long", name);
-        return false;
-    }
-    if (status != ERROR_SUCCESS || type != REG_SZ) {
-        text[0] = '\0';
-        Refuse(settings, "Setting %s must be a string", name);
-        return false;
-    }
-    text[bytes < textBytes ? bytes : textBytes - 1] = '\0';  // whatever the stored terminator
-    return true;
-}
-
-bool KeyNamesClass(HKEY key, const CLSID& clsid) {
-    char text[64];
-    uint32_t type = REG_NONE;
-    uint32_t bytes = sizeof text - 1;
-    if (RegQueryValueEx(key, "clsid", &type, reinterpret_cast<uint8_t*>(text), &bytes) != ERROR_SUCCESS ||
-        type != REG_SZ)
-        return false;
-    text[bytes] = '\0';
-    CLSID found{};
-    return CLSIDFromString(text, &found) == S_OK && found == clsid;
+    SettingRead read = ReadSettingString(key, name, text, textBytes);
+    if (read == SettingRead::TooLong) Refuse(settings, "Setting %s is too long", name);
+    if (read == SettingRead::Unusable) Refuse(settings, "Setting %s must be a string", name);
+    return read == SettingRead::Ok;
 }
 
 void ReadValues(HKEY key, DeviceSettings* s) {
@@ -127,32 +94,19 @@ void ReadValues(HKEY key, DeviceSettings* s) {
 }  // namespace
 
 bool ReadDeviceSettings(const CLSID& clsid, DeviceSettings* settings) {
-    HKEY asio = nullptr;
-    if (RegOpenKey(HKEY_LOCAL_MACHINE, "software\\asio", &asio) != ERROR_SUCCESS) return false;
-    bool found = false;
     char keyName[256];
-    for (uint32_t index = 0; !found; ++index) {
-        LSTATUS status = RegEnumKey(asio, index, keyName, sizeof keyName);
-        if (status == ERROR_MORE_DATA) continue;  // a name too long to be ours
-        if (status != ERROR_SUCCESS) break;
-        HKEY key = nullptr;
-        if (RegOpenKey(asio, keyName, &key) != ERROR_SUCCESS) continue;
-        if (KeyNamesClass(key, clsid)) {
-            found = true;
-            *settings = DeviceSettings{};
-            // The name is the description, cut to fit, else the key's name.
-            char description[1024];
-            DeviceSettings ignored;
-            const char* name = ReadString(key, "description", description, sizeof description, &ignored)
-                                   ? description
-                                   : keyName;
-            size_t length = std::min(std::strlen(name), sizeof settings->name - 1);
-            std::memcpy(settings->name, name, length);
-            settings->name[length] = '\0';
-            ReadValues(key, settings);
-        }
-        RegCloseKey(key);
-    }
-    RegCloseKey(asio);
-    return found;
+    HKEY key = OpenDriverKey(clsid, keyName, sizeof keyName);
+    if (key == nullptr) return false;
+    *settings = DeviceSettings{};
+    // The name is the description, cut to fit, else the key's name.
+    char description[1024];
+    const char* name =
+        ReadSettingString(key, "description", description, sizeof description) == SettingRead::Ok ? description
+                                                                                                   : keyName;
+    size_t length = std::min(std::strlen(name), sizeof settings->name - 1);
+    std::memcpy(settings->name, name, length);
+    settings->name[length] = '\0';
+    ReadValues(key, settings);
+    RegCloseKey(key);
+    return true;
 }
