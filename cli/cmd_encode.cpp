@@ -1,18 +1,20 @@
 // bellwave-cli encode IN.wav OUT.mp3: our 128 kbit/s encoder on a 16-bit PCM WAV file.
 // Mono input is coded on both channels. Reads only what it needs of the RIFF layout:
-// the "fmt " chunk and the samples of the "data" chunk.
+// the "fmt " chunk and the samples of the "data" chunk, stepping over any other chunks.
+// (ParseWavHeader, the player's reader, takes the format from fixed offsets and so
+// refuses files with a chunk before "fmt ", which other tools write.)
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "audiofiles/wav_layout.h"
 #include "cli/commands.h"
 #include "mp3enc/mp3enc.h"
 
 namespace {
 
-uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+constexpr uint32_t kWavFormatExtensible = 0xFFFE;
 
 struct WavInput {
     int channels = 0;
@@ -29,15 +31,15 @@ const char* ReadWavHeader(std::FILE* f, WavInput* out) {
     for (;;) {
         uint8_t chunk[8];
         if (std::fread(chunk, 1, 8, f) != 8) return haveFormat ? "no data chunk" : "no fmt chunk";
-        const uint32_t size = Le32(chunk + 4);
+        const uint32_t size = ReadLe32(chunk + 4);
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
             uint8_t fmt[16];
             if (size < 16 || std::fread(fmt, 1, 16, f) != 16) return "fmt chunk too short";
-            const uint16_t tag = Le16(fmt);
-            out->channels = Le16(fmt + 2);
-            out->sampleRate = static_cast<int32_t>(Le32(fmt + 4) & 0x7FFFFFFF);
-            const uint16_t bits = Le16(fmt + 14);
-            if ((tag != 1 && tag != 0xFFFE) || bits != 16) return "not 16-bit PCM";
+            const uint32_t tag = ReadLe16(fmt);
+            out->channels = static_cast<int>(ReadLe16(fmt + 2));
+            out->sampleRate = static_cast<int32_t>(ReadLe32(fmt + 4) & 0x7FFFFFFF);
+            const uint32_t bits = ReadLe16(fmt + 14);
+            if ((tag != kWavFormatPcm && tag != kWavFormatExtensible) || bits != 16) return "not 16-bit PCM";
             if (out->channels != 1 && out->channels != 2) return "not mono or stereo";
             haveFormat = true;
             const long rest = static_cast<long>(size - 16) + (size & 1);
@@ -102,8 +104,8 @@ int RunEncode(int argc, char** argv) {
         for (size_t i = 0; i < kFrames; ++i) {
             int16_t left = 0, right = 0;
             if (i < got) {
-                left = static_cast<int16_t>(Le16(&raw[i * frameBytes]));
-                right = wav.channels == 2 ? static_cast<int16_t>(Le16(&raw[i * frameBytes + 2])) : left;
+                left = static_cast<int16_t>(ReadLe16(&raw[i * frameBytes]));
+                right = wav.channels == 2 ? static_cast<int16_t>(ReadLe16(&raw[i * frameBytes + 2])) : left;
             }
             block[2 * i] = left;
             block[2 * i + 1] = right;
