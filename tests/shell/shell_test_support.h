@@ -110,6 +110,14 @@ inline int ThreadCount() {
     return -1;
 }
 
+// The names of this process's threads, for failure messages.
+inline std::string ThreadNames() {
+    std::string names;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+        names += testing_support::ReadFile(task.path() / "comm");
+    return names;
+}
+
 // A shown main window on the given devices (registered in this order) in an isolated
 // registry and work folder. With one device and nothing stored the host opens it.
 class Session {
