@@ -17,8 +17,10 @@ void UserPrompts::ShowMessage(const char* text, const char* caption) {
 }
 
 bool UserPrompts::ChooseFiles(QWidget* owner, QStringList& paths) {
+    // File names are case-sensitive here: the upper-case spellings are listed as well.
     paths = QFileDialog::getOpenFileNames(owner, QStringLiteral("Load play list..."), QString(),
-                                          QStringLiteral("Audio types (*.wav *.mp3);;Play list (*.m3u)"));
+                                          QStringLiteral("Audio types (*.wav *.mp3 *.WAV *.MP3);;"
+                                                         "Play list (*.m3u *.M3U)"));
     return !paths.isEmpty();
 }
 
