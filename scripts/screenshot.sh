@@ -9,6 +9,10 @@ build=${1:-$here/build}
 seconds=${2:-1.5}
 case $build in /*) ;; *) build=$here/$build ;; esac
 
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    echo "screenshot: $build is not a configured build folder (run make first)" >&2
+    exit 1
+fi
 cmake --build "$build" --target bellwave-screenshot bellwave_virtual >/dev/null
 mkdir -p "$build/screenshots"
 out=$build/screenshots/bellwave-window.png
