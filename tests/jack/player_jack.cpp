@@ -31,8 +31,9 @@ namespace {
 int16_t Sequence(long long n) { return int16_t(n % 30000 + 1); }
 
 // A JACK client in a child process (see ProbeProcess for why not in ours). Its out ports
-// play the sequence without a break; its in ports, once armed, keep what arrives from
-// the first nonzero sample on, up to kSamples per channel.
+// play the sequence without a break; its in ports, from each Arm on, keep what arrives
+// from the first nonzero sample on, up to kSamples per channel. It counts the xruns the
+// server reports: a cycle lost anywhere in the graph, where exact data cannot be had.
 class Peer {
 public:
     static constexpr size_t kSamples = 48000;
@@ -57,8 +58,14 @@ public:
         return pid_ > 0 && shared_->state.load() == 1;
     }
     std::string PortName(const std::string& port) const { return name_ + ":" + port; }
-    void Arm() { shared_->armed.store(1); }
+    // Starts a new capture; true once the child has begun it.
+    bool Arm() {
+        const int epoch = shared_->epoch.load() + 1;
+        shared_->epoch.store(epoch);
+        return WaitUntil([&] { return shared_->acknowledged.load() == epoch; });
+    }
     size_t Captured() const { return shared_->captured.load(); }
+    int Xruns() const { return shared_->xruns.load(); }
     float Left(size_t i) const { return shared_->left[i]; }
     float Right(size_t i) const { return shared_->right[i]; }
 
@@ -66,7 +73,9 @@ private:
     struct Shared {
         std::atomic<int> state;  // 0 starting, 1 running, 2 failed
         std::atomic<int> quit;
-        std::atomic<int> armed;
+        std::atomic<int> epoch;  // 0: not capturing
+        std::atomic<int> acknowledged;
+        std::atomic<int> xruns;
         std::atomic<size_t> captured;
         float left[kSamples];
         float right[kSamples];
@@ -80,7 +89,8 @@ private:
         for (int p = 0; ok && p < 4; ++p)
             ok = (ports_[p] = jack_port_register(client_, names[p], JACK_DEFAULT_AUDIO_TYPE,
                                                  p < 2 ? JackPortIsInput : JackPortIsOutput, 0)) != nullptr;
-        ok = ok && jack_set_process_callback(client_, Process, this) == 0 && jack_activate(client_) == 0;
+        ok = ok && jack_set_process_callback(client_, Process, this) == 0 &&
+             jack_set_xrun_callback(client_, Xrun, this) == 0 && jack_activate(client_) == 0;
         if (ok && !jack_is_realtime(client_))
             jack_acquire_real_time_scheduling(jack_client_thread_id(client_), sched_get_priority_min(SCHED_FIFO) + 2);
         shared_->state.store(ok ? 1 : 2);
@@ -94,8 +104,14 @@ private:
         Shared* shared = self->shared_;
         float* port[4];
         for (int p = 0; p < 4; ++p) port[p] = static_cast<float*>(jack_port_get_buffer(self->ports_[p], frames));
+        const int epoch = shared->epoch.load();
         size_t n = shared->captured.load();
-        for (jack_nframes_t i = 0; i < frames && shared->armed.load() != 0 && n < kSamples; ++i) {
+        if (epoch != shared->acknowledged.load()) {
+            n = 0;
+            shared->captured.store(0);
+            shared->acknowledged.store(epoch);
+        }
+        for (jack_nframes_t i = 0; i < frames && epoch != 0 && n < kSamples; ++i) {
             if (n == 0 && port[0][i] == 0.0f && port[1][i] == 0.0f) continue;
             shared->left[n] = port[0][i];
             shared->right[n] = port[1][i];
@@ -106,6 +122,10 @@ private:
             port[2][i] = Sequence(self->played_) / 32768.0f;
             port[3][i] = -Sequence(self->played_) / 32768.0f;
         }
+        return 0;
+    }
+    static int Xrun(void* arg) {
+        static_cast<Peer*>(arg)->shared_->xruns.fetch_add(1);
         return 0;
     }
 
@@ -138,6 +158,12 @@ std::vector<int16_t> WriteTestWav(const std::filesystem::path& path, uint32_t fr
     fixtures::WriteBytes(path, fixtures::MakeWav(1, 2, 48000, 16, fixtures::Samples(s)));
     return s;
 }
+
+// Plays (or recordings) tried before giving up on an xrun-free one.
+constexpr int kAttempts = 5;
+constexpr const char* kXrunsMessage =
+    "the JACK server reported an xrun in every attempt (a loaded machine): samples were lost on the way, "
+    "so nothing exact can be compared";
 
 void QueueFile(Player& player, const IsolatedScope& scope, const char* name) {
     const int folder = player.Directories().AddDirectory(scope.workDir().c_str());
@@ -189,13 +215,22 @@ TEST_F(JackPlayer, APlayedFileReachesAConnectedClientSampleForSample) {
     const std::vector<int16_t> file = WriteTestWav(scope_.workDir() / "ramp.wav", kFrames);
     QueueFile(*player_, scope_, "ramp.wav");
     Connect(true);
-    peer_.Arm();
-    player_->PlayPause();
-    ASSERT_TRUE(player_->Playing());
-    ASSERT_TRUE(WaitUntil([&] { return peer_.Captured() >= kFrames + 256; }, 30.0))
-        << "the peer got " << peer_.Captured() << " samples";
-    ASSERT_TRUE(WaitUntil([&] { return window_.Count(WMU_TRACK_END) > 0; }, 30.0)) << "the track never ended";
-    player_->Stop();
+    // A cycle lost to an xrun (a loaded machine) loses samples on the way, so such a
+    // run is played again; each play starts the track from its beginning.
+    int attempt = 0;
+    for (; attempt < kAttempts; ++attempt) {
+        window_.Clear();
+        ASSERT_TRUE(peer_.Arm());
+        const int xruns = peer_.Xruns();
+        player_->PlayPause();
+        ASSERT_TRUE(player_->Playing());
+        ASSERT_TRUE(WaitUntil([&] { return peer_.Captured() >= kFrames + 256; }, 30.0))
+            << "the peer got " << peer_.Captured() << " samples";
+        ASSERT_TRUE(WaitUntil([&] { return window_.Count(WMU_TRACK_END) > 0; }, 30.0)) << "the track never ended";
+        player_->Stop();
+        if (peer_.Xruns() == xruns) break;
+    }
+    if (attempt == kAttempts) GTEST_SKIP() << kXrunsMessage;
 
     size_t wrong = 0, first = kFrames;
     for (size_t i = 0; i < kFrames; ++i) {
@@ -213,13 +248,20 @@ TEST_F(JackPlayer, APlayedFileReachesAConnectedClientSampleForSample) {
 TEST_F(JackPlayer, AClientFeedingOurInputsIsRecordedExactly) {
     constexpr uint32_t kBlocks = 6;
     Connect(false);
-    player_->ToggleRecord();
-    player_->PlayPause();
-    ASSERT_TRUE(player_->RecordingActive());
     const Recorder& recorder = player_->GetRecorder();
-    ASSERT_TRUE(WaitUntil([&] { return recorder.WrittenBlocks() + recorder.DroppedBlocks() >= kBlocks; }, 30.0))
-        << "recorded " << recorder.WrittenBlocks() << " blocks";
-    player_->Stop();
+    // As above, a recording made across an xrun is made again; each replaces Out.wav.
+    int attempt = 0;
+    for (; attempt < kAttempts; ++attempt) {
+        const int xruns = peer_.Xruns();
+        player_->ToggleRecord();
+        player_->PlayPause();
+        ASSERT_TRUE(player_->RecordingActive());
+        ASSERT_TRUE(WaitUntil([&] { return recorder.WrittenBlocks() + recorder.DroppedBlocks() >= kBlocks; }, 30.0))
+            << "recorded " << recorder.WrittenBlocks() << " blocks";
+        player_->Stop();
+        if (peer_.Xruns() == xruns) break;
+    }
+    if (attempt == kAttempts) GTEST_SKIP() << kXrunsMessage;
     EXPECT_EQ(recorder.DroppedBlocks(), 0u);
     EXPECT_EQ(window_.Count(WMU_ASIO_RESET), 0) << "the server dropped the driver: too slow, or the machine overloaded";
 
