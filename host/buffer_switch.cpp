@@ -31,8 +31,10 @@ inline void Store24(uint8_t* p, int32_t v) {
     p[2] = static_cast<uint8_t>(v >> 16);
 }
 
+// Full scale is 32768 both ways, so a 16-bit value played as float comes back exactly;
+// +1.0 and beyond clip to 32767.
 inline int16_t FloatTo16(float x) {
-    float v = x * 32767.0f;
+    float v = x * 32768.0f;
     v = v == v ? v : 0.0f;  // NaN is silence
     v = v > 32767.0f ? 32767.0f : v;
     v = v < -32768.0f ? -32768.0f : v;

@@ -174,12 +174,15 @@ TEST(Conversion, InputTo16BitPerDeviceType) {
     ExpectInput(kFormatInt24, {0xAB, 0x34, 0x12, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x80}, 3, {0x1234, -1, -32768});
     ExpectInput(kFormatInt32, Bytes<int32_t>({0x12345678, -65536, INT32_MIN}), 4, {0x1234, -1, -32768});
     ExpectInput(kFormatInt16, Bytes<int16_t>({-5, 12345}), 2, {-5, 12345});
-    // Float: times 32767, truncated toward zero, clipped beyond full scale.
+    // Float: times 32768 (the inverse of the output side, so 16-bit data round-trips
+    // exactly), truncated toward zero, clipped beyond full scale.
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
     ExpectInput(kFormatFloat32,
-                Bytes<float>({0.5f, -0.5f, 1.0f, -1.0f, 0.99999f, 1.5f, -1.5f, 100.0f, -2.0f, inf, -inf, nan, 0.0f}),
-                4, {16383, -16383, 32767, -32767, 32766, 32767, -32768, 32767, -32768, 32767, -32768, 0, 0});
+                Bytes<float>({0.5f, -0.5f, 1.0f, -1.0f, 0.99999f, 1.5f, -1.5f, 100.0f, -2.0f, inf, -inf, nan, 0.0f,
+                              1.0f / 32768.0f, -3.0f / 32768.0f, 32767.0f / 32768.0f, 2.9f / 32768.0f}),
+                4, {16384, -16384, 32767, -32768, 32767, 32767, -32768, 32767, -32768, 32767, -32768, 0, 0,
+                    1, -3, 32767, 2});
 
     // Native input is the device's own bytes.
     const float in[2] = {0.3f, -0.7f};

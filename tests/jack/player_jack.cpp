@@ -275,12 +275,11 @@ TEST_F(JackPlayer, AClientFeedingOurInputsIsRecordedExactly) {
     const auto* samples = reinterpret_cast<const uint8_t*>(image.data()) + layout.dataOffset;
     auto at = [&](size_t i) { return int16_t(ReadLe16(samples + 2 * i)); };
 
-    // The host takes a float input x as x * 32767 truncated toward zero, so the peer's
-    // n / 32768 is recorded as n - 1 and its negation as -(n - 1). The sequence's place
-    // in the file is given by the first frame; every frame on must follow without a
-    // gap, a repeat or a changed sample.
-    auto recorded = [](long long n) { return int16_t(Sequence(n) - 1); };
-    const long long start = at(0);
+    // The peer's n / 32768 is recorded as n exactly. The sequence's place in the file is
+    // given by the first frame; every frame on must follow without a gap, a repeat or a
+    // changed sample.
+    auto recorded = [](long long n) { return Sequence(n); };
+    const long long start = at(0) - 1;
     size_t wrong = 0, first = 0;
     for (size_t f = 0; f < layout.sourceFrames; ++f) {
         const int16_t want = recorded(start + static_cast<long long>(f));
