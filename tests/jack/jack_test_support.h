@@ -166,15 +166,15 @@ inline IASIO* CreateDriver(const testing_support::IsolatedScope& scope, const st
     return static_cast<IASIO*>(object);
 }
 
-// A JACK client in a child process, as a real peer is: its out ports play the ramp of
-// each cycle, and what reaches its in ports is kept period by period, tagged with the
-// cycle, in memory shared with the test. (Inside the test's process the sanitizers
-// could not see the server hand port buffers from one client's thread to another's.)
-class ProbeProcess {
+// A JACK client in a child process, as a real peer is, with ports in_1, in_2, out_1 and
+// out_2 and Derived::Process as its process callback. It shares a Shared block with the
+// test (state: 0 starting, 1 running, 2 failed; quit; and xruns, counted when present).
+// (Inside the test's process the sanitizers could not see the server hand port buffers
+// from one client's thread to another's.)
+template <typename Derived, typename Shared>
+class ChildClient {
 public:
-    static constexpr size_t kSamples = 256 * 60;
-
-    ~ProbeProcess() {
+    ~ChildClient() {
         if (pid_ > 0) {
             shared_->quit.store(1);
             waitpid(pid_, nullptr, 0);
@@ -188,7 +188,6 @@ public:
         void* memory = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
         if (memory == MAP_FAILED) return false;
         shared_ = new (memory) Shared{};
-        shared_->captured.store(kSamples);
         name_ = name;
         pid_ = fork();
         if (pid_ == 0) _exit(RunChild());
@@ -196,22 +195,13 @@ public:
         return pid_ > 0 && shared_->state.load() == 1;
     }
     std::string PortName(const std::string& port) const { return name_ + ":" + port; }
-    void StartCapture() { shared_->captured.store(0); }
-    size_t Captured() const { return shared_->captured.load(); }
-    std::vector<float> Left() const { return {shared_->left, shared_->left + kSamples}; }
-    std::vector<float> Right() const { return {shared_->right, shared_->right + kSamples}; }
-    std::vector<long> Tags() const { return {shared_->tags, shared_->tags + kSamples / 256}; }
+
+protected:
+    Shared* shared_ = nullptr;
+    jack_client_t* client_ = nullptr;
+    jack_port_t* ports_[4] = {};
 
 private:
-    struct Shared {
-        std::atomic<int> state;        // 0 starting, 1 running, 2 failed
-        std::atomic<int> quit;
-        std::atomic<size_t> captured;  // kSamples: not capturing
-        long tags[kSamples / 256];
-        float left[kSamples];
-        float right[kSamples];
-    };
-
     int RunChild() {
         client_ = jack_client_open(name_.c_str(), static_cast<jack_options_t>(JackNoStartServer | JackUseExactName),
                                    nullptr);
@@ -220,7 +210,8 @@ private:
         for (int p = 0; ok && p < 4; ++p)
             ok = (ports_[p] = jack_port_register(client_, names[p], JACK_DEFAULT_AUDIO_TYPE,
                                                  p < 2 ? JackPortIsInput : JackPortIsOutput, 0)) != nullptr;
-        ok = ok && jack_set_process_callback(client_, Process, this) == 0 && jack_activate(client_) == 0;
+        ok = ok && jack_set_process_callback(client_, Derived::Process, static_cast<Derived*>(this)) == 0 &&
+             jack_set_xrun_callback(client_, Xrun, this) == 0 && jack_activate(client_) == 0;
         // Like the driver, keep up on a server without real-time scheduling.
         if (ok && !jack_is_realtime(client_))
             jack_acquire_real_time_scheduling(jack_client_thread_id(client_), sched_get_priority_min(SCHED_FIFO) + 2);
@@ -229,10 +220,42 @@ private:
         if (client_ != nullptr) jack_client_close(client_);
         return ok ? 0 : 1;
     }
+    static int Xrun(void* arg) {
+        if constexpr (requires(Shared& shared) { shared.xruns.fetch_add(1); })
+            static_cast<ChildClient*>(arg)->shared_->xruns.fetch_add(1);
+        return 0;
+    }
+
+    std::string name_;
+    pid_t pid_ = 0;
+};
+
+constexpr size_t kProbeSamples = 256 * 60;
+
+struct ProbeShared {
+    std::atomic<int> state;                         // 0 starting, 1 running, 2 failed
+    std::atomic<int> quit;
+    std::atomic<size_t> captured{kProbeSamples};    // kProbeSamples: not capturing
+    long tags[kProbeSamples / 256];
+    float left[kProbeSamples];
+    float right[kProbeSamples];
+};
+
+// The probe's out ports play the ramp of each cycle, and what reaches its in ports is
+// kept period by period, tagged with the cycle.
+class ProbeProcess : public ChildClient<ProbeProcess, ProbeShared> {
+public:
+    static constexpr size_t kSamples = kProbeSamples;
+
+    void StartCapture() { shared_->captured.store(0); }
+    size_t Captured() const { return shared_->captured.load(); }
+    std::vector<float> Left() const { return {shared_->left, shared_->left + kSamples}; }
+    std::vector<float> Right() const { return {shared_->right, shared_->right + kSamples}; }
+    std::vector<long> Tags() const { return {shared_->tags, shared_->tags + kSamples / 256}; }
 
     static int Process(jack_nframes_t frames, void* arg) {
         auto* self = static_cast<ProbeProcess*>(arg);
-        Shared* shared = self->shared_;
+        ProbeShared* shared = self->shared_;
         const long tag = static_cast<long>(jack_last_frame_time(self->client_));
         float* port[4];
         for (int p = 0; p < 4; ++p) port[p] = static_cast<float*>(jack_port_get_buffer(self->ports_[p], frames));
@@ -250,12 +273,6 @@ private:
         }
         return 0;
     }
-
-    Shared* shared_ = nullptr;
-    std::string name_;
-    pid_t pid_ = 0;
-    jack_client_t* client_ = nullptr;
-    jack_port_t* ports_[4] = {};
 };
 
 // A server of the test's own, under its own name, for tests that change or stop it.

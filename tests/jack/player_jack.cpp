@@ -30,34 +30,27 @@ namespace {
 // negation on the right; exact in float and in 16 bits, never zero.
 int16_t Sequence(long long n) { return int16_t(n % 30000 + 1); }
 
-// A JACK client in a child process (see ProbeProcess for why not in ours). Its out ports
+constexpr size_t kPeerSamples = 48000;
+
+struct PeerShared {
+    std::atomic<int> state;  // 0 starting, 1 running, 2 failed
+    std::atomic<int> quit;
+    std::atomic<int> epoch;  // 0: not capturing
+    std::atomic<int> acknowledged;
+    std::atomic<int> xruns;
+    std::atomic<size_t> captured;
+    float left[kPeerSamples];
+    float right[kPeerSamples];
+};
+
+// A JACK client in a child process (see ChildClient for why not in ours). Its out ports
 // play the sequence without a break; its in ports, from each Arm on, keep what arrives
 // from the first nonzero sample on, up to kSamples per channel. It counts the xruns the
 // server reports: a cycle lost anywhere in the graph, where exact data cannot be had.
-class Peer {
+class Peer : public ChildClient<Peer, PeerShared> {
 public:
-    static constexpr size_t kSamples = 48000;
+    static constexpr size_t kSamples = kPeerSamples;
 
-    ~Peer() {
-        if (pid_ > 0) {
-            shared_->quit.store(1);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (shared_ != nullptr) munmap(shared_, sizeof(Shared));
-    }
-
-    // Call before this process opens any JACK client, so no thread is forked with it.
-    bool Start(const std::string& name) {
-        void* memory = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-        if (memory == MAP_FAILED) return false;
-        shared_ = new (memory) Shared{};
-        name_ = name;
-        pid_ = fork();
-        if (pid_ == 0) _exit(RunChild());
-        WaitUntil([this] { return shared_->state.load() != 0; });
-        return pid_ > 0 && shared_->state.load() == 1;
-    }
-    std::string PortName(const std::string& port) const { return name_ + ":" + port; }
     // Starts a new capture; true once the child has begun it.
     bool Arm() {
         const int epoch = shared_->epoch.load() + 1;
@@ -69,39 +62,9 @@ public:
     float Left(size_t i) const { return shared_->left[i]; }
     float Right(size_t i) const { return shared_->right[i]; }
 
-private:
-    struct Shared {
-        std::atomic<int> state;  // 0 starting, 1 running, 2 failed
-        std::atomic<int> quit;
-        std::atomic<int> epoch;  // 0: not capturing
-        std::atomic<int> acknowledged;
-        std::atomic<int> xruns;
-        std::atomic<size_t> captured;
-        float left[kSamples];
-        float right[kSamples];
-    };
-
-    int RunChild() {
-        client_ = jack_client_open(name_.c_str(), static_cast<jack_options_t>(JackNoStartServer | JackUseExactName),
-                                   nullptr);
-        bool ok = client_ != nullptr;
-        const char* names[4] = {"in_1", "in_2", "out_1", "out_2"};
-        for (int p = 0; ok && p < 4; ++p)
-            ok = (ports_[p] = jack_port_register(client_, names[p], JACK_DEFAULT_AUDIO_TYPE,
-                                                 p < 2 ? JackPortIsInput : JackPortIsOutput, 0)) != nullptr;
-        ok = ok && jack_set_process_callback(client_, Process, this) == 0 &&
-             jack_set_xrun_callback(client_, Xrun, this) == 0 && jack_activate(client_) == 0;
-        if (ok && !jack_is_realtime(client_))
-            jack_acquire_real_time_scheduling(jack_client_thread_id(client_), sched_get_priority_min(SCHED_FIFO) + 2);
-        shared_->state.store(ok ? 1 : 2);
-        while (ok && shared_->quit.load() == 0 && getppid() != 1) usleep(2000);
-        if (client_ != nullptr) jack_client_close(client_);
-        return ok ? 0 : 1;
-    }
-
     static int Process(jack_nframes_t frames, void* arg) {
         auto* self = static_cast<Peer*>(arg);
-        Shared* shared = self->shared_;
+        PeerShared* shared = self->shared_;
         float* port[4];
         for (int p = 0; p < 4; ++p) port[p] = static_cast<float*>(jack_port_get_buffer(self->ports_[p], frames));
         const int epoch = shared->epoch.load();
@@ -124,16 +87,8 @@ private:
         }
         return 0;
     }
-    static int Xrun(void* arg) {
-        static_cast<Peer*>(arg)->shared_->xruns.fetch_add(1);
-        return 0;
-    }
 
-    Shared* shared_ = nullptr;
-    std::string name_;
-    pid_t pid_ = 0;
-    jack_client_t* client_ = nullptr;
-    jack_port_t* ports_[4] = {};
+private:
     long long played_ = 0;  // the child's process thread's own
 };
 
