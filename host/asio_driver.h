@@ -24,6 +24,14 @@
 //   the host never assumes more than the results tell it.
 // - Sample rate: the host never sets the rate; it reads it with getSampleRate. A
 //   driver that cannot tell the rate answers ASE_NotPresent.
+// - Reset request: a driver that can no longer serve its buffers (its device or server
+//   gone, the rate changed, a period it cannot absorb) sends kAsioResetRequest through
+//   asioMessage once, from a thread that may block. The host posts it on to the
+//   application, which is expected to close the device and open it again.
+// - Dropout counters (optional): a driver may answer QueryInterface(IID_IDriverDropouts)
+//   with an IDriverDropouts (below). The host reads it on its application thread; the
+//   driver updates the counts as atomics, with no lock and no allocation, on whatever
+//   thread sees the dropout. A driver without it has no dropouts to tell.
 // - Nothing is thrown across this boundary.
 #pragma once
 
@@ -194,4 +202,20 @@ public:
     virtual ASIOError controlPanel() = 0;
     virtual ASIOError future(long selector, void* opt) = 0;
     virtual ASIOError outputReady() = 0;
+};
+
+// {3C6E1B52-9A0D-4F27-B8E4-71D05A2C9E16}
+inline constexpr IID IID_IDriverDropouts = {
+    0x3c6e1b52, 0x9a0d, 0x4f27, {0xb8, 0xe4, 0x71, 0xd0, 0x5a, 0x2c, 0x9e, 0x16}};
+
+// What a driver lost on its side, counted since init. Any thread may call; nothing
+// blocks.
+class IDriverDropouts : public IUnknown {
+public:
+    // Cycles the device or its server missed: JACK's xruns, ALSA's under- and
+    // over-runs it recovered from.
+    virtual long long Xruns() = 0;
+    // Times the device's inputs were lost while streaming (the capture side stalled or
+    // went away): from then on the input halves are silence and the outputs play on.
+    virtual long long InputLosses() = 0;
 };

@@ -265,3 +265,24 @@ bool IsASIOInitialized() { return gHost.initialized; }
 bool IsPrimaryBuffersCreated() { return gHost.primaryCreated; }
 int NumMonoOutputs() { return gHost.numMonoOutputs; }
 int NumVirtualChannels() { return gHost.numVirtualChannels; }
+
+bool GetDropoutCounts(int channel, DropoutCounts* counts) {
+    if (!counts) return false;
+    *counts = DropoutCounts{};
+    HostState& s = gHost;
+    IASIO* driver = HostDriver();
+    if (!s.initialized || !driver) return false;
+    void* object = nullptr;
+    if (driver->QueryInterface(IID_IDriverDropouts, &object) == S_OK && object) {
+        auto* dropouts = static_cast<IDriverDropouts*>(object);
+        counts->xruns = dropouts->Xruns();
+        counts->inputLosses = dropouts->InputLosses();
+        dropouts->Release();
+    }
+    if (s.primaryCreated && s.soundBuffers && channel >= 0 && channel < s.numVirtualChannels &&
+        channel < s.channelTables && s.soundBuffers[channel]) {
+        counts->droppedBuffers = s.soundBuffers[channel]->DroppedBuffers();
+        counts->failedBuffers = s.soundBuffers[channel]->FailedBuffers();
+    }
+    return true;
+}

@@ -70,3 +70,20 @@ void ResumeWavSnd(int channel);
 int GetWavSndPosition(int channel);
 // level 0 (quietest) .. 15 (full scale); other values are ignored.
 void SetWavSndVolume(int channel, int level);
+
+// ---- dropouts ---------------------------------------------------------------------
+
+// What went missing since the device was opened. The host's counts are those of the
+// virtual channel's sound buffer; the driver's come from its IDriverDropouts
+// (host/asio_driver.h), and stay 0 for a driver without one.
+struct DropoutCounts {
+    long long xruns = 0;          // cycles the device or its server missed
+    long long inputLosses = 0;    // the device's inputs lost while streaming (silent since)
+    uint32_t droppedBuffers = 0;  // buffer switches that found no segment queued: silence
+    uint32_t failedBuffers = 0;   // buffer switches whose segment was already used up
+};
+
+// Fills counts for virtual channel `channel`; false, with counts all 0, when no device is
+// open. A plain poll for the application's thread: every count is an atomic that the
+// driver's and the host's threads add to without a lock.
+bool GetDropoutCounts(int channel, DropoutCounts* counts);

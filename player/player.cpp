@@ -407,3 +407,10 @@ void Player::StopRecording() {
     }
     SendPosition(0, 0);
 }
+
+PlayerDropouts Player::Dropouts() const {
+    PlayerDropouts dropouts;
+    if (device_.State() != DeviceState::Closed) GetDropoutCounts(0, &dropouts.device);
+    dropouts.droppedBlocks = recorder_.DroppedBlocks();
+    return dropouts;
+}

@@ -22,6 +22,12 @@
 
 class MessageWindow;
 
+// What went missing, for the display to poll on the user-interface thread.
+struct PlayerDropouts {
+    DropoutCounts device;        // the host's and the driver's, since the device opened
+    uint32_t droppedBlocks = 0;  // blocks the recorder's writer had to drop, this take
+};
+
 // Messages to the window.
 constexpr uint32_t WMU_LEVELS = 0x800B;     // wParam, lParam: left and right meter, 0..32768
 constexpr uint32_t WMU_POSITION = 0x800C;   // wParam: total frames, lParam: position in frames
@@ -96,6 +102,8 @@ public:
     const DeviceLink& Link() const { return device_; }
     const TrackSource* Track() const { return track_; }
     const Recorder& GetRecorder() const { return recorder_; }
+    // Reads the counters; every one is an atomic, nothing waits.
+    PlayerDropouts Dropouts() const;
 
 private:
     void Unload();
