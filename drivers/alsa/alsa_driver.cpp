@@ -13,8 +13,12 @@
 // bufferSwitch(index), write output half `index` as a period of playback, flip the index.
 // The device's blocking paces it. Both sides are opened non-blocking and waited on in
 // short steps, so stop never waits long for a device that has stalled. Under- and
-// over-runs are recovered, counted and logged on stderr; a device that fails for good
-// (unplugged, say) ends the thread and asks the host for a reset.
+// over-runs are recovered and counted (the thread writes nothing on them). Playback
+// never waits on capture beyond the moment it would run dry: a capture period that is
+// late by then is silence (counted once for each run of late periods), and a capture side
+// that gives nothing for two seconds or fails for good is dropped, counted and told
+// once on stderr; the inputs are silent from then on and playback goes on. Playback that
+// fails for good (unplugged, say) ends the thread and asks the host for a reset.
 #include "drivers/alsa/alsa_driver.h"
 
 #include <alsa/asoundlib.h>
@@ -131,7 +135,7 @@ int Configure(snd_pcm_t* pcm, bool matchExactly, PcmSetup* setup) {
     return snd_pcm_sw_params(pcm, sw);
 }
 
-class AlsaDriver final : public IASIO, public IAlsaDriverStats {
+class AlsaDriver final : public IASIO, public IDriverDropouts {
 public:
     explicit AlsaDriver(const CLSID& clsid) : clsid_(clsid) {}
 
@@ -139,8 +143,8 @@ public:
         if (object == nullptr) return E_POINTER;
         if (iid == clsid_ || iid == kIidUnknown) {
             *object = static_cast<IASIO*>(this);
-        } else if (iid == IID_IAlsaDriverStats) {
-            *object = static_cast<IAlsaDriverStats*>(this);
+        } else if (iid == IID_IDriverDropouts) {
+            *object = static_cast<IDriverDropouts*>(this);
         } else {
             *object = nullptr;
             return E_NOINTERFACE;
@@ -183,9 +187,8 @@ public:
     // The output half is written when bufferSwitch returns; there is nothing to hurry.
     ASIOError outputReady() override { return ASE_NotPresent; }
 
-    long long Underruns() override { return underruns_.load(); }
-    long long Overruns() override { return overruns_.load(); }
-    bool CaptureOpen() override { return capture_ != nullptr; }
+    long long Xruns() override { return xruns_.load(std::memory_order_relaxed); }
+    long long InputLosses() override { return inputLosses_.load(std::memory_order_relaxed); }
 
 private:
     struct ActiveBuffer {
@@ -203,11 +206,21 @@ private:
     // The streaming thread's own.
     void Stream();
     bool StartDevices();
+    // Fills input half `index` from a period of capture, or with silence; false when
+    // stop was asked.
     bool TakeInput(long index);
     bool Play();
     // Waits in short steps until pcm can move frames: 1 ready, 0 stop was asked,
     // negative an ALSA error (-ETIMEDOUT: the device has stalled).
     int WaitReady(snd_pcm_t* pcm);
+    // Waits until capture holds a whole period: 1 ready, 0 stop was asked, -EAGAIN
+    // playback would run dry first, -ETIMEDOUT capture has stalled, other negative an
+    // ALSA error.
+    int WaitCapture();
+    // Whether playback holds less than half a period still to play.
+    bool PlaybackLow();
+    // Drops the capture side for the rest of the run: inputs silent, counted, told once.
+    void LoseCapture(const char* why);
     // Brings pcm back after an xrun or a suspend; 0, or the error that could not be
     // recovered from. Unlike snd_pcm_recover it never waits longer than a stall.
     int Recover(snd_pcm_t* pcm, int error);
@@ -233,8 +246,12 @@ private:
 
     std::unique_ptr<SuspendedThread> thread_;
     std::atomic<bool> running_{false};
-    std::atomic<long long> underruns_{0};
-    std::atomic<long long> overruns_{0};
+    std::atomic<long long> xruns_{0};
+    std::atomic<long long> inputLosses_{0};
+    // The streaming thread's own while it runs.
+    bool captureLive_ = false;
+    bool captureLate_ = false;  // the last period's capture was late
+    std::chrono::steady_clock::time_point lateSince_;
     std::atomic<uint64_t> samplePosition_{0};
     std::atomic<int64_t> systemTimeNs_{0};
 };
@@ -512,52 +529,100 @@ bool AlsaDriver::StartDevices() {
         Fail("starting playback", error);
         return false;
     }
-    if (capture_ != nullptr) {
+    // Each start tries capture again, even after it was lost.
+    captureLive_ = capture_ != nullptr;
+    captureLate_ = false;
+    if (captureLive_) {
         snd_pcm_drop(capture_);
-        if ((error = snd_pcm_prepare(capture_)) < 0 || (error = snd_pcm_start(capture_)) < 0) {
-            Fail("starting capture", error);
-            return false;
-        }
+        if ((error = snd_pcm_prepare(capture_)) < 0 || (error = snd_pcm_start(capture_)) < 0)
+            LoseCapture(snd_strerror(error));
     }
     return true;
+}
+
+void AlsaDriver::LoseCapture(const char* why) {
+    if (!captureLive_) return;
+    captureLive_ = false;
+    snd_pcm_drop(capture_);
+    inputLosses_.fetch_add(1, std::memory_order_relaxed);
+    std::fprintf(stderr, "ALSA driver: capture on \"%s\" lost (%s); the inputs are silent from here\n",
+                 settings_.device, why);
+}
+
+bool AlsaDriver::PlaybackLow() {
+    if (snd_pcm_state(playback_) != SND_PCM_STATE_RUNNING) return false;
+    const snd_pcm_sframes_t room = snd_pcm_avail_update(playback_);
+    if (room < 0) return true;  // its own write will tell what happened
+    const snd_pcm_sframes_t queued = static_cast<snd_pcm_sframes_t>(playbackSetup_.ringFrames) - room;
+    return queued < static_cast<snd_pcm_sframes_t>(playbackSetup_.periodFrames / 2);
+}
+
+int AlsaDriver::WaitCapture() {
+    // Short steps, so that playback is looked at several times a period.
+    const long periodMs = static_cast<long>(1000 * playbackSetup_.periodFrames / playbackSetup_.rateHz);
+    const int stepMs = periodMs >= 8 ? static_cast<int>(periodMs / 4) : 1;
+    const auto stalledAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStalledAfterMs);
+    while (running_.load()) {
+        const snd_pcm_sframes_t avail = snd_pcm_avail_update(capture_);
+        if (avail < 0) return static_cast<int>(avail);
+        if (static_cast<snd_pcm_uframes_t>(avail) >= playbackSetup_.periodFrames) return 1;
+        if (PlaybackLow()) return -EAGAIN;
+        if (std::chrono::steady_clock::now() > stalledAt) return -ETIMEDOUT;
+        const int ready = snd_pcm_wait(capture_, stepMs);
+        if (ready < 0) return ready;
+        if (ready > 0 && snd_pcm_avail_update(capture_) == avail) Sleep(1);  // ready by its poll, yet no more: do not spin
+    }
+    return 0;
 }
 
 bool AlsaDriver::TakeInput(long index) {
     const size_t bytes = playbackSetup_.format->bytes;
     const snd_pcm_uframes_t period = playbackSetup_.periodFrames;
-    if (capture_ == nullptr) {
+    auto silence = [&] {
         for (long b = 0; b < bufferCount_; ++b)
             if (buffers_[b].isInput) std::memset(buffers_[b].halves[index], 0, period * bytes);
+    };
+    if (!captureLive_) {
+        silence();
+        return true;
+    }
+    int ready = WaitCapture();
+    if (ready == 0) return false;
+    if (ready == -EAGAIN) {
+        // Late: this period's input is silence, and what capture holds waits for the
+        // next one. A late run that lasts is a stall.
+        const auto now = std::chrono::steady_clock::now();
+        if (!captureLate_) {
+            captureLate_ = true;
+            lateSince_ = now;
+            xruns_.fetch_add(1, std::memory_order_relaxed);
+        } else if (now - lateSince_ > std::chrono::milliseconds(kStalledAfterMs)) {
+            LoseCapture("it stalled");
+        }
+        silence();
+        return true;
+    }
+    captureLate_ = false;
+    if (ready == -ETIMEDOUT) {
+        LoseCapture("it stalled");
+        silence();
         return true;
     }
     const size_t frameBytes = bytes * captureSetup_.channels;
-    snd_pcm_uframes_t got = 0;
-    while (got < period) {
-        snd_pcm_sframes_t read = snd_pcm_readi(capture_, capturePeriod_ + got * frameBytes, period - got);
-        if (read >= 0) {
-            got += static_cast<snd_pcm_uframes_t>(read);
-            continue;
-        }
-        if (read == -EAGAIN) {
-            int ready = WaitReady(capture_);
-            if (ready > 0) continue;
-            if (ready == 0) return false;
-            read = ready;
-        }
-        if (read == -EPIPE) {
-            long long count = overruns_.fetch_add(1) + 1;
-            std::fprintf(stderr, "ALSA driver: capture over-run %lld on \"%s\", recovered\n", count, settings_.device);
-        }
+    snd_pcm_sframes_t read = ready > 0 ? snd_pcm_readi(capture_, capturePeriod_, period) : ready;
+    if (read == -EAGAIN) read = 0;  // nothing after all: silence
+    if (read < 0) {
+        if (read == -EPIPE) xruns_.fetch_add(1, std::memory_order_relaxed);
         int error = Recover(capture_, static_cast<int>(read));
         if (error >= 0 && snd_pcm_state(capture_) == SND_PCM_STATE_PREPARED) error = snd_pcm_start(capture_);
-        if (error < 0) {
-            Fail("capture", error);
-            return false;
-        }
-        // What was lost stays lost: the rest of this period is silence.
-        std::memset(capturePeriod_ + got * frameBytes, 0, (period - got) * frameBytes);
-        got = period;
+        if (error < 0) LoseCapture(snd_strerror(error));
+        // What was lost stays lost: this period is silence.
+        silence();
+        return true;
     }
+    // A short read leaves silence after what came.
+    const snd_pcm_uframes_t got = static_cast<snd_pcm_uframes_t>(read);
+    if (got < period) std::memset(capturePeriod_ + got * frameBytes, 0, (period - got) * frameBytes);
     for (long b = 0; b < bufferCount_; ++b) {
         const ActiveBuffer& buffer = buffers_[b];
         if (!buffer.isInput) continue;
@@ -584,10 +649,7 @@ bool AlsaDriver::Play() {
             if (ready == 0) return false;
             written = ready;
         }
-        if (written == -EPIPE) {
-            long long count = underruns_.fetch_add(1) + 1;
-            std::fprintf(stderr, "ALSA driver: playback under-run %lld on \"%s\", recovered\n", count, settings_.device);
-        }
+        if (written == -EPIPE) xruns_.fetch_add(1, std::memory_order_relaxed);
         // Prepared again, playback restarts once the ring has filled up.
         if (int error = Recover(playback_, static_cast<int>(written)); error < 0) {
             Fail("playback", error);
@@ -621,7 +683,7 @@ void AlsaDriver::Stream() {
                             std::memory_order_relaxed);
     }
     snd_pcm_drop(playback_);
-    if (capture_ != nullptr) snd_pcm_drop(capture_);
+    if (captureLive_) snd_pcm_drop(capture_);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 /* An ALSA PCM plug-in for the ALSA driver's tests: a device without hardware that takes
  * only the sample formats it is told, keeps the bytes it is given, and can report one
  * xrun on request. Like ALSA's null device it never waits: every period written is consumed at
- * once, every period read is there at once (silence).
+ * once (unless paced), every period read is there at once (every byte 0x11).
  *
  *   pcm_type.bwtest { lib "<this library>" }
  *   pcm.name {
@@ -11,6 +11,10 @@
  *       xrun_at 10            # optional: the 10th period moved reports an xrun, once
  *       stall_at 20           # optional: from the 20th period moved on, nothing moves
  *       capture false         # optional: the capture side refuses to open
+ *       capture_stall_at 20   # optional: as stall_at, for the capture side only
+ *       capture_gone_at 20    # optional: from the 20th period on the capture side has
+ *                             # gone: an xrun, and it never starts again
+ *       paced true            # optional: playback consumes in real time once started
  *   }
  */
 #include <alsa/asoundlib.h>
@@ -21,6 +25,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 typedef struct {
@@ -28,14 +33,18 @@ typedef struct {
     int outFd;
     long xrunAt;
     long stallAt;
+    long goneAt;
     long transfers;
     int xrunPending;
+    int paced;
+    struct timespec startedAt;
     snd_pcm_sframes_t stalledPointer;
 } TestPcm;
 
 static int TestStart(snd_pcm_ioplug_t* io) {
-    (void)io;
-    return 0;
+    TestPcm* pcm = io->private_data;
+    clock_gettime(CLOCK_MONOTONIC, &pcm->startedAt);
+    return pcm->goneAt > 0 && pcm->transfers >= pcm->goneAt ? -ENODEV : 0;
 }
 
 static int TestStop(snd_pcm_ioplug_t* io) {
@@ -46,6 +55,16 @@ static int TestStop(snd_pcm_ioplug_t* io) {
 /* Playback: everything written is consumed. Capture: one period more than taken is
  * always there. Positions run up to the boundary (SND_PCM_IOPLUG_FLAG_BOUNDARY_WA). */
 static snd_pcm_sframes_t Position(snd_pcm_ioplug_t* io) {
+    TestPcm* pcm = io->private_data;
+    if (io->stream == SND_PCM_STREAM_PLAYBACK && pcm->paced) {
+        /* What real time has played since the start, of what was written. */
+        if (io->state != SND_PCM_STATE_RUNNING) return 0;
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        double seconds = (double)(now.tv_sec - pcm->startedAt.tv_sec) + (now.tv_nsec - pcm->startedAt.tv_nsec) / 1e9;
+        snd_pcm_uframes_t played = (snd_pcm_uframes_t)(seconds * io->rate);
+        return (snd_pcm_sframes_t)(played < io->appl_ptr ? played : io->appl_ptr);
+    }
     if (io->stream == SND_PCM_STREAM_PLAYBACK) return (snd_pcm_sframes_t)io->appl_ptr;
     return (snd_pcm_sframes_t)(io->appl_ptr + io->period_size);
 }
@@ -56,6 +75,7 @@ static snd_pcm_sframes_t TestPointer(snd_pcm_ioplug_t* io) {
         pcm->xrunPending = 0;
         return -EPIPE;
     }
+    if (pcm->goneAt > 0 && pcm->transfers >= pcm->goneAt) return -ENODEV;
     if (pcm->stallAt > 0 && pcm->transfers >= pcm->stallAt) return pcm->stalledPointer;
     return Position(io);
 }
@@ -68,7 +88,7 @@ static snd_pcm_sframes_t TestTransfer(snd_pcm_ioplug_t* io, const snd_pcm_channe
     if (io->stream == SND_PCM_STREAM_PLAYBACK) {
         if (pcm->outFd >= 0 && write(pcm->outFd, data, size * frameBytes) != (ssize_t)(size * frameBytes)) return -EIO;
     } else {
-        snd_pcm_areas_silence(areas, offset, io->channels, size, io->format);
+        memset(data, 0x11, size * frameBytes);
     }
     if (++pcm->transfers == pcm->xrunAt) pcm->xrunPending = 1;
     if (pcm->transfers == pcm->stallAt) pcm->stalledPointer = Position(io);
@@ -97,7 +117,10 @@ SND_PCM_PLUGIN_DEFINE_FUNC(bwtest) {
     const char* file = NULL;
     long xrunAt = 0;
     long stallAt = 0;
+    long captureStallAt = 0;
+    long captureGoneAt = 0;
     int capture = 1;
+    int paced = 0;
     snd_config_iterator_t i, next;
     snd_config_for_each(i, next, conf) {
         snd_config_t* node = snd_config_iterator_entry(i);
@@ -109,6 +132,9 @@ SND_PCM_PLUGIN_DEFINE_FUNC(bwtest) {
         if (strcmp(id, "xrun_at") == 0 && snd_config_get_integer(node, &xrunAt) == 0) continue;
         if (strcmp(id, "stall_at") == 0 && snd_config_get_integer(node, &stallAt) == 0) continue;
         if (strcmp(id, "capture") == 0 && (capture = snd_config_get_bool(node)) >= 0) continue;
+        if (strcmp(id, "paced") == 0 && (paced = snd_config_get_bool(node)) >= 0) continue;
+        if (strcmp(id, "capture_stall_at") == 0 && snd_config_get_integer(node, &captureStallAt) == 0) continue;
+        if (strcmp(id, "capture_gone_at") == 0 && snd_config_get_integer(node, &captureGoneAt) == 0) continue;
         SNDERR("bwtest: bad field %s", id);
         return -EINVAL;
     }
@@ -137,6 +163,11 @@ SND_PCM_PLUGIN_DEFINE_FUNC(bwtest) {
     }
     pcm->xrunAt = xrunAt;
     pcm->stallAt = stallAt;
+    pcm->paced = paced && stream == SND_PCM_STREAM_PLAYBACK;
+    if (stream == SND_PCM_STREAM_CAPTURE) {
+        if (captureStallAt > 0) pcm->stallAt = captureStallAt;
+        pcm->goneAt = captureGoneAt;
+    }
     pcm->io.version = SND_PCM_IOPLUG_VERSION;
     pcm->io.name = "Bellwave test PCM";
     pcm->io.callback = &kCallbacks;
