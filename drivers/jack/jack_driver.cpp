@@ -1,18 +1,34 @@
-// The JACK driver: one JACK client whose process callback is the device's buffer switch.
+// The JACK driver: one JACK client whose process callback runs the device's buffer
+// switches.
 //
-// The server owns the clock, the buffer size and the rate; the driver reports them and
-// serves ASIOSTFloat32LSB, JACK's own sample format, so the halves are copied and never
-// converted. Each process cycle copies the input ports into input half `index`, runs the
-// host's bufferSwitch(index), copies output half `index` to the output ports and flips
-// the index: the host's output leaves in the same cycle.
+// The server owns the clock, the period and the rate; the driver serves
+// ASIOSTFloat32LSB, JACK's own sample format, so samples are copied and never converted.
+// The host's buffer size is fixed at init: the server's period when that divides the
+// player's 4608-frame block into two or more buffers, else the largest such size that
+// divides the period (512 at 1024, 2048 or 4096), so any period works. Between the ports
+// and the halves stand two FIFOs, one per direction. Each process cycle appends the
+// input ports to the input FIFO; for every whole host buffer it holds, it copies one into
+// input half `index`, runs the host's bufferSwitch(index), appends output half `index`
+// to the output FIFO and flips the index; then the cycle's frames leave the output FIFO
+// for the output ports. When the host's size divides the period the FIFOs stay empty
+// between cycles and the host's output leaves in the same cycle.
+//
+// The frames held in the two FIFOs together stay the same from cycle to cycle: the
+// driver's added latency. It starts at what the period at start needs (0 when the host's
+// size divides it). A later period that needs more (the server went from 256 to 128
+// frames, say) gets one switch early, its input completed with silence: the outputs go
+// on without a gap, the inputs gain that silence once, and the latency stays the larger.
+// So the server may change its period at any time without a reset, up to
+// kMaxServerFrames, for which the FIFOs are sized when the buffers are created.
 //
 // Threads. The host's methods run on its application thread. JACK runs the process
-// callback on its real-time thread and the buffer-size and shutdown callbacks on its
-// notification thread. The process callback only copies between preallocated memory and
-// the ports; it allocates, locks and logs nothing. A server that goes away or changes its
-// buffer size raises a flag and posts a semaphore (both async-signal-safe); a small
-// notifier thread of ours then sends kAsioResetRequest through the host's asioMessage, so
-// no JACK callback ever calls into the host.
+// callback on its real-time thread and the other callbacks on its notification thread.
+// The process callback only copies between preallocated memory and the ports; it
+// allocates, locks and logs nothing. A server that goes away, changes its rate or its
+// period beyond what the FIFOs hold raises a flag and posts a semaphore (both
+// async-signal-safe); a small notifier thread of ours then sends kAsioResetRequest
+// through the host's asioMessage, so no JACK callback ever calls into the host. A change
+// of latency is told the same way, with kAsioLatenciesChanged.
 //
 // The client is activated by start and deactivated by stop: deactivation returns only
 // after the process thread has left the callback, so disposeBuffers can free the halves.
@@ -30,6 +46,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
 #include <new>
 
 #include "host/asio_driver.h"
@@ -44,6 +61,24 @@ constexpr long kChannels = 2;  // per direction
 constexpr long kMaxBuffers = 2 * kChannels;
 const char* const kOutputNames[kChannels] = {"out_1", "out_2"};
 const char* const kInputNames[kChannels] = {"in_1", "in_2"};
+
+// The player's block, which the host's buffer size must divide at least twice.
+constexpr long kBlockFrames = 4608;
+// The longest period the FIFOs take: jackd's and PipeWire's largest.
+constexpr long kMaxServerFrames = 8192;
+
+// The host's buffer size for a server period: the period itself when it divides the
+// block at least twice; else the largest size that divides both the block (at least
+// twice) and the period, when that is still 32 frames or more; else (a period like 1000
+// frames) a size near the period, the FIFOs making up the difference.
+long HostFramesFor(long period) {
+    long frames = std::gcd(period, kBlockFrames);
+    while (frames > kBlockFrames / 2) frames /= 2;
+    if (frames == period || frames >= 32) return frames;
+    for (frames = period < 512 ? period : 512; kBlockFrames % frames != 0; --frames) {
+    }
+    return frames;
+}
 
 struct Settings {
     char clientName[64] = "Bellwave";
@@ -65,17 +100,20 @@ void ReadSettings(const CLSID& clsid, Settings* settings) {
 
 using AsioMessageFunction = long (*)(long selector, long value, void* message, double* opt);
 
-class JackDriver final : public IASIO {
+class JackDriver final : public IASIO, public IDriverDropouts {
 public:
     explicit JackDriver(const CLSID& clsid) : clsid_(clsid) {}
 
     HRESULT QueryInterface(const IID& iid, void** object) override {
         if (object == nullptr) return E_POINTER;
-        if (!(iid == clsid_ || iid == kIidUnknown)) {
+        if (iid == clsid_ || iid == kIidUnknown) {
+            *object = static_cast<IASIO*>(this);
+        } else if (iid == IID_IDriverDropouts) {
+            *object = static_cast<IDriverDropouts*>(this);
+        } else {
             *object = nullptr;
             return E_NOINTERFACE;
         }
-        *object = static_cast<IASIO*>(this);
         AddRef();
         return S_OK;
     }
@@ -114,6 +152,9 @@ public:
     // The output half leaves when bufferSwitch returns; there is nothing to hurry.
     ASIOError outputReady() override { return ASE_NotPresent; }
 
+    long long Xruns() override { return xruns_.load(std::memory_order_relaxed); }
+    long long InputLosses() override { return 0; }  // the ports are there while the server is
+
 private:
     struct ActiveBuffer {
         bool isInput;
@@ -128,7 +169,17 @@ private:
     }
     static int OnBufferSize(jack_nframes_t frames, void* arg) {
         auto* self = static_cast<JackDriver*>(arg);
-        if (frames != self->bufferFrames_.load(std::memory_order_relaxed)) self->RequestReset();
+        if (frames > kMaxServerFrames) self->RequestReset();
+        else if (self->serverFrames_.exchange(frames) != frames) self->RequestLatencyNotice();
+        return 0;
+    }
+    static int OnSampleRate(jack_nframes_t rate, void* arg) {
+        auto* self = static_cast<JackDriver*>(arg);
+        if (rate != self->sampleRate_.load()) self->RequestReset();
+        return 0;
+    }
+    static int OnXrun(void* arg) {
+        static_cast<JackDriver*>(arg)->xruns_.fetch_add(1, std::memory_order_relaxed);
         return 0;
     }
     static void OnShutdown(jack_status_t, const char*, void* arg) {
@@ -138,9 +189,13 @@ private:
     }
 
     int Process(jack_nframes_t frames);
+    // One buffer switch on the host's buffer at inFifo_ + offset; its output joins the
+    // output FIFO.
+    void Switch(long offset);
     void SilenceOutputs(jack_nframes_t frames);
     // Async-signal-safe: callable from any JACK callback.
     void RequestReset();
+    void RequestLatencyNotice();
     void NotifierLoop();
     bool Initialized() const { return client_ != nullptr; }
     void ConnectPhysicalPorts();
@@ -154,8 +209,9 @@ private:
     jack_client_t* client_ = nullptr;
     jack_port_t* outputPorts_[kChannels] = {};
     jack_port_t* inputPorts_[kChannels] = {};
-    std::atomic<jack_nframes_t> bufferFrames_{0};
-    double sampleRate_ = 0;
+    long hostFrames_ = 0;  // fixed at init
+    std::atomic<jack_nframes_t> serverFrames_{0};
+    std::atomic<double> sampleRate_{0};
 
     // Written on the application thread while the client is inactive; the process
     // thread reads them after seeing running_ set.
@@ -163,17 +219,26 @@ private:
     ActiveBuffer buffers_[kMaxBuffers] = {};
     long bufferCount_ = 0;
     ASIOCallbacks callbacks_ = {};
-    long index_ = 0;  // the due half; the process thread's own while running
+    // The FIFOs, kMaxServerFrames + 2 host buffers per channel, frames from the front;
+    // set up by start, then the process thread's own.
+    float* inFifo_[kChannels] = {};
+    float* outFifo_[kChannels] = {};
+    long inFill_ = 0;
+    long outFill_ = 0;
+    long index_ = 0;  // the due half
+    std::atomic<long> fifoFrames_{0};  // inFill_ + outFill_ between cycles
     std::atomic<bool> running_{false};
     std::atomic<bool> active_{false};
     std::atomic<uint64_t> samplePosition_{0};
     std::atomic<int64_t> systemTimeNs_{0};
     std::atomic<uint64_t> cycles_{0};  // released by each cycle, acquired by stop
+    std::atomic<long long> xruns_{0};
 
-    // Reset requests: raised by JACK's threads, sent by the notifier thread.
+    // Messages to the host: raised by JACK's threads, sent by the notifier thread.
     std::atomic<bool> serverGone_{false};
     std::atomic<bool> resetRaised_{false};   // at most one request per set of buffers
     std::atomic<bool> resetPending_{false};  // raised, not yet sent
+    std::atomic<bool> latencyPending_{false};
     std::atomic<bool> quit_{false};
     std::atomic<AsioMessageFunction> asioMessage_{nullptr};
     sem_t wake_;
@@ -214,18 +279,29 @@ ASIOBool JackDriver::init(void*) {
         return ASIOFalse;
     }
 
-    bufferFrames_.store(jack_get_buffer_size(client_));
-    sampleRate_ = jack_get_sample_rate(client_);
-    bool ok = bufferFrames_.load() > 0 && sampleRate_ > 0;
+    const jack_nframes_t period = jack_get_buffer_size(client_);
+    serverFrames_.store(period);
+    sampleRate_.store(jack_get_sample_rate(client_));
+    bool ok = period > 0 && sampleRate_.load() > 0;
+    if (ok && period > kMaxServerFrames) {
+        SetError("The JACK server's period is longer than 8192 frames");
+        ok = false;
+    } else if (!ok) {
+        SetError("The JACK server tells no period or rate");
+    }
+    if (ok) hostFrames_ = HostFramesFor(static_cast<long>(period));
     for (long c = 0; ok && c < kChannels; ++c) {
         outputPorts_[c] = jack_port_register(client_, kOutputNames[c], JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
         inputPorts_[c] = jack_port_register(client_, kInputNames[c], JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-        ok = outputPorts_[c] != nullptr && inputPorts_[c] != nullptr;
+        if (outputPorts_[c] == nullptr || inputPorts_[c] == nullptr) {
+            SetError("The JACK server refused the driver's ports");
+            ok = false;
+        }
     }
-    if (!ok) {
-        SetError("The JACK server refused the driver's ports");
-    } else if (jack_set_process_callback(client_, OnProcess, this) != 0 ||
-               jack_set_buffer_size_callback(client_, OnBufferSize, this) != 0) {
+    if (ok && (jack_set_process_callback(client_, OnProcess, this) != 0 ||
+               jack_set_buffer_size_callback(client_, OnBufferSize, this) != 0 ||
+               jack_set_sample_rate_callback(client_, OnSampleRate, this) != 0 ||
+               jack_set_xrun_callback(client_, OnXrun, this) != 0)) {
         SetError("The JACK server refused the driver's callbacks");
         ok = false;
     }
@@ -254,13 +330,21 @@ void JackDriver::RequestReset() {
     sem_post(&wake_);
 }
 
+void JackDriver::RequestLatencyNotice() {
+    latencyPending_.store(true);
+    sem_post(&wake_);
+}
+
 void JackDriver::NotifierLoop() {
     while (!quit_.load()) {
         if (sem_wait(&wake_) != 0 && errno == EINTR) continue;
         if (quit_.load()) break;
-        if (!resetPending_.exchange(false)) continue;
         AsioMessageFunction message = asioMessage_.load();
-        if (message != nullptr) message(kAsioResetRequest, 0, nullptr, nullptr);
+        const bool reset = resetPending_.exchange(false);
+        const bool latency = latencyPending_.exchange(false);
+        if (message == nullptr) continue;
+        if (reset) message(kAsioResetRequest, 0, nullptr, nullptr);
+        else if (latency) message(kAsioLatenciesChanged, 0, nullptr, nullptr);
     }
 }
 
@@ -269,36 +353,63 @@ void JackDriver::SilenceOutputs(jack_nframes_t frames) {
         std::memset(jack_port_get_buffer(port, frames), 0, frames * sizeof(float));
 }
 
+void JackDriver::Switch(long offset) {
+    const long index = index_;
+    const size_t bytes = static_cast<size_t>(hostFrames_) * sizeof(float);
+    for (long b = 0; b < bufferCount_; ++b) {
+        const ActiveBuffer& buffer = buffers_[b];
+        if (buffer.isInput) std::memcpy(buffer.halves[index], inFifo_[buffer.channel] + offset, bytes);
+    }
+    callbacks_.bufferSwitch(index, ASIOTrue);
+    bool outputWritten[kChannels] = {};
+    for (long b = 0; b < bufferCount_; ++b) {
+        const ActiveBuffer& buffer = buffers_[b];
+        if (buffer.isInput) continue;
+        std::memcpy(outFifo_[buffer.channel] + outFill_, buffer.halves[index], bytes);
+        outputWritten[buffer.channel] = true;
+    }
+    for (long c = 0; c < kChannels; ++c)
+        if (!outputWritten[c]) std::memset(outFifo_[c] + outFill_, 0, bytes);
+    outFill_ += hostFrames_;
+    index_ = 1 - index;
+}
+
 int JackDriver::Process(jack_nframes_t frames) {
     if (!running_.load(std::memory_order_acquire)) {
         SilenceOutputs(frames);
         return 0;
     }
-    if (frames != bufferFrames_.load(std::memory_order_relaxed)) {
-        // The halves hold another size: play silence until the host has reset us.
+    const long n = static_cast<long>(frames);
+    if (n > kMaxServerFrames) {
+        // More than the FIFOs hold: silence until the host has reset us.
         SilenceOutputs(frames);
         RequestReset();
         return 0;
     }
-    const long index = index_;
-    const size_t bytes = frames * sizeof(float);
-    bool outputWritten[kChannels] = {};
-    for (long b = 0; b < bufferCount_; ++b) {
-        const ActiveBuffer& buffer = buffers_[b];
-        if (buffer.isInput)
-            std::memcpy(buffer.halves[index], jack_port_get_buffer(inputPorts_[buffer.channel], frames), bytes);
-    }
-    callbacks_.bufferSwitch(index, ASIOTrue);
-    for (long b = 0; b < bufferCount_; ++b) {
-        const ActiveBuffer& buffer = buffers_[b];
-        if (!buffer.isInput) {
-            std::memcpy(jack_port_get_buffer(outputPorts_[buffer.channel], frames), buffer.halves[index], bytes);
-            outputWritten[buffer.channel] = true;
-        }
-    }
+    const long h = hostFrames_;
     for (long c = 0; c < kChannels; ++c)
-        if (!outputWritten[c]) std::memset(jack_port_get_buffer(outputPorts_[c], frames), 0, bytes);
-    index_ = 1 - index;
+        std::memcpy(inFifo_[c] + inFill_, jack_port_get_buffer(inputPorts_[c], frames), n * sizeof(float));
+    inFill_ += n;
+    long taken = 0;
+    for (; inFill_ - taken >= h; taken += h) Switch(taken);
+    if (outFill_ < n) {
+        // This period needs more latency than the FIFOs hold: one switch now, on the
+        // input there is and silence after it.
+        for (long c = 0; c < kChannels; ++c)
+            std::memset(inFifo_[c] + inFill_, 0, static_cast<size_t>(taken + h - inFill_) * sizeof(float));
+        inFill_ = taken + h;
+        Switch(taken);
+        taken += h;
+        RequestLatencyNotice();
+    }
+    inFill_ -= taken;
+    outFill_ -= n;
+    for (long c = 0; c < kChannels; ++c) {
+        std::memmove(inFifo_[c], inFifo_[c] + taken, static_cast<size_t>(inFill_) * sizeof(float));
+        std::memcpy(jack_port_get_buffer(outputPorts_[c], frames), outFifo_[c], n * sizeof(float));
+        std::memmove(outFifo_[c], outFifo_[c] + n, static_cast<size_t>(outFill_) * sizeof(float));
+    }
+    fifoFrames_.store(inFill_ + outFill_, std::memory_order_relaxed);
     samplePosition_.fetch_add(frames, std::memory_order_relaxed);
     systemTimeNs_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
                             std::chrono::steady_clock::now().time_since_epoch()).count(),
@@ -318,12 +429,15 @@ ASIOError JackDriver::getChannels(long* numInputChannels, long* numOutputChannel
 ASIOError JackDriver::getLatencies(long* inputLatency, long* outputLatency) {
     if (!Initialized()) return ASE_NotPresent;
     if (inputLatency == nullptr || outputLatency == nullptr) return ASE_InvalidParameter;
-    // One period of our own, plus what the ports we are connected to add.
+    // One period of our own, plus what the ports we are connected to add; the frames the
+    // FIFOs hold count on the output side (before start: what the period needs).
     jack_latency_range_t capture{}, playback{};
     jack_port_get_latency_range(inputPorts_[0], JackCaptureLatency, &capture);
     jack_port_get_latency_range(outputPorts_[0], JackPlaybackLatency, &playback);
-    *inputLatency = static_cast<long>(bufferFrames_.load() + capture.max);
-    *outputLatency = static_cast<long>(bufferFrames_.load() + playback.max);
+    const long period = static_cast<long>(serverFrames_.load());
+    const long fifo = running_.load() ? fifoFrames_.load() : hostFrames_ - std::gcd(hostFrames_, period);
+    *inputLatency = period + static_cast<long>(capture.max);
+    *outputLatency = period + fifo + static_cast<long>(playback.max);
     return ASE_OK;
 }
 
@@ -331,21 +445,21 @@ ASIOError JackDriver::getBufferSize(long* minSize, long* maxSize, long* preferre
     if (!Initialized()) return ASE_NotPresent;
     if (minSize == nullptr || maxSize == nullptr || preferredSize == nullptr || granularity == nullptr)
         return ASE_InvalidParameter;
-    // The server decides; the only size on offer is its own.
-    *minSize = *maxSize = *preferredSize = static_cast<long>(bufferFrames_.load());
+    // Chosen at init for the server's period then; the only size on offer.
+    *minSize = *maxSize = *preferredSize = hostFrames_;
     *granularity = 0;
     return ASE_OK;
 }
 
 ASIOError JackDriver::canSampleRate(ASIOSampleRate sampleRate) {
     if (!Initialized()) return ASE_NotPresent;
-    return sampleRate == sampleRate_ ? ASE_OK : ASE_NoClock;
+    return sampleRate == sampleRate_.load() ? ASE_OK : ASE_NoClock;
 }
 
 ASIOError JackDriver::getSampleRate(ASIOSampleRate* sampleRate) {
     if (!Initialized()) return ASE_NotPresent;
     if (sampleRate == nullptr) return ASE_InvalidParameter;
-    *sampleRate = sampleRate_;
+    *sampleRate = sampleRate_.load();
     return ASE_OK;
 }
 
@@ -400,7 +514,7 @@ ASIOError JackDriver::createBuffers(ASIOBufferInfo* bufferInfos, long numChannel
     if (bufferInfos == nullptr || callbacks == nullptr || callbacks->bufferSwitch == nullptr)
         return ASE_InvalidParameter;
     if (numChannels < 1 || numChannels > kMaxBuffers) return ASE_InvalidParameter;
-    if (bufferSize != static_cast<long>(bufferFrames_.load())) return ASE_InvalidMode;
+    if (bufferSize != hostFrames_) return ASE_InvalidMode;
     if (serverGone_.load()) {
         SetError("The JACK server has gone away");
         return ASE_HWMalfunction;
@@ -412,9 +526,14 @@ ASIOError JackDriver::createBuffers(ASIOBufferInfo* bufferInfos, long numChannel
             if (bufferInfos[j].channelNum == channel && (bufferInfos[j].isInput != ASIOFalse) == (bufferInfos[i].isInput != ASIOFalse))
                 return ASE_InvalidParameter;
     }
-    const size_t samples = static_cast<size_t>(numChannels) * 2 * static_cast<size_t>(bufferSize);
-    memory_ = new (std::nothrow) float[samples]();
+    const size_t halves = static_cast<size_t>(numChannels) * 2 * static_cast<size_t>(bufferSize);
+    const size_t fifo = kMaxServerFrames + 2 * static_cast<size_t>(bufferSize);
+    memory_ = new (std::nothrow) float[halves + 2 * kChannels * fifo]();
     if (memory_ == nullptr) return ASE_NoMemory;
+    for (long c = 0; c < kChannels; ++c) {
+        inFifo_[c] = memory_ + halves + static_cast<size_t>(c) * fifo;
+        outFifo_[c] = inFifo_[c] + kChannels * fifo;
+    }
     for (long i = 0; i < numChannels; ++i) {
         ActiveBuffer& buffer = buffers_[i];
         buffer.isInput = bufferInfos[i].isInput != ASIOFalse;
@@ -439,6 +558,7 @@ ASIOError JackDriver::disposeBuffers() {
     asioMessage_.store(nullptr);
     delete[] memory_;
     memory_ = nullptr;
+    for (long c = 0; c < kChannels; ++c) inFifo_[c] = outFifo_[c] = nullptr;
     bufferCount_ = 0;
     callbacks_ = ASIOCallbacks{};
     return ASE_OK;
@@ -465,7 +585,13 @@ ASIOError JackDriver::start() {
         SetError("The JACK server has gone away");
         return ASE_HWMalfunction;
     }
+    // The FIFOs start with the latency the period needs, as silence on the output side.
+    const long period = static_cast<long>(jack_get_buffer_size(client_));
     index_ = 0;
+    inFill_ = 0;
+    outFill_ = hostFrames_ - std::gcd(hostFrames_, period);
+    for (long c = 0; c < kChannels; ++c) std::memset(outFifo_[c], 0, static_cast<size_t>(outFill_) * sizeof(float));
+    fifoFrames_.store(outFill_);
     samplePosition_.store(0);
     running_.store(true, std::memory_order_release);
     if (jack_activate(client_) != 0) {

@@ -112,6 +112,7 @@ struct TestHost {
     std::atomic<long> switches{0};
     std::atomic<long> wrongIndex{0};
     std::atomic<int> resetRequests{0};
+    std::atomic<int> latencyNotices{0};
     // The driver's thread's own while streaming.
     long expectedIndex = 0;
     std::vector<float> inLeft, inRight;
@@ -145,6 +146,7 @@ struct TestHost {
     static void SampleRateDidChange(ASIOSampleRate) {}
     static long AsioMessage(long selector, long value, void*, double*) {
         if (selector == kAsioSelectorSupported) return value == kAsioResetRequest;
+        if (selector == kAsioLatenciesChanged) current->latencyNotices.fetch_add(1);
         if (selector != kAsioResetRequest) return 0;
         current->resetRequests.fetch_add(1);
         return 1;
@@ -282,13 +284,14 @@ public:
     const char* name() const { return name_.c_str(); }
 
     // False when jackd cannot be started or never answers.
-    bool Start() {
+    bool Start(int periodFrames = 256) {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const char* argv[] = {"jackd", "--no-realtime", "-n", name_.c_str(), "-d", "dummy", "-r", "48000", "-p", "256",
-                              nullptr};
+        const std::string period = std::to_string(periodFrames);
+        const char* argv[] = {"jackd", "--no-realtime", "-n", name_.c_str(), "-d", "dummy", "-r", "48000", "-p",
+                              period.c_str(), nullptr};
         if (posix_spawnp(&pid_, "jackd", &actions, nullptr, const_cast<char**>(argv), environ) != 0) pid_ = 0;
         posix_spawn_file_actions_destroy(&actions);
         bool answered = false;
@@ -309,8 +312,29 @@ public:
     }
 
 private:
-    std::string name_ = "bw-private-" + std::to_string(getpid());
+    static inline int made_ = 0;
+    std::string name_ = "bw-private-" + std::to_string(getpid()) + "-" + std::to_string(++made_);
     pid_t pid_ = 0;
+};
+
+// For its life, JACK clients of this process (and of children forked meanwhile) go to
+// the server named; the name before is restored afterwards.
+class ServerNameScope {
+public:
+    explicit ServerNameScope(const char* name) {
+        if (const char* old = std::getenv("JACK_DEFAULT_SERVER")) old_ = old, hadOld_ = true;
+        setenv("JACK_DEFAULT_SERVER", name, 1);
+    }
+    ~ServerNameScope() {
+        if (hadOld_) setenv("JACK_DEFAULT_SERVER", old_.c_str(), 1);
+        else unsetenv("JACK_DEFAULT_SERVER");
+    }
+    ServerNameScope(const ServerNameScope&) = delete;
+    ServerNameScope& operator=(const ServerNameScope&) = delete;
+
+private:
+    std::string old_;
+    bool hadOld_ = false;
 };
 
 }  // namespace jack_test

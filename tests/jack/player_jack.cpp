@@ -1,6 +1,8 @@
 // The player through the JACK driver on a real server: a file played reaches a JACK
 // client connected to our out ports sample for sample, what a client plays into our in
-// ports is recorded into "Out.wav" sample for sample, and a server that goes away
+// ports is recorded into "Out.wav" sample for sample, on the shared server and on
+// servers whose period (1024, 2048) does not divide the player's block. A server that
+// changes its period mid-play does not interrupt the file, and one that goes away
 // mid-play brings the reset request while Stop and teardown still return.
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -30,7 +32,7 @@ namespace {
 // negation on the right; exact in float and in 16 bits, never zero.
 int16_t Sequence(long long n) { return int16_t(n % 30000 + 1); }
 
-constexpr size_t kPeerSamples = 48000;
+constexpr size_t kPeerSamples = 48000 * 4;
 
 struct PeerShared {
     std::atomic<int> state;  // 0 starting, 1 running, 2 failed
@@ -129,8 +131,13 @@ void QueueFile(Player& player, const IsolatedScope& scope, const char* name) {
 
 class JackPlayer : public testing::Test {
 protected:
-    void SetUp() override {
-        if (!ServerAnswers()) GTEST_SKIP() << kNoServerMessage;
+    // period 0: the shared server; else a private one at that period.
+    void Open(int period) {
+        if (period == 0 && !ServerAnswers()) GTEST_SKIP() << kNoServerMessage;
+        if (period != 0) {
+            if (!server_.Start(period)) GTEST_SKIP() << "cannot run a private JACK server (is jackd from jackd2 installed?)";
+            serverName_ = std::make_unique<ServerNameScope>(server_.name());
+        }
         name_ = "bw-player-" + std::to_string(getpid());
         ASSERT_TRUE(peer_.Start("bw-peer-" + std::to_string(getpid())));
         RegisterJack(scope_, name_);
@@ -142,6 +149,51 @@ protected:
     void TearDown() override {
         player_.reset();
         if (control_ != nullptr) jack_client_close(control_);
+    }
+
+    // Plays the queued file (at most kPeerSamples - 256 frames) from its start until the
+    // track ends; period changes, when given, are made once the peer has heard 1 s, then
+    // another 1 s, of it. A play during which the server reported an xrun is made again;
+    // false when every one had one (a failure ends the tries at once).
+    bool PlayToTheEnd(uint32_t frames, std::vector<jack_nframes_t> periodChanges = {}) {
+        for (int attempt = 0; attempt < kAttempts && !HasFailure(); ++attempt) {
+            window_.Clear();
+            if (!periodChanges.empty() && jack_get_buffer_size(control_) != 256) {
+                EXPECT_EQ(jack_set_buffer_size(control_, 256), 0);
+            }
+            EXPECT_TRUE(peer_.Arm());
+            const int xruns = peer_.Xruns();
+            player_->PlayPause();
+            EXPECT_TRUE(player_->Playing());
+            size_t heard = 0;
+            for (jack_nframes_t period : periodChanges) {
+                if (!WaitUntil([&] { return peer_.Captured() >= heard + 48000; }, 30.0)) break;
+                EXPECT_EQ(jack_set_buffer_size(control_, period), 0);
+                EXPECT_TRUE(WaitUntil([&] { return jack_get_buffer_size(control_) == period; }));
+                heard = peer_.Captured();
+                EXPECT_LT(heard, frames) << "the period changed to " << period << " after the file had ended";
+            }
+            EXPECT_TRUE(WaitUntil([&] { return peer_.Captured() >= frames + 256; }, 30.0))
+                << "the peer got " << peer_.Captured() << " samples";
+            EXPECT_TRUE(WaitUntil([&] { return window_.Count(WMU_TRACK_END) > 0; }, 30.0)) << "the track never ended";
+            player_->Stop();
+            if (peer_.Xruns() == xruns) return true;
+        }
+        return HasFailure();
+    }
+
+    // The peer heard the file's samples exactly, then the zero fill of its last block.
+    void ExpectHeardExactly(const std::vector<int16_t>& file) {
+        const size_t frames = file.size() / 2;
+        size_t wrong = 0, first = frames;
+        for (size_t i = 0; i < frames; ++i) {
+            if (peer_.Left(i) == file[2 * i] / 32768.0f && peer_.Right(i) == file[2 * i + 1] / 32768.0f) continue;
+            if (wrong++ == 0) first = i;
+        }
+        EXPECT_EQ(wrong, 0u) << "first wrong frame " << first << ": " << peer_.Left(first) * 32768.0f << ", "
+                             << peer_.Right(first) * 32768.0f;
+        EXPECT_EQ(peer_.Left(frames), 0.0f);
+        EXPECT_EQ(peer_.Right(frames), 0.0f);
     }
 
     // One direction: ours to the peer's, or the peer's to ours.
@@ -157,6 +209,8 @@ protected:
         }
     }
 
+    PrivateServer server_;  // before the peer and the player, so it outlives them
+    std::unique_ptr<ServerNameScope> serverName_;
     IsolatedScope scope_;
     Peer peer_;
     RecordingWindow window_;
@@ -165,42 +219,35 @@ protected:
     jack_client_t* control_ = nullptr;
 };
 
-TEST_F(JackPlayer, APlayedFileReachesAConnectedClientSampleForSample) {
+// On the shared server, and on private ones whose period does not divide the block.
+class JackPlayerAtPeriod : public JackPlayer, public testing::WithParamInterface<int> {
+protected:
+    void SetUp() override {
+        Open(GetParam());
+        if (GetParam() != 0 && player_ != nullptr) {
+            EXPECT_EQ(ASIOGetPrimaryBufferSizeSamples(), 512) << "the largest size that divides block and period";
+        }
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Servers, JackPlayerAtPeriod, testing::Values(0, 1024, 2048),
+                         [](const testing::TestParamInfo<int>& info) {
+                             return info.param == 0 ? std::string("Shared") : "Period" + std::to_string(info.param);
+                         });
+
+TEST_P(JackPlayerAtPeriod, APlayedFileReachesAConnectedClientSampleForSample) {
     constexpr uint32_t kFrames = 30000;  // six segments and a part
     const std::vector<int16_t> file = WriteTestWav(scope_.workDir() / "ramp.wav", kFrames);
     QueueFile(*player_, scope_, "ramp.wav");
     Connect(true);
     // A cycle lost to an xrun (a loaded machine) loses samples on the way, so such a
     // run is played again; each play starts the track from its beginning.
-    int attempt = 0;
-    for (; attempt < kAttempts; ++attempt) {
-        window_.Clear();
-        ASSERT_TRUE(peer_.Arm());
-        const int xruns = peer_.Xruns();
-        player_->PlayPause();
-        ASSERT_TRUE(player_->Playing());
-        ASSERT_TRUE(WaitUntil([&] { return peer_.Captured() >= kFrames + 256; }, 30.0))
-            << "the peer got " << peer_.Captured() << " samples";
-        ASSERT_TRUE(WaitUntil([&] { return window_.Count(WMU_TRACK_END) > 0; }, 30.0)) << "the track never ended";
-        player_->Stop();
-        if (peer_.Xruns() == xruns) break;
-    }
-    if (attempt == kAttempts) GTEST_SKIP() << kXrunsMessage;
-
-    size_t wrong = 0, first = kFrames;
-    for (size_t i = 0; i < kFrames; ++i) {
-        if (peer_.Left(i) == file[2 * i] / 32768.0f && peer_.Right(i) == file[2 * i + 1] / 32768.0f) continue;
-        if (wrong++ == 0) first = i;
-    }
-    EXPECT_EQ(wrong, 0u) << "first wrong frame " << first << ": " << peer_.Left(first) * 32768.0f << ", "
-                         << peer_.Right(first) * 32768.0f;
-    // After the file, the zero fill of its last block.
-    EXPECT_EQ(peer_.Left(kFrames), 0.0f);
-    EXPECT_EQ(peer_.Right(kFrames), 0.0f);
+    if (!PlayToTheEnd(kFrames)) GTEST_SKIP() << kXrunsMessage;
+    ExpectHeardExactly(file);
     EXPECT_EQ(window_.Count(WMU_ASIO_RESET), 0) << "the server dropped the driver: too slow, or the machine overloaded";
 }
 
-TEST_F(JackPlayer, AClientFeedingOurInputsIsRecordedExactly) {
+TEST_P(JackPlayerAtPeriod, AClientFeedingOurInputsIsRecordedExactly) {
     constexpr uint32_t kBlocks = 6;
     Connect(false);
     const Recorder& recorder = player_->GetRecorder();
@@ -245,10 +292,29 @@ TEST_F(JackPlayer, AClientFeedingOurInputsIsRecordedExactly) {
                          << ", " << at(2 * first + 1) << " instead of " << recorded(start + static_cast<long long>(first));
 }
 
+class JackPlayerPeriodChange : public JackPlayer {
+protected:
+    void SetUp() override { Open(256); }
+};
+
+// The counter the file holds reaches the peer without a gap or a repeat while the
+// server goes from 256 to 1024 (four switches a cycle) to 128 frames (one every second
+// cycle, the driver's FIFOs making up the difference).
+TEST_F(JackPlayerPeriodChange, PlaybackGoesOnAcrossPeriodChangesWithNoGapAndNoRepeat) {
+    constexpr uint32_t kFrames = 48000 * 3;
+    const std::vector<int16_t> file = WriteTestWav(scope_.workDir() / "count.wav", kFrames);
+    QueueFile(*player_, scope_, "count.wav");
+    Connect(true);
+    if (!PlayToTheEnd(kFrames, {1024, 128})) GTEST_SKIP() << kXrunsMessage;
+    ExpectHeardExactly(file);
+    EXPECT_EQ(window_.Count(WMU_ASIO_RESET), 0) << "a period change is no reason to reset";
+    EXPECT_EQ(player_->Dropouts().device.droppedBuffers, 0u);
+}
+
 TEST(JackPlayerServerLoss, ServerGoneMidPlayRequestsResetAndStopAndTeardownReturn) {
     PrivateServer server;
     if (!server.Start()) GTEST_SKIP() << "cannot run a private JACK server (is jackd from jackd2 installed?)";
-    setenv("JACK_DEFAULT_SERVER", server.name(), 1);
+    ServerNameScope serverName(server.name());
     {
         IsolatedScope scope;
         RecordingWindow window;
@@ -271,7 +337,6 @@ TEST(JackPlayerServerLoss, ServerGoneMidPlayRequestsResetAndStopAndTeardownRetur
         EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(3)) << "stop or teardown hung";
         EXPECT_EQ(window.Count(WMU_ASIO_RESET), 1) << "one request";
     }
-    unsetenv("JACK_DEFAULT_SERVER");
 }
 
 }  // namespace
