@@ -1,5 +1,8 @@
 // The stream is unbuffered: each block goes from the caller's memory straight to the
-// file, and a short count from fwrite is exactly what reached the file.
+// file, and a short count from fwrite is exactly what reached the file. After each block
+// the RIFF and data sizes are written in place (pwrite, which leaves the stream's
+// position alone), so the file of a process that dies mid-recording reads up to its last
+// block; only the fact value waits for the close.
 #include "audiofiles/wav_writer.h"
 
 #include <sys/types.h>
@@ -30,6 +33,15 @@ void PutLe32(uint8_t* p, uint32_t value) {
 
 void PutId(uint8_t* p, const char* id) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(id[i]);
+}
+
+// The RIFF and data sizes for the samples written so far, without the stream.
+bool WriteSizesInPlace() {
+    uint8_t riff[4], data[4];
+    PutLe32(riff, kWavWriterHeaderBytes - 8 + totalBytes);
+    PutLe32(data, totalBytes);
+    const int fd = fileno(file);
+    return pwrite(fd, riff, 4, 4) == 4 && pwrite(fd, data, 4, kDataSizeOffset) == 4;
 }
 
 bool WriteLe32At(uint32_t offset, uint32_t value) {
@@ -107,6 +119,8 @@ int WavWriteData(const void* data, uint32_t bytes, uint32_t& written) {
     if (put == wanted) {
         totalBytes += wanted;
         written = wanted;
+        // A header that cannot be brought up to date now gets its sizes at the close.
+        WriteSizesInPlace();
         return kWavWriteOk;
     }
     // Keep whole frames only; the close cuts the file back to them.
@@ -124,6 +138,11 @@ uint32_t WavCloseForWrite() {
     const uint32_t total = totalBytes;
     FinishAndClose();
     return total;
+}
+
+bool WavSyncToDisk() {
+    if (!fileOpen.load()) return false;
+    return fdatasync(fileno(file)) == 0;
 }
 
 bool WavIsOpen() { return fileOpen.load(); }

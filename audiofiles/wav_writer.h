@@ -1,5 +1,7 @@
 // The recorder's WAV writer: one process-wide writer of 16-bit stereo PCM RIFF/WAVE
-// files, written block by block and completed (sizes and sample count) at close.
+// files, written block by block and completed (sample count) at close. The RIFF and data
+// sizes follow every block, so a recording cut short by the process dying still reads
+// up to its last block.
 //
 // File layout (little-endian):
 //   0 "RIFF"  4 file size - 8  8 "WAVE"
@@ -30,12 +32,18 @@ constexpr int kWavWriteCannotWrite = 2; // the system refused the bytes (disk fu
 // be written (a partly written file is removed).
 bool WavOpenForWrite(const char* path, uint32_t sampleRate);
 
-// Appends bytes of interleaved samples straight from data (nothing is copied);
-// written receives the bytes that went into the file. Returns kWavWriteOk, with
+// Appends bytes of interleaved samples straight from data (nothing is copied), then
+// writes the RIFF and data sizes for them; written receives the bytes that went into
+// the file. Returns kWavWriteOk, with
 // written < bytes when the file reached its size limit (a short write: the caller
 // closes the file). On kWavWriteCannotWrite the file is closed here, its sizes
 // covering the whole frames that were written.
 int WavWriteData(const void* data, uint32_t bytes, uint32_t& written);
+
+// Makes what was written so far, samples and sizes, durable on the disk (fdatasync).
+// Writer thread; it may wait for the disk. False when no file is open or the system
+// refuses.
+bool WavSyncToDisk();
 
 // Writes the final sizes and the sample count and closes the file. Returns the sample
 // bytes written; 0 and nothing done when no file is open.

@@ -1,5 +1,7 @@
 #include "player/recorder.h"
 
+#include <unistd.h>
+
 #include <cstring>
 #include <new>
 
@@ -44,6 +46,7 @@ bool Recorder::Start(const char* path, int32_t rateHz, bool mp3) {
         wavOpen_ = true;
     }
     ring_ = ring;
+    lastSync_ = std::chrono::steady_clock::now();
 
     thread_ = new (std::nothrow) SuspendedThread;
     if (thread_ != nullptr && thread_->Create([this] { WriterLoop(); })) {
@@ -93,6 +96,7 @@ void Recorder::DrainRing() {
         const uint8_t* block = ring_ + size_t(readIndex_) * kRecordSlotBytes;
         if (mp3_) {
             EncodeMp3(reinterpret_cast<const int16_t*>(block), int32_t(kRecordSlotBytes / 4));
+            std::fflush(mp3File_);  // the block's frames leave the stream's buffer now
             written_.fetch_add(1);
         } else if (wavOpen_) {
             uint32_t written = 0;
@@ -109,6 +113,13 @@ void Recorder::DrainRing() {
         readIndex_ = (readIndex_ + 1) % kRecordSlots;
         filled_.fetch_sub(1);
     }
+    // About once a second what reached the file is made durable, so that a power cut
+    // loses at most the last second.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastSync_ < std::chrono::seconds(1)) return;
+    lastSync_ = now;
+    if (mp3_) fdatasync(fileno(mp3File_));
+    else if (wavOpen_) WavSyncToDisk();
 }
 
 void Recorder::HoldWriter(bool hold) {

@@ -1,10 +1,13 @@
 // The recorder's ring and writer thread. The host's worker thread pushes one
 // interleaved stereo block per recorded segment into a ring of 16 slots and never
 // waits; the writer thread empties the ring into the WAV writer or the MP3 encoder.
-// Start and Stop run on the user-interface thread.
+// Each block is in the file when the writer has taken it (a WAV's header sizes too), and
+// about once a second the writer makes the file durable, so a recording survives the
+// process dying. Start and Stop run on the user-interface thread.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 
@@ -59,6 +62,7 @@ private:
     std::atomic<bool> running_{false};
     bool mp3_ = false;
     bool wavOpen_ = false;     // the writer thread's while it runs
+    std::chrono::steady_clock::time_point lastSync_;  // the writer thread's: last fdatasync
     std::atomic<bool> hold_{false};
     std::atomic<uint32_t> dropped_{0};
     std::atomic<uint32_t> written_{0};
