@@ -1,13 +1,21 @@
-// Recording: the recorder's ring and writer on their own, and Record-then-Play through
-// the player on a device whose inputs hear a test tone.
+// Recording: the recorder's ring and writer on their own, Record-then-Play through
+// the player on a device whose inputs hear a test tone, and a take whose process is
+// killed.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "audiofiles/wav_writer.h"
 #include "player_rig.h"
+
+extern char** environ;
 
 namespace {
 
@@ -227,6 +235,86 @@ TEST(Recorder, TheSizeLimitEndsTheFileAtWholeBlocksAndLaterBlocksAreDiscarded) {
     kept.resize(kept.size() + 50, 3);
     EXPECT_EQ(ReadFile(path), WavImage(44100, kept));
     EXPECT_EQ(recorder.WrittenBlocks(), 2u);
+}
+
+// The tone's frequency on the left channel of interleaved stereo, from its rises
+// through zero (from below -2000 to above +2000, so coding noise near zero is ignored).
+double ToneHz(const std::vector<int16_t>& samples, uint32_t rate) {
+    size_t rises = 0, first = 0, last = 0;
+    bool low = false;
+    for (size_t i = 0; i < samples.size(); i += 2) {
+        if (samples[i] < -2000) low = true;
+        if (!low || samples[i] <= 2000) continue;
+        low = false;
+        if (rises++ == 0) first = i / 2;
+        last = i / 2;
+    }
+    return rises < 2 ? 0.0 : double(rises - 1) * rate / double(last - first);
+}
+
+// `bellwave-cli record` on a device whose inputs hear the 997 Hz tone (eight times as
+// fast as real time), killed with SIGKILL mid-take: what reached the file reads back
+// in sox, lame and our own reader, all but at most its last block.
+TEST(Recording, ATakeKilledMidwayReadsBackUpToItsLastBlock) {
+    for (const bool mp3 : {false, true}) {
+        SCOPED_TRACE(mp3 ? "Out.mp3" : "Out.wav");
+        IsolatedScope scope;
+        scope.WriteMachineHive(host_test::MachineHive(
+            {{"Tone", {Text("Input", "tone"), Dword("SampleType", kInt16), Dword("Speed", 8)}}}));
+        const std::string cli = (testing_support::BuildDir() / "bin" / "bellwave-cli").string();
+        std::vector<const char*> argv = {cli.c_str(), "record", "--device", "Tone", "--seconds", "600"};
+        if (mp3) argv.push_back("--mp3");
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, cli.c_str(), &actions, nullptr, const_cast<char**>(argv.data()), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+
+        // Killed once 41 blocks (3.9 s of sound) have reached the file.
+        const std::filesystem::path path = scope.workDir() / (mp3 ? "Out.mp3" : "Out.wav");
+        const uintmax_t enough = mp3 ? 41 * 4 * 384 : 58 + 41 * kBlockBytes;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        std::error_code error;
+        while (std::filesystem::file_size(path, error) < enough || error) {
+            if (std::chrono::steady_clock::now() > deadline || waitpid(pid, nullptr, WNOHANG) == pid) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        const fixtures::Bytes image = fixtures::ReadBytes(path);
+        ASSERT_GE(image.size(), enough) << "the recording never got going";
+        // Each block reaches the file whole when it is written: none is left half in a buffer.
+        EXPECT_EQ(mp3 ? image.size() % (4 * 384) : (image.size() - 58) % kBlockBytes, 0u);
+
+        // The frames that reached the file: whole 384-byte frames of 1152 at 48000 Hz
+        // and 128 kbit/s, or whole 4-byte frames after the 58-byte header.
+        const size_t reached = mp3 ? image.size() / 384 * 1152 : (image.size() - 58) / 4;
+        SoundFile file;
+        fixtures::Open(file, image, 48000);
+        ASSERT_TRUE(file.ready);
+        const std::vector<int16_t> samples = fixtures::ReadAll(file);
+        EXPECT_GE(samples.size() / 2 + 48000 / 5, reached) << "more than the last 0.2 s is missing";
+        EXPECT_LE(samples.size() / 2, reached);
+        EXPECT_NEAR(ToneHz(samples, 48000), 997.0, 3.0);
+        int32_t peak = 0;
+        for (int16_t v : samples) peak = std::max(peak, std::abs(int32_t(v)));
+        EXPECT_GT(peak, 12000);  // -6 dBFS
+        EXPECT_LT(peak, 21000);
+
+        // Other programs read it too: sox the WAV, sample for sample; lame decodes the MP3.
+        if (mp3) {
+            const std::vector<int16_t> decoded = fixtures::LameDecode(scope.workDir(), image);
+            EXPECT_GE(decoded.size() / 2 + 48000 / 5, reached);
+        } else {
+            const std::filesystem::path raw = scope.workDir() / "sox.raw";
+            ASSERT_TRUE(fixtures::Run("sox -q '" + path.string() + "' -t s16 '" + raw.string() + "'"));
+            const fixtures::Bytes bytes = fixtures::ReadBytes(raw);
+            EXPECT_TRUE(fixtures::ToSamples(bytes.data(), bytes.size()) == samples);
+        }
+    }
 }
 
 }  // namespace
