@@ -9,7 +9,8 @@ packages=(
   qt6-base-dev
   libjack-jackd2-dev libasound2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  lame jackd2 alsa-utils
+  lame jackd2 alsa-utils sox
+  pipewire pipewire-bin wireplumber pipewire-jack pipewire-alsa dbus-daemon
 )
 
 missing=()

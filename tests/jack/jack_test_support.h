@@ -317,24 +317,4 @@ private:
     pid_t pid_ = 0;
 };
 
-// For its life, JACK clients of this process (and of children forked meanwhile) go to
-// the server named; the name before is restored afterwards.
-class ServerNameScope {
-public:
-    explicit ServerNameScope(const char* name) {
-        if (const char* old = std::getenv("JACK_DEFAULT_SERVER")) old_ = old, hadOld_ = true;
-        setenv("JACK_DEFAULT_SERVER", name, 1);
-    }
-    ~ServerNameScope() {
-        if (hadOld_) setenv("JACK_DEFAULT_SERVER", old_.c_str(), 1);
-        else unsetenv("JACK_DEFAULT_SERVER");
-    }
-    ServerNameScope(const ServerNameScope&) = delete;
-    ServerNameScope& operator=(const ServerNameScope&) = delete;
-
-private:
-    std::string old_;
-    bool hadOld_ = false;
-};
-
 }  // namespace jack_test

@@ -136,7 +136,7 @@ protected:
         if (period == 0 && !ServerAnswers()) GTEST_SKIP() << kNoServerMessage;
         if (period != 0) {
             if (!server_.Start(period)) GTEST_SKIP() << "cannot run a private JACK server (is jackd from jackd2 installed?)";
-            serverName_ = std::make_unique<ServerNameScope>(server_.name());
+            serverName_ = std::make_unique<testing_support::EnvironmentScope>("JACK_DEFAULT_SERVER", server_.name());
         }
         name_ = "bw-player-" + std::to_string(getpid());
         ASSERT_TRUE(peer_.Start("bw-peer-" + std::to_string(getpid())));
@@ -210,7 +210,7 @@ protected:
     }
 
     PrivateServer server_;  // before the peer and the player, so it outlives them
-    std::unique_ptr<ServerNameScope> serverName_;
+    std::unique_ptr<testing_support::EnvironmentScope> serverName_;
     IsolatedScope scope_;
     Peer peer_;
     RecordingWindow window_;
@@ -314,7 +314,7 @@ TEST_F(JackPlayerPeriodChange, PlaybackGoesOnAcrossPeriodChangesWithNoGapAndNoRe
 TEST(JackPlayerServerLoss, ServerGoneMidPlayRequestsResetAndStopAndTeardownReturn) {
     PrivateServer server;
     if (!server.Start()) GTEST_SKIP() << "cannot run a private JACK server (is jackd from jackd2 installed?)";
-    ServerNameScope serverName(server.name());
+    testing_support::EnvironmentScope serverName("JACK_DEFAULT_SERVER", server.name());
     {
         IsolatedScope scope;
         RecordingWindow window;

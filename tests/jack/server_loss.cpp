@@ -17,7 +17,7 @@ class JackServerLoss : public testing::Test {
 protected:
     void SetUp() override {
         if (!server_.Start()) GTEST_SKIP() << "cannot run a private JACK server (is jackd from jackd2 installed?)";
-        serverName_ = std::make_unique<ServerNameScope>(server_.name());
+        serverName_ = std::make_unique<testing_support::EnvironmentScope>("JACK_DEFAULT_SERVER", server_.name());
         driver_ = CreateDriver(scope_, "bw-loss", false);
         ASSERT_NE(driver_, nullptr);
         ASSERT_EQ(driver_->init(nullptr), ASIOTrue);
@@ -43,7 +43,7 @@ protected:
     }
 
     PrivateServer server_;
-    std::unique_ptr<ServerNameScope> serverName_;
+    std::unique_ptr<testing_support::EnvironmentScope> serverName_;
     IsolatedScope scope_;
     IASIO* driver_ = nullptr;
     TestHost host_{0};

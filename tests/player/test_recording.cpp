@@ -317,4 +317,21 @@ TEST(Recording, ATakeKilledMidwayReadsBackUpToItsLastBlock) {
     }
 }
 
+// The counters the display polls: a worker that stops serving leaves the device's
+// switches without a queued segment, and each such switch is a dropped buffer.
+TEST(Recording, DroppedBuffersReachThePlayersCounters) {
+    Rig rig({ToneDevice("Tone")});
+    EXPECT_EQ(rig.player->Dropouts().device.droppedBuffers, 0u);
+    StartRecording(rig);
+    rig.RunSegments(4);
+    EndWorker(0);  // nothing refills the ring from here
+    rig.Run(2 * kSegment / 256 + 3);
+    const PlayerDropouts dropouts = rig.player->Dropouts();
+    EXPECT_EQ(dropouts.device.droppedBuffers, 3u) << "the ring's two segments play out, then three switches find none";
+    EXPECT_EQ(dropouts.device.failedBuffers, 0u);
+    EXPECT_EQ(dropouts.device.xruns, 0) << "the virtual device has no xruns to tell";
+    EXPECT_EQ(dropouts.droppedBlocks, 0u);
+    rig.player->Stop();
+}
+
 }  // namespace

@@ -49,6 +49,24 @@ void IsolatedScope::WriteUserHive(const std::string& text) const {
     WriteFile(registry_.path() / "user.reg", text);
 }
 
+EnvironmentScope::EnvironmentScope(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+        hadOld_ = true;
+        old_ = old;
+    }
+    if (value != nullptr)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+}
+
+EnvironmentScope::~EnvironmentScope() {
+    if (hadOld_)
+        setenv(name_.c_str(), old_.c_str(), 1);
+    else
+        unsetenv(name_.c_str());
+}
+
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;

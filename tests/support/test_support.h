@@ -47,6 +47,20 @@ private:
     bool hadRegistryDir_ = false;
 };
 
+// For its life, environment variable `name` holds value (unset when value is null),
+// for this process and the children it starts; the earlier state is restored after.
+class EnvironmentScope {
+public:
+    EnvironmentScope(const char* name, const char* value);
+    ~EnvironmentScope();
+    EnvironmentScope(const EnvironmentScope&) = delete;
+    EnvironmentScope& operator=(const EnvironmentScope&) = delete;
+
+private:
+    std::string name_, old_;
+    bool hadOld_ = false;
+};
+
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& text);
 
