@@ -35,13 +35,14 @@ void PutId(uint8_t* p, const char* id) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(id[i]);
 }
 
-// The RIFF and data sizes for the samples written so far, without the stream.
-bool WriteSizesInPlace() {
+// Writes the RIFF and data sizes for the samples written so far, beside the stream. A
+// header that cannot be brought up to date now gets its sizes at the close.
+void WriteSizesInPlace() {
     uint8_t riff[4], data[4];
     PutLe32(riff, kWavWriterHeaderBytes - 8 + totalBytes);
     PutLe32(data, totalBytes);
     const int fd = fileno(file);
-    return pwrite(fd, riff, 4, 4) == 4 && pwrite(fd, data, 4, kDataSizeOffset) == 4;
+    if (pwrite(fd, riff, 4, 4) != 4 || pwrite(fd, data, 4, kDataSizeOffset) != 4) return;
 }
 
 bool WriteLe32At(uint32_t offset, uint32_t value) {
@@ -119,7 +120,6 @@ int WavWriteData(const void* data, uint32_t bytes, uint32_t& written) {
     if (put == wanted) {
         totalBytes += wanted;
         written = wanted;
-        // A header that cannot be brought up to date now gets its sizes at the close.
         WriteSizesInPlace();
         return kWavWriteOk;
     }

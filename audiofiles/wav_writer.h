@@ -34,10 +34,9 @@ bool WavOpenForWrite(const char* path, uint32_t sampleRate);
 
 // Appends bytes of interleaved samples straight from data (nothing is copied), then
 // writes the RIFF and data sizes for them; written receives the bytes that went into
-// the file. Returns kWavWriteOk, with
-// written < bytes when the file reached its size limit (a short write: the caller
-// closes the file). On kWavWriteCannotWrite the file is closed here, its sizes
-// covering the whole frames that were written.
+// the file. Returns kWavWriteOk, with written < bytes when the file reached its size
+// limit (a short write: the caller closes the file). On kWavWriteCannotWrite the file
+// is closed here, its sizes covering the whole frames that were written.
 int WavWriteData(const void* data, uint32_t bytes, uint32_t& written);
 
 // Makes what was written so far, samples and sizes, durable on the disk (fdatasync).
