@@ -17,31 +17,27 @@ const int32_t kRegion0[23] = {0, 0, 0, 0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4,
 const int32_t kRegion1[23] = {0, 0, 0, 0, 0, 1, 1, 1, 2, 2, 3, 3, 4, 4, 4, 5, 5, 6, 6, 6, 7, 7, 7};
 
 // root[i] = abs[i]^0.75 as the square root of abs^1.5, within a few units in the last
-// place of the exact power.
-MP3ENC_KERNEL void Roots(const double* abs, double* root) {
-    for (int i = 0; i < kGranuleLines; ++i) root[i] = std::sqrt(abs[i] * std::sqrt(abs[i]));
-}
-
-// y[i] = min(root[i] * scale, cap) for i < end.
-MP3ENC_KERNEL void Scale(const double* root, double scale, double cap, int end, double* y) {
-    for (int i = 0; i < end; ++i) {
-        const double r = root[i] * scale;
-        y[i] = r < cap ? r : cap;
-    }
+// place of the exact power, for i in [begin, end).
+MP3ENC_KERNEL void Roots(const double* abs, int begin, int end, double* root) {
+    for (int i = begin; i < end; ++i) root[i] = std::sqrt(abs[i] * std::sqrt(abs[i]));
 }
 
 using V4d = double __attribute__((vector_size(32)));
 using V4l = int64_t __attribute__((vector_size(32)));
 using V4i = int32_t __attribute__((vector_size(16)));
 
-// ix[i] = trunc(y[i]) for i < end (a multiple of 4); returns the largest y, and in
-// *nearWhole whether any y of at least 0.5 lies within 1e-9 of a whole number.
-MP3ENC_KERNEL double Truncate(const double* y, int end, int32_t* ix, bool* nearWhole) {
+// ix[i] = trunc(min(root[i] * scale, cap)) for i < end (a multiple of 4); returns the
+// largest value before truncation, and in *nearWhole whether any value of at least 0.5
+// lies within 1e-9 of a whole number.
+MP3ENC_KERNEL double ScaleAndTruncate(const double* root, double scale, double cap, int end, int32_t* ix,
+                                      bool* nearWhole) {
     V4l edges = {0, 0, 0, 0};
     V4d tops = {0.0, 0.0, 0.0, 0.0};
     for (int i = 0; i < end; i += 4) {
         V4d yv;
-        std::memcpy(&yv, y + i, sizeof yv);
+        std::memcpy(&yv, root + i, sizeof yv);
+        yv *= scale;
+        yv = yv < cap ? yv : cap;
         const V4i q = __builtin_convertvector(yv, V4i);
         std::memcpy(ix + i, &q, sizeof q);
         V4d distance = yv - __builtin_convertvector(q, V4d) - 0.5;  // +-0.5 next to a whole number
@@ -97,10 +93,10 @@ void QuantLoop::SetBlock(const double* xr) {
         m = abs_[i] > m ? abs_[i] : m;
         tailMax_[i] = m;
     }
-    Roots(abs_, root_);
+    rootEnd_ = 0;
 }
 
-int32_t QuantLoop::Quantise(double step, int32_t* ix) const {
+int32_t QuantLoop::Quantise(double step, int32_t* ix) {
     const double stepsize = std::pow(2.0, step * 0.25);
     // Lines from `end` on are below 0.999 steps and quantise to 0; so does everything
     // when the largest line is.
@@ -118,22 +114,29 @@ int32_t QuantLoop::Quantise(double step, int32_t* ix) const {
         end = (end + 3) & ~3;  // whole vectors of four for the loops below
     }
     for (int i = end; i < kGranuleLines; ++i) ix[i] = 0;
+    zeroFrom_ = end;
     if (end == 0) return 0;
 
+    // The powers are taken as far as some step needs them.
+    if (end > rootEnd_) {
+        Roots(abs_, rootEnd_, end, root_);
+        rootEnd_ = end;
+    }
     // |xr|^0.75 * stepsize^-0.75 is (|xr| / stepsize)^0.75 within a few units in the
     // last place, so it truncates to the same whole number as pow unless it lies next to
     // one; those few lines are done again with pow.
     constexpr double kCap = kMaxQuantised + 0.5;
-    double y[kGranuleLines];
-    Scale(root_, 1.0 / std::sqrt(stepsize * std::sqrt(stepsize)), kCap, end, y);
+    const double scale = 1.0 / std::sqrt(stepsize * std::sqrt(stepsize));
     bool nearWhole = false;
-    const double top = Truncate(y, end, ix, &nearWhole);
+    const double top = ScaleAndTruncate(root_, scale, kCap, end, ix, &nearWhole);
     int32_t largest = static_cast<int32_t>(top);
     if (nearWhole) {
         largest = 0;
         for (int i = 0; i < end; ++i) {
-            const double frac = y[i] - ix[i];
-            if (y[i] >= 0.5 && y[i] < kCap && (frac < 1e-9 || frac > 1.0 - 1e-9)) {
+            double y = root_[i] * scale;
+            y = y < kCap ? y : kCap;
+            const double frac = y - ix[i];
+            if (y >= 0.5 && y < kCap && (frac < 1e-9 || frac > 1.0 - 1e-9)) {
                 const double p = std::pow(abs_[i] / stepsize, 0.75);
                 ix[i] = p >= kMaxQuantised ? kMaxQuantised : static_cast<int32_t>(p);
             }
@@ -143,8 +146,8 @@ int32_t QuantLoop::Quantise(double step, int32_t* ix) const {
     return largest;
 }
 
-void QuantLoop::Runs(const int32_t* ix, GranuleInfo& gi) {
-    int i = kGranuleLines;
+void QuantLoop::Runs(const int32_t* ix, GranuleInfo& gi, int end) {
+    int i = end;
     while (i > 1 && ix[i - 1] == 0 && ix[i - 2] == 0) i -= 2;
     gi.count1 = 0;
     while (i > 3 && std::abs(ix[i - 1]) <= 1 && std::abs(ix[i - 2]) <= 1 && std::abs(ix[i - 3]) <= 1 &&
@@ -271,16 +274,18 @@ int QuantLoop::ChooseTable(const int32_t* ix, int begin, int end, int32_t* bits)
     return t1;
 }
 
-int32_t QuantLoop::ChooseTables(const int32_t* ix, GranuleInfo& gi) const {
+int32_t QuantLoop::ChooseTables(const int32_t* ix, GranuleInfo& gi, int32_t limit) const {
     gi.table_select[0] = gi.table_select[1] = gi.table_select[2] = 0;
     int32_t total = 0, bits = 0;
     if (gi.region1start > 0) {
         gi.table_select[0] = ChooseTable(ix, 0, gi.region1start, &bits);
         total += bits;
+        if (total > limit) return total;
     }
     if (gi.region2start > gi.region1start) {
         gi.table_select[1] = ChooseTable(ix, gi.region1start, gi.region2start, &bits);
         total += bits;
+        if (total > limit) return total;
     }
     if (2 * gi.big_values > gi.region2start) {
         gi.table_select[2] = ChooseTable(ix, gi.region2start, 2 * gi.big_values, &bits);
@@ -289,12 +294,12 @@ int32_t QuantLoop::ChooseTables(const int32_t* ix, GranuleInfo& gi) const {
     return total;
 }
 
-int32_t QuantLoop::CountBits(const int32_t* ix, GranuleInfo& gi, int32_t largest) const {
-    Runs(ix, gi);
+int32_t QuantLoop::CountBits(const int32_t* ix, GranuleInfo& gi, int32_t largest, int32_t limit) const {
+    Runs(ix, gi, zeroFrom_);
     if (largest > 8192) return 100000;
     const int32_t count1Bits = Count1Bits(ix, gi);
     RegionSplit(gi);
-    return count1Bits + ChooseTables(ix, gi);
+    return count1Bits + ChooseTables(ix, gi, limit - count1Bits);
 }
 
 int32_t QuantLoop::QuantiseBlock(const double* xr, int32_t* ix, GranuleInfo& gi, int32_t maxBits) {
@@ -309,7 +314,7 @@ int32_t QuantLoop::QuantiseBlock(const double* xr, int32_t* ix, GranuleInfo& gi,
         const int32_t mid = (low + high) >> 1;
         if (searchCount < 16) searchSteps[searchCount++] = mid;
         gi.step = mid;
-        const int32_t count = CountBits(ix, gi, Quantise(gi.step, ix));
+        const int32_t count = CountBits(ix, gi, Quantise(gi.step, ix), maxBits);
         if (count > maxBits)
             low = mid;
         else
@@ -323,10 +328,10 @@ int32_t QuantLoop::QuantiseBlock(const double* xr, int32_t* ix, GranuleInfo& gi,
     for (;;) {
         gi.step += 1;
         if (Quantise(gi.step, ix) > 8205) continue;  // above what the step can settle on
-        Runs(ix, gi);
+        Runs(ix, gi, zeroFrom_);
         const int32_t count1Bits = Count1Bits(ix, gi);
         RegionSplit(gi);
-        bits = count1Bits + ChooseTables(ix, gi);
+        bits = count1Bits + ChooseTables(ix, gi, maxBits - count1Bits);
         if (bits <= maxBits) break;
     }
     return bits;
