@@ -49,26 +49,48 @@ MP3ENC_KERNEL double ScaleAndTruncate(const double* root, double scale, double c
     return std::max(std::max(tops[0], tops[1]), std::max(tops[2], tops[3]));
 }
 
-// The first table of the group 1..13 (by number) whose xlen exceeds m, for m < 15.
-int FirstSmallTable(int32_t m) {
-    if (m < 2) return 1;
-    if (m < 3) return 2;
-    if (m < 4) return 5;
-    if (m < 6) return 7;
-    if (m < 8) return 10;
-    return 13;
+// The group of small tables whose first (by number) is the first with xlen above m, for
+// 0 < m < 15.
+int SmallTableGroup(int32_t m) {
+    if (m < 2) return 0;
+    if (m < 3) return 1;
+    if (m < 4) return 2;
+    if (m < 6) return 3;
+    if (m < 8) return 4;
+    return 5;
 }
 
 }  // namespace
 
+// Tables 1..15 that share xlen and ylen, the first of each group by number; 0 for none.
+const int QuantLoop::kGroups[6][3] = {{1, 0, 0}, {2, 3, 0}, {5, 6, 0}, {7, 8, 9}, {10, 11, 12}, {13, 15, 0}};
+
 QuantLoop::QuantLoop(const FrameSettings& settings, const HuffTableSet& tables)
     : settings_(settings), tables_(tables), sfb_(kSfbLong[settings.sampleRateIndex >= 0 ? settings.sampleRateIndex : 0]) {
+    // Code length plus sign bits of every pair of tables 1..15.
+    uint8_t pairBits[16][256] = {};
     for (int t = 1; t <= 15; ++t) {
         const HuffTable& h = tables_.tables[t];
         for (int x = 0; x < h.xlen; ++x)
             for (int y = 0; y < h.ylen; ++y)
-                pairBits_[t][x * h.ylen + y] =
-                    static_cast<uint8_t>(h.lengths[x * h.ylen + y] + (x != 0) + (y != 0));
+                pairBits[t][x * h.ylen + y] = static_cast<uint8_t>(h.lengths[x * h.ylen + y] + (x != 0) + (y != 0));
+    }
+    for (int g = 0; g < 6; ++g)
+        for (int p = 0; p < 256; ++p)
+            for (int k = 0; k < 3; ++k)
+                if (kGroups[g][k] != 0) groupBits_[g][p] |= static_cast<uint64_t>(pairBits[kGroups[g][k]][p]) << (kField * k);
+    const uint8_t* len16 = tables_.tables[16].lengths;
+    const uint8_t* len24 = tables_.tables[24].lengths;
+    for (int x = 0; x < 16; ++x)
+        for (int y = 0; y < 16; ++y) {
+            const int signs = (x != 0) + (y != 0);
+            escapeBits_[x * 16 + y] = static_cast<uint64_t>(len16[x * 16 + y] + signs) |
+                                      static_cast<uint64_t>(len24[x * 16 + y] + signs) << kField;
+        }
+    for (int p = 0; p < 16; ++p) {
+        const int n = (p >> 3 & 1) + (p >> 2 & 1) + (p >> 1 & 1) + (p & 1);
+        quadBits_[p] = static_cast<uint32_t>(tables_.tables[32].lengths[p] + n) |
+                       static_cast<uint32_t>(tables_.tables[33].lengths[p] + n) << 16;
     }
 }
 
@@ -163,16 +185,13 @@ int32_t QuantLoop::Count1Bits(const int32_t* ix, GranuleInfo& gi) const {
         gi.count1table_select = 1;
         return 0;
     }
-    const uint8_t* lenA = tables_.tables[32].lengths;
-    const uint8_t* lenB = tables_.tables[33].lengths;
-    int32_t sumA = 0, sumB = 0;
+    // Both tables' sums side by side: 144 quadruples of at most 10 bits fit 16 bits.
+    uint32_t sums = 0;
     for (int q = 0, j = 2 * gi.big_values; q < gi.count1; ++q, j += 4) {
         const int v = std::abs(ix[j]), w = std::abs(ix[j + 1]), x = std::abs(ix[j + 2]), y = std::abs(ix[j + 3]);
-        const int p = 8 * v + 4 * w + 2 * x + y;
-        const int n = (v != 0) + (w != 0) + (x != 0) + (y != 0);
-        sumA += lenA[p] + n;
-        sumB += lenB[p] + n;
+        sums += quadBits_[8 * v + 4 * w + 2 * x + y];
     }
+    const int32_t sumA = static_cast<int32_t>(sums & 0xFFFF), sumB = static_cast<int32_t>(sums >> 16);
     if (sumA < sumB) {
         gi.count1table_select = 0;
         return sumA;
@@ -201,31 +220,6 @@ void QuantLoop::RegionSplit(GranuleInfo& gi) const {
     gi.bigvalues_region = b;
 }
 
-int32_t QuantLoop::RegionBits(const int32_t* ix, int begin, int end, int t) const {
-    int32_t bits = 0;
-    if (t <= 15) {
-        const uint8_t* len = pairBits_[t];
-        const int ylen = tables_.tables[t].ylen;
-        for (int i = begin; i < end; i += 2) bits += len[std::abs(ix[i]) * ylen + std::abs(ix[i + 1])];
-        return bits;
-    }
-    const HuffTable& h = tables_.tables[t];
-    for (int i = begin; i < end; i += 2) {
-        int x = std::abs(ix[i]), y = std::abs(ix[i + 1]);
-        bits += (x != 0) + (y != 0);
-        if (x > 14) {
-            x = 15;
-            bits += h.linbits;
-        }
-        if (y > 14) {
-            y = 15;
-            bits += h.linbits;
-        }
-        bits += h.lengths[x * 16 + y];
-    }
-    return bits;
-}
-
 int QuantLoop::ChooseTable(const int32_t* ix, int begin, int end, int32_t* bits) const {
     int32_t m = 0;
     for (int i = begin; i < end; ++i) {
@@ -234,38 +228,40 @@ int QuantLoop::ChooseTable(const int32_t* ix, int begin, int end, int32_t* bits)
     }
     *bits = 0;
     if (m == 0) return 0;
+    constexpr uint64_t kMask = (uint64_t{1} << kField) - 1;
     if (m < 15) {
-        // The first table and its alternatives share xlen and ylen: count them together.
-        static const int kAlternatives[14][3] = {{0, 0, 0}, {1, 0, 0}, {2, 3, 0}, {0, 0, 0}, {0, 0, 0}, {5, 6, 0},
-                                                 {0, 0, 0}, {7, 8, 9}, {0, 0, 0}, {0, 0, 0}, {10, 11, 12},
-                                                 {0, 0, 0}, {0, 0, 0}, {13, 15, 0}};
-        const int* tables = kAlternatives[FirstSmallTable(m)];
-        const uint8_t* len0 = pairBits_[tables[0]];
-        const uint8_t* len1 = pairBits_[tables[1]];  // table 0's row: unused
-        const uint8_t* len2 = pairBits_[tables[2]];
-        const int ylen = tables_.tables[tables[0]].ylen;
-        int32_t sum[3] = {0, 0, 0};
-        for (int i = begin; i < end; i += 2) {
-            const int p = std::abs(ix[i]) * ylen + std::abs(ix[i + 1]);
-            sum[0] += len0[p];
-            sum[1] += len1[p];
-            sum[2] += len2[p];
-        }
-        int t = tables[0];
-        int32_t best = sum[0];
-        for (int k = 1; k < 3; ++k)
-            if (tables[k] != 0 && sum[k] <= best) {
-                best = sum[k];
-                t = tables[k];
+        // The first table and its alternatives share xlen and ylen: their sums run side by
+        // side in one word.
+        const int g = SmallTableGroup(m);
+        const uint64_t* len = groupBits_[g];
+        const int ylen = tables_.tables[kGroups[g][0]].ylen;
+        uint64_t sums = 0;
+        for (int i = begin; i < end; i += 2) sums += len[std::abs(ix[i]) * ylen + std::abs(ix[i + 1])];
+        int t = kGroups[g][0];
+        int32_t best = static_cast<int32_t>(sums & kMask);
+        for (int k = 1; k < 3; ++k) {
+            const int32_t sum = static_cast<int32_t>(sums >> (kField * k) & kMask);
+            if (kGroups[g][k] != 0 && sum <= best) {
+                best = sum;
+                t = kGroups[g][k];
             }
+        }
         *bits = best;
         return t;
     }
     int t1 = 16, t2 = 24;
     while (t1 < 23 && tables_.tables[t1].linmax < m - 15) ++t1;
     while (t2 < 31 && tables_.tables[t2].linmax < m - 15) ++t2;
-    const int32_t b1 = RegionBits(ix, begin, end, t1);
-    const int32_t b2 = RegionBits(ix, begin, end, t2);
+    // Tables 16..23 share one code and 24..31 another; only the linbits differ.
+    uint64_t sums = 0;
+    int32_t escapes = 0;
+    for (int i = begin; i < end; i += 2) {
+        const int x = std::abs(ix[i]), y = std::abs(ix[i + 1]);
+        escapes += (x > 14) + (y > 14);
+        sums += escapeBits_[(x > 14 ? 15 : x) * 16 + (y > 14 ? 15 : y)];
+    }
+    const int32_t b1 = static_cast<int32_t>(sums & kMask) + escapes * tables_.tables[t1].linbits;
+    const int32_t b2 = static_cast<int32_t>(sums >> kField & kMask) + escapes * tables_.tables[t2].linbits;
     if (b2 < b1) {
         *bits = b2;
         return t2;

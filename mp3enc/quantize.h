@@ -47,7 +47,6 @@ public:
     int32_t ChooseTables(const int32_t* ix, GranuleInfo& gi, int32_t limit = INT32_MAX) const;
     // Picks the table for lines [begin, end); *bits gets its cost.
     int ChooseTable(const int32_t* ix, int begin, int end, int32_t* bits) const;
-    int32_t RegionBits(const int32_t* ix, int begin, int end, int t) const;
 
     // Binary-search steps of the last block, for tests.
     int32_t searchSteps[16] = {};
@@ -62,7 +61,13 @@ private:
     double root_[kGranuleLines];     // abs_^0.75, nearly, below rootEnd_
     int rootEnd_ = 0;
     int zeroFrom_ = kGranuleLines;  // the last Quantise left every line from here on 0
-    uint8_t pairBits_[16][256] = {};  // tables 1..15: code length plus sign bits
+    // Bit counts of several tables summed in one word, kField bits each: a region has at
+    // most 288 pairs of at most 21 bits (escapes aside), so no field overflows.
+    static constexpr int kField = 21;
+    static const int kGroups[6][3];
+    uint64_t groupBits_[6][256] = {};  // a group's tables: code length plus sign bits
+    uint64_t escapeBits_[256] = {};    // tables 16 and 24 by (min(x, 15), min(y, 15)): the same, without linbits
+    uint32_t quadBits_[16] = {};       // count1 tables A and B: code length plus sign bits
     int32_t leftover_ = 0;
 };
 
