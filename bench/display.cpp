@@ -70,6 +70,7 @@ BENCHMARK(FillVisualiserArea)
 BENCHMARK(LevelUpdate)
     ->ArgNames({"width", "height", "psychedelic"})
     ->Args({688, 302, 0})
+    ->Args({688, 302, 1})
     ->Args({1920, 1080, 0})
     ->Args({1920, 1080, 1})
     ->Unit(benchmark::kMicrosecond);
