@@ -252,14 +252,15 @@ BW_INLINE void OutFloatNative(int a, const uint8_t* src, uint8_t* dst, int n) {
     Map<float, float>(src, dst, n, [g](float s) { return s * g; });
 }
 
-
 template <bool kAvx2>
 BW_INLINE void Output(int formatClass, bool native, int a, const uint8_t* src, uint8_t* dst, int samples) {
     if (a < 0) a = 0;
     if (a > 15) a = 15;
     switch (formatClass) {
     case kFormatInt16: OutInt16(a, src, dst, samples); break;
-    case kFormatInt24: native ? OutInt24Native<kAvx2>(a, src, dst, samples) : OutInt24From16<kAvx2>(a, src, dst, samples); break;
+    case kFormatInt24:
+        native ? OutInt24Native<kAvx2>(a, src, dst, samples) : OutInt24From16<kAvx2>(a, src, dst, samples);
+        break;
     case kFormatInt32: native ? OutInt32Native(a, src, dst, samples) : OutInt32From16(a, src, dst, samples); break;
     case kFormatFloat32: native ? OutFloatNative(a, src, dst, samples) : OutFloatFrom16(a, src, dst, samples); break;
     default: break;
@@ -321,14 +322,15 @@ bool UseAvx2Conversions(bool use) {
     gUseAvx2.store(use && __builtin_cpu_supports("avx2"), std::memory_order_relaxed);
     return gUseAvx2.load(std::memory_order_relaxed);
 #else
-    return use && false;
+    (void)use;
+    return false;
 #endif
 }
 
 void ConvertOutput(int formatClass, bool native, int a, const uint8_t* src, uint8_t* dst, int samples) {
     if (a <= 0 && (native || formatClass == kFormatInt16)) {  // the device's own type, unattenuated
         if (formatClass >= kFormatInt16 && formatClass <= kFormatFloat32)
-            std::memcpy(dst, src, static_cast<size_t>(samples) * static_cast<size_t>(BytesPerDeviceSample(formatClass)));
+            std::memcpy(dst, src, size_t(samples) * size_t(BytesPerDeviceSample(formatClass)));
         return;
     }
 #if BW_X86
@@ -339,7 +341,7 @@ void ConvertOutput(int formatClass, bool native, int a, const uint8_t* src, uint
 
 void ConvertInput(int formatClass, bool native, const uint8_t* src, uint8_t* dst, int samples) {
     if (native || formatClass == kFormatInt16) {
-        std::memcpy(dst, src, static_cast<size_t>(samples) * static_cast<size_t>(BytesPerDeviceSample(formatClass)));
+        std::memcpy(dst, src, size_t(samples) * size_t(BytesPerDeviceSample(formatClass)));
         return;
     }
 #if BW_X86

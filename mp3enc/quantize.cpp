@@ -116,7 +116,8 @@ QuantLoop::QuantLoop(const FrameSettings& settings, const HuffTableSet& tables)
     for (int g = 0; g < 6; ++g)
         for (int p = 0; p < 256; ++p)
             for (int k = 0; k < 3; ++k)
-                if (kGroups[g][k] != 0) groupBits_[g][p] |= static_cast<uint64_t>(pairBits[kGroups[g][k]][p]) << (kField * k);
+                if (kGroups[g][k] != 0)
+                    groupBits_[g][p] |= static_cast<uint64_t>(pairBits[kGroups[g][k]][p]) << (kField * k);
     const uint8_t* len16 = tables_.tables[16].lengths;
     const uint8_t* len24 = tables_.tables[24].lengths;
     for (int x = 0; x < 16; ++x)
