@@ -57,6 +57,9 @@ private:
     LevelHistory history_;
     // Per column of the last drawing: bar top row, height (0 for none) and pixel.
     std::vector<uint32_t> barTops_, barHeights_, barColours_;
+    // Lists of the columns whose bar starts, or ends, at a row: the head by row, the
+    // next by column, -1 at the end.
+    std::vector<int32_t> startHead_, endHead_, startNext_, endNext_;
     ScreenImage* window_;
     int32_t colourStep_ = 0;  // 0..999, one step per pushed value
     int32_t paletteSize_ = 0;

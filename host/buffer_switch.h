@@ -25,6 +25,11 @@ void ConvertOutput(int formatClass, bool native, int a, const uint8_t* src, uint
 // application's data `dst`. Float input is clipped to the 16-bit range.
 void ConvertInput(int formatClass, bool native, const uint8_t* src, uint8_t* dst, int samples);
 
+// Whether the conversions use their AVX2 loops, where the processor has them (the
+// default); tests turn them off to check the plain loops too. Returns whether they are
+// used now.
+bool UseAvx2Conversions(bool use);
+
 // Given to the driver in ASIOCallbacks. Moves one device buffer for every playing
 // sound buffer of the device record, writes silence for stopped ones, then calls
 // outputReady when the driver accepted the probe. The direct-process flag is ignored.

@@ -84,22 +84,6 @@ int32_t CodePair(const HuffTableSet& set, int t, int32_t x, int32_t y, PairCode*
     return out->codeBits + extBits;
 }
 
-void BitWriter::Put(uint32_t value, int32_t n) {
-    if (n <= 0) return;
-    if (n > 32) n = 32;
-    // The bits already in the byte being filled, then the low n bits of value.
-    const int32_t filled = 8 - freeBits_;
-    const uint64_t bits = n == 32 ? value : (value & ((1u << n) - 1u));
-    const uint64_t acc = (static_cast<uint64_t>(byte_ >> freeBits_) << n) | bits;
-    int32_t total = filled + n;
-    while (total >= 8) {
-        total -= 8;
-        if (byteCount_ < kBufferBytes) buffer_[byteCount_++] = static_cast<uint8_t>(acc >> total);
-    }
-    freeBits_ = 8 - total;
-    byte_ = static_cast<uint32_t>((acc << freeBits_) & 0xFFu);
-}
-
 void BitWriter::Flush() {
     if (byteCount_ == 0) return;
     std::fwrite(buffer_, 1, static_cast<size_t>(byteCount_), file_);

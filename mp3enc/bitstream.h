@@ -79,6 +79,22 @@ private:
     int32_t writeCount_ = 0;
 };
 
+inline void BitWriter::Put(uint32_t value, int32_t n) {
+    if (n <= 0) return;
+    if (n > 32) n = 32;
+    // The bits already in the byte being filled, then the low n bits of value.
+    const int32_t filled = 8 - freeBits_;
+    const uint64_t bits = n == 32 ? value : (value & ((1u << n) - 1u));
+    const uint64_t acc = (static_cast<uint64_t>(byte_ >> freeBits_) << n) | bits;
+    int32_t total = filled + n;
+    while (total >= 8) {
+        total -= 8;
+        if (byteCount_ < kBufferBytes) buffer_[byteCount_++] = static_cast<uint8_t>(acc >> total);
+    }
+    freeBits_ = 8 - total;
+    byte_ = static_cast<uint32_t>((acc << freeBits_) & 0xFFu);
+}
+
 class FrameFormatter {
 public:
     // Builds the two header templates from the settings as they are now.

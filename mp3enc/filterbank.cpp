@@ -12,37 +12,49 @@ namespace {
 
 const double kAlias[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
 
-// y[i] = sum over j = 7 down to 0 of x[i + 64j] * aw[i + 64j], for i < 64.
+using V4d = double __attribute__((vector_size(32)));
+// Four doubles at any address of a double.
+using V4dUnaligned = double __attribute__((vector_size(32), aligned(8), may_alias));
+#define LOAD4(p) (*reinterpret_cast<const V4dUnaligned*>(p))
+#define STORE4(p, v) (*reinterpret_cast<V4dUnaligned*>(p) = (v))
+
+// y[i] = sum over j = 7 down to 0 of x[i + 64j] * aw[i + 64j], for i < 64. Each sum
+// stays in a register from its first term to its last.
 MP3ENC_KERNEL void PartialSums(const double* x, double* y) {
-    for (int i = 0; i < 64; ++i) y[i] = 0.0;
-    for (int j = 7; j >= 0; --j) {
-        const double* xj = x + 64 * j;
-        const double* aw = kAnalysisWindow + 64 * j;
-        for (int i = 0; i < 64; ++i) y[i] += xj[i] * aw[i];
+    for (int i = 0; i < 64; i += 4) {
+        V4d acc = {0.0, 0.0, 0.0, 0.0};
+#pragma GCC unroll 8
+        for (int j = 7; j >= 0; --j) acc += LOAD4(x + i + 64 * j) * LOAD4(kAnalysisWindow + i + 64 * j);
+        STORE4(y + i, acc);
     }
 }
 
-// out[i] = sum over k = 63 down to 0 of mt[k][i] * y[k]; the 32 sums advance together,
-// as many independent additions as the vector unit can overlap.
+// out[i] = sum over k = 63 down to 0 of mt[k][i] * y[k]; the 32 sums advance together in
+// registers, as many independent additions as the vector unit can overlap.
 MP3ENC_KERNEL void Matrixing(const double (*mt)[32], const double* y, double* out) {
-    double acc[32] = {};
+    V4d acc[8] = {};
     for (int k = 63; k >= 0; --k) {
-        const double yk = y[k];
-        const double* m = mt[k];
-        for (int i = 0; i < 32; ++i) acc[i] += m[i] * yk;
+        const V4d yk = {y[k], y[k], y[k], y[k]};
+#pragma GCC unroll 8
+        for (int j = 0; j < 8; ++j) acc[j] += LOAD4(mt[k] + 4 * j) * yk;
     }
-    std::memcpy(out, acc, sizeof acc);
+#pragma GCC unroll 8
+    for (int j = 0; j < 8; ++j) STORE4(out + 4 * j, acc[j]);
 }
 
 // out[m] = sum over k = 35 down to 0 of w[k] * cosT[k][m], for m < 18; the rows are
 // padded to 20 so that they split into whole vectors.
 MP3ENC_KERNEL void MdctSums(const double* w, const double (*cosT)[20], double* out) {
-    double acc[20] = {};
+    V4d acc[5] = {};
     for (int k = 35; k >= 0; --k) {
-        const double wk = w[k];
-        for (int m = 0; m < 20; ++m) acc[m] += wk * cosT[k][m];
+        const V4d wk = {w[k], w[k], w[k], w[k]};
+#pragma GCC unroll 5
+        for (int j = 0; j < 5; ++j) acc[j] += wk * LOAD4(cosT[k] + 4 * j);
     }
-    std::memcpy(out, acc, 18 * sizeof(double));
+#pragma GCC unroll 4
+    for (int j = 0; j < 4; ++j) STORE4(out + 4 * j, acc[j]);
+    out[16] = acc[4][0];
+    out[17] = acc[4][1];
 }
 
 double RoundToNinePlaces(double v) {

@@ -57,14 +57,13 @@ Mp3Encoder::Mp3Encoder(int32_t sampleRate, int32_t bitRate, int channels, std::F
     subbands_ = ZeroedArray<SubbandSlots>(2);
     spectrum_ = ZeroedArray<double>(4 * kGranuleLines);
     ix_ = ZeroedArray<int32_t>(4 * kGranuleLines);
-    signs_ = ZeroedArray<uint8_t>(4 * kGranuleLines);
     writer_ = new (std::nothrow) BitWriter(file);
     tables_ = new (std::nothrow) HuffTableSet;
     filter_ = new (std::nothrow) SubbandFilter;
     mdct_ = new (std::nothrow) Mdct(channels_);
     if (tables_) quant_ = new (std::nothrow) QuantLoop(settings_, *tables_);
     if (tables_ && writer_) formatter_ = new (std::nothrow) FrameFormatter(settings_, *tables_, *writer_);
-    ready_ = pcm_ && subbands_ && spectrum_ && ix_ && signs_ && writer_ && tables_ && filter_ && mdct_ &&
+    ready_ = pcm_ && subbands_ && spectrum_ && ix_ && writer_ && tables_ && filter_ && mdct_ &&
              quant_ && formatter_;
 }
 
@@ -75,7 +74,6 @@ Mp3Encoder::~Mp3Encoder() {
     delete filter_;
     delete tables_;
     delete writer_;
-    delete[] signs_;
     delete[] ix_;
     delete[] spectrum_;
     delete[] subbands_;
@@ -120,10 +118,8 @@ void Mp3Encoder::EncodeOne() {
 
     filter_->Analyse(pcm_, subbands_, channels_);
     mdct_->Transform(subbands_, spectrum_);
-    for (int i = 0; i < 4 * kGranuleLines; ++i) signs_[i] = spectrum_[i] < 0.0 ? 1 : 0;
     quant_->QuantiseFrame(spectrum_, side_, ix_, meanBits_, channels_);
-    for (int i = 0; i < 4 * kGranuleLines; ++i)
-        if (signs_[i]) ix_[i] = -ix_[i];
+    for (int i = 0; i < 4 * kGranuleLines; ++i) ix_[i] = spectrum_[i] < 0.0 ? -ix_[i] : ix_[i];
     formatter_->CodeSideInfo(side_);
     formatter_->CodeMainData(ix_, side_);
     formatter_->WriteFrame();

@@ -76,7 +76,6 @@ private:
     SubbandSlots* subbands_ = nullptr;         // [channel]
     double* spectrum_ = nullptr;               // 2 x 2 x 576
     int32_t* ix_ = nullptr;
-    uint8_t* signs_ = nullptr;
     BitWriter* writer_ = nullptr;
     HuffTableSet* tables_ = nullptr;
     SubbandFilter* filter_ = nullptr;

@@ -32,18 +32,21 @@ public:
     int32_t QuantiseBlock(const double* xr, int32_t* ix, GranuleInfo& gi, int32_t maxBits);
     // ix = min(floor((|xr| / 2^(step/4))^0.75), kMaxQuantised) for all 576 lines of the
     // block last given to SetBlock; returns the largest value.
-    int32_t Quantise(double step, int32_t* ix) const;
+    int32_t Quantise(double step, int32_t* ix);
     void SetBlock(const double* xr);
     // Binary-search count of a quantised block (fills the same fields as the outer loop).
-    int32_t CountBits(const int32_t* ix, GranuleInfo& gi, int32_t largest) const;
-    static void Runs(const int32_t* ix, GranuleInfo& gi);
+    // A count above limit may stop early, with some larger number and table_select
+    // unfinished.
+    int32_t CountBits(const int32_t* ix, GranuleInfo& gi, int32_t largest, int32_t limit = INT32_MAX) const;
+    // Lines from end on must be 0.
+    static void Runs(const int32_t* ix, GranuleInfo& gi, int end = kGranuleLines);
     int32_t Count1Bits(const int32_t* ix, GranuleInfo& gi) const;
     void RegionSplit(GranuleInfo& gi) const;
-    // Chooses table_select for the three regions; returns the big-values bits.
-    int32_t ChooseTables(const int32_t* ix, GranuleInfo& gi) const;
+    // Chooses table_select for the three regions; returns the big-values bits, or stops
+    // at a region that takes them above limit.
+    int32_t ChooseTables(const int32_t* ix, GranuleInfo& gi, int32_t limit = INT32_MAX) const;
     // Picks the table for lines [begin, end); *bits gets its cost.
     int ChooseTable(const int32_t* ix, int begin, int end, int32_t* bits) const;
-    int32_t RegionBits(const int32_t* ix, int begin, int end, int t) const;
 
     // Binary-search steps of the last block, for tests.
     int32_t searchSteps[16] = {};
@@ -55,8 +58,16 @@ private:
     const int32_t* sfb_;  // long-block band boundaries of the sample rate
     double abs_[kGranuleLines];      // |xr| of the block being quantised
     double tailMax_[kGranuleLines];  // the largest of abs_[i..575]
-    double root_[kGranuleLines];     // abs_^0.75, nearly
-    uint8_t pairBits_[16][256] = {};  // tables 1..15: code length plus sign bits
+    double root_[kGranuleLines];     // abs_^0.75, nearly, below rootEnd_
+    int rootEnd_ = 0;
+    int zeroFrom_ = kGranuleLines;  // the last Quantise left every line from here on 0
+    // Bit counts of several tables summed in one word, kField bits each: a region has at
+    // most 288 pairs of at most 21 bits (escapes aside), so no field overflows.
+    static constexpr int kField = 21;
+    static const int kGroups[6][3];
+    uint64_t groupBits_[6][256] = {};  // a group's tables: code length plus sign bits
+    uint64_t escapeBits_[256] = {};    // tables 16 and 24 by (min(x, 15), min(y, 15)): the same, without linbits
+    uint32_t quadBits_[16] = {};       // count1 tables A and B: code length plus sign bits
     int32_t leftover_ = 0;
 };
 

@@ -24,6 +24,11 @@ struct Mp3DecoderContext;
 // later calls do nothing.
 void InitMp3Tables();
 
+// Whether a frame carries only stream information ("Xing" or "Info" where the side
+// information would be): the decoder takes it without output, and DecodeFrame gives a
+// frame of silence for it.
+bool IsInformationFrame(const uint8_t* frame, int32_t length);
+
 // Holds no state of its own; one object serves every open file.
 class Mp3Decoder {
 public:
@@ -41,5 +46,11 @@ public:
     // PCM). bytes is set to what was written: 0 or channels * frameSamples * 2.
     // Result: 0 a frame was taken, 1 more input needed (nothing decoded), -1 error.
     int DecodeFrame(Mp3DecoderContext* context, uint32_t frame, int16_t* out, uint32_t& bytes) const;
+    // For a context just created or reset, before `frame` is fed: feeds a frame of
+    // silence whose main data ends with the bit reservoir that `frame` reaches back
+    // into, so that `frame` and every frame after it decode exactly as in a straight
+    // read. That frame comes out, as silence, when `frame` is fed. False (nothing fed)
+    // when the context has been fed or the frame's header has no such frame.
+    bool PrimeReservoir(Mp3DecoderContext* context, uint32_t frame) const;
     void DestroyContext(Mp3DecoderContext* context) const;
 };

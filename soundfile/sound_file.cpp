@@ -86,11 +86,27 @@ uint32_t Mp3Source::SeekToFrame(uint64_t position) {
     const uint32_t frameSamples = FrameSamples();
     const uint64_t stop = position / frameSamples + 1;
     if (nextFrame != 0) ResetDecoder();
-    // Feed the frame that holds the position and up to seven before it, which refills
-    // the bit reservoir; because of the decoder's lag the next read starts with the
-    // frame that holds the position.
-    const uint64_t first = stop > 8 ? stop - 8 : 0;
-    nextFrame = uint32_t(first < frameCount ? first : frameCount);
+    // The decoder is fed up to the frame that holds the position, `target`; because of
+    // its lag the next read starts with that frame. To continue exactly as a straight
+    // read does, the decoder must then stand where a straight read has it:
+    // - its bit reservoir: the lead-in starts with a frame of silence that carries it;
+    // - the overlap of the frame before target, decoded in the lead-in;
+    // - its synthesis filter, whose ring of 16 turns two places per granule and whose
+    //   sums round differently at each place: the frames it has decoded since its
+    //   start, counted modulo 4 (two granules a frame, MPEG-1) or 8 (one, MPEG-2), must
+    //   agree. A straight read has decoded every frame before target but a leading
+    //   information frame, which the decoder skips; the lead-in decodes the frame of
+    //   silence and every frame from `first` on, so `first` is chosen to match.
+    const uint64_t target = stop - 1;
+    const uint64_t period = frameSamples == 1152 ? 4 : 8;
+    const uint64_t skipped = target > 0 && IsInformationFrame(data + frameOffsets[0], frameLengths[0]) ? 1 : 0;
+    uint64_t first = 0;  // a straight read from the start unless a lead-in fits
+    if (target >= 2 + skipped && target < frameCount) {
+        const uint64_t latest = target - 1;  // at least the frame before target
+        first = latest - (latest + period - 1 - skipped) % period;
+        if (first == 0 || !decoder.PrimeReservoir(context, uint32_t(first))) first = 0;
+    }
+    nextFrame = uint32_t(first);
     int16_t scratch[1152 * 2];
     while (nextFrame < stop && nextFrame < frameCount) {
         uint32_t bytes = 0;

@@ -82,6 +82,31 @@ TEST(Visualiser, TraceGrowsFromTheLeftThenScrolls) {
     EXPECT_EQ(BarHeight(a.screen, 639), kHeight - 4);
 }
 
+// An area partly off the window is drawn exactly as the same area wholly on it, shifted;
+// nothing beyond it changes. Odd and even heights, bars of every height.
+TEST(Visualiser, ClippedAreaIsTheWholeOneShifted) {
+    for (int height : {90, 91, 5}) {
+        SCOPED_TRACE(height);
+        const int width = 300;
+        ScreenImage whole(width + 1, height), clipped(width, height + 3);
+        FillRect(clipped.Image(), clipped.ClientRect(), 0x123456);
+        Visualiser full(&whole), part(&clipped);
+        for (int k = 0; k < 2 * width; ++k) {
+            const float level = static_cast<float>((k * 37) % 101) / 100.0f;
+            full.PushLevel(level);
+            part.PushLevel(level);
+        }
+        const Rect area{0, 0, width + 1, height}, shifted{-40, -1, width - 39, height - 1};
+        full.Draw(&area);
+        part.Draw(&shifted);
+        for (int y = 0; y < height + 3; ++y)
+            for (int x = 0; x < width; ++x) {
+                const uint32_t want = x < width - 40 && y < height - 1 ? Px(whole, x + 40, y + 1) : 0x123456;
+                ASSERT_EQ(Px(clipped, x, y), want) << x << "," << y;
+            }
+    }
+}
+
 TEST(Visualiser, PsychedelicBarsTakeSuccessivePaletteEntries) {
     Area a;
     a.vis.SetPsychedelic(true);
@@ -112,7 +137,7 @@ TEST(Visualiser, RainbowDriftsWrapsWithoutAJumpAndRestartsAfterReset) {
     for (int step = 0; step < 1037; ++step) {
         ASSERT_EQ(a.vis.ColourStep(), step % 1000);  // 1000 steps are ten whole turns
         for (int width : {7, 640, 1888})
-            for (int x : {0, 1, width / 3, width / 2, width - 1})
+            for (int x = 0; x < width; x += step % 7 == 0 ? 1 : width / 5 + 1)  // every column now and then
                 ASSERT_EQ(a.vis.RainbowColour(width, x), reference(width, x, step % 1000)) << width << " " << x;
         a.vis.PushLevel(0.5f);
     }

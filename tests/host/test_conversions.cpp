@@ -27,6 +27,18 @@ T At(const std::vector<uint8_t>& bytes, size_t i) {
     return v;
 }
 
+// Every case runs on the AVX2 loops (where the processor has them) and on the plain ones.
+class Conversion : public testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        if (UseAvx2Conversions(GetParam()) != GetParam()) GTEST_SKIP() << "no AVX2 on this processor";
+    }
+    void TearDown() override { UseAvx2Conversions(true); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Loops, Conversion, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Avx2" : "Plain"; });
+
 struct OutCase {
     int formatClass;
     int a;
@@ -34,7 +46,7 @@ struct OutCase {
     std::vector<uint8_t> bytes;  // the device sample, little-endian
 };
 
-TEST(Conversion, OutputFrom16BitPerDeviceTypeAndAttenuation) {
+TEST_P(Conversion, OutputFrom16BitPerDeviceTypeAndAttenuation) {
     const OutCase cases[] = {
         // Int32: shifted left by 16 - a.
         {kFormatInt32, 0, 0x1234, {0x00, 0x00, 0x34, 0x12}},
@@ -71,10 +83,10 @@ TEST(Conversion, OutputFrom16BitPerDeviceTypeAndAttenuation) {
     EXPECT_EQ(At<float>(Out16(kFormatFloat32, 15, {32767}), 0), 0.0f);
 }
 
-TEST(Conversion, OutputOfAWholeBufferKeepsOrderAndEverySample) {
+TEST_P(Conversion, OutputOfAWholeBufferKeepsOrderAndEverySample) {
     std::vector<int16_t> ramp(256 + 7);  // whole blocks and a tail
     for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(i * 250 - 32000);
-    for (int a : {0, 3}) {
+    for (int a : {0, 3, 12}) {
         const std::vector<uint8_t> i32 = Out16(kFormatInt32, a, ramp);
         const std::vector<uint8_t> i24 = Out16(kFormatInt24, a, ramp);
         const std::vector<uint8_t> f32 = Out16(kFormatFloat32, a, ramp);
@@ -84,7 +96,7 @@ TEST(Conversion, OutputOfAWholeBufferKeepsOrderAndEverySample) {
             const int32_t v24 = static_cast<int32_t>(static_cast<uint32_t>(i24[3 * i]) << 8 |
                                                      static_cast<uint32_t>(i24[3 * i + 1]) << 16 |
                                                      static_cast<uint32_t>(i24[3 * i + 2]) << 24) >> 8;
-            ASSERT_EQ(v24, static_cast<int32_t>(ramp[i]) * (1 << (8 - a))) << i;
+            ASSERT_EQ(v24, a <= 8 ? ramp[i] * (1 << (8 - a)) : ramp[i] >> (a - 8)) << i;
             ASSERT_EQ(At<float>(f32, i), static_cast<float>(ramp[i] >> a) / 32768.0f) << i;
             ASSERT_EQ(At<int16_t>(i16, i), ramp[i] >> a) << i;
         }
@@ -115,7 +127,7 @@ TEST(Conversion, OutputOfAWholeBufferKeepsOrderAndEverySample) {
     }
 }
 
-TEST(Conversion, NativeOutputIsCopiedOrAttenuatedInTheDeviceType) {
+TEST_P(Conversion, NativeOutputIsCopiedOrAttenuatedInTheDeviceType) {
     {
         const int32_t in[3] = {0x7FFFFFFF, -8, 0x12345678};
         int32_t out[3];
@@ -170,7 +182,7 @@ std::vector<uint8_t> Bytes(std::vector<T> values) {
     return bytes;
 }
 
-TEST(Conversion, InputTo16BitPerDeviceType) {
+TEST_P(Conversion, InputTo16BitPerDeviceType) {
     ExpectInput(kFormatInt24, {0xAB, 0x34, 0x12, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x80}, 3, {0x1234, -1, -32768});
     ExpectInput(kFormatInt32, Bytes<int32_t>({0x12345678, -65536, INT32_MIN}), 4, {0x1234, -1, -32768});
     ExpectInput(kFormatInt16, Bytes<int16_t>({-5, 12345}), 2, {-5, 12345});
