@@ -229,9 +229,10 @@ void AudioBuffer::ConvertOut(void* outLeft, void* outRight) {
 void AudioBuffer::ConvertIn(const void* inLeft, const void* inRight) {
     const bool native = nativeIn_.load(std::memory_order_relaxed) || formatClass_ == 1;
     const int sideBytes = native ? bytesPerBuffer_ : 2 * bufferSamples_;
-    // A position without room for a whole device buffer would write past the header.
+    // A position without room for a whole device buffer would write past the header;
+    // the buffer is lost whatever the sample type.
     if (in_.pos + sideBytes > in_.end) {
-        if (!native && formatClass_ == 4) failedBuffers_.fetch_add(1, std::memory_order_relaxed);
+        failedBuffers_.fetch_add(1, std::memory_order_relaxed);
         return;
     }
     if (inLeft) ConvertInput(formatClass_, native, static_cast<const uint8_t*>(inLeft), in_.pos, bufferSamples_);
