@@ -33,9 +33,9 @@ bool ParseWavHeader(const uint8_t* data, uint32_t size, WavLayout& layout) {
     }
     const uint32_t channels = ReadLe16(data + 22);
     const uint32_t sampleRate = ReadLe32(data + 24);
-    // The readers serve one or two channels; a count of 0 would also be divided by.
-    if (channels == 0 || channels > 2) return false;
-    if (tag == kWavFormatPcm && sampleRate == 0) return false;
+    // The PCM reader serves one or two channels; a count of 0 would also be divided by.
+    // MPEG data says its own channels and rate, so its header fields are not checked.
+    if (tag == kWavFormatPcm && (channels == 0 || channels > 2 || sampleRate == 0)) return false;
 
     uint32_t chunk = 0;
     if (!FindDataChunk(data, size, 36 + extra, chunk)) return false;
@@ -43,14 +43,13 @@ bool ParseWavHeader(const uint8_t* data, uint32_t size, WavLayout& layout) {
     if (declared == 0) return false;
     const uint32_t start = chunk + 8;
     uint32_t bytes = declared < size - start ? declared : size - start;
-    const uint32_t frameBytes = channels * 2;
-    if (tag == kWavFormatPcm) bytes -= bytes % frameBytes;
+    if (tag == kWavFormatPcm) bytes -= bytes % (channels * 2);
     if (bytes == 0) return false;
 
     layout.format = tag;
     layout.channels = channels;
     layout.sampleRate = sampleRate;
-    layout.sourceFrames = bytes / frameBytes;
+    layout.sourceFrames = tag == kWavFormatPcm ? bytes / (channels * 2) : 0;
     layout.dataOffset = start;
     layout.dataBytes = bytes;
     return true;

@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     WavLayout layout;
     if (ParseWavHeader(image.data(), bytes, layout)) {
-        Check(layout.channels == 1 || layout.channels == 2);
+        Check(layout.format == kWavFormatMpegLayer3 || layout.channels == 1 || layout.channels == 2);
         Check(layout.dataBytes != 0 && uint64_t(layout.dataOffset) + layout.dataBytes <= bytes);
     }
 

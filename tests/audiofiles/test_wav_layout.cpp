@@ -29,6 +29,8 @@ TEST(WavLayout, FindsTheDataChunkOrRefusesTheFile) {
     const std::string list = std::string("LIST\x1A\0\0\0", 8) + std::string(26, 'l');
     const std::string fact = std::string("\0\0fact\x04\0\0\0\0\0\0\0", 14);  // the recorder's own layout
     Bytes mp3 = Inserted(MakeWav(85, 2, 44100, 0, Bytes(500, 0xAA)), std::string("\x0C\0", 2) + std::string(12, 'x'));
+    // The frames say how many channels MPEG data has; the header's field is not used.
+    const std::string noExtra("\0\0", 2);
     struct Case { const char* what; Bytes image; uint32_t dataOffset, dataBytes; };  // offset 0: refused
     const Case cases[] = {
         {"canonical", pcm, 44, 400},
@@ -44,7 +46,8 @@ TEST(WavLayout, FindsTheDataChunkOrRefusesTheFile) {
         {"float", MakeWav(3, 2, 44100, 32, Bytes(160, 1)), 0, 0},
         {"no channels", MakeWav(1, 0, 44100, 16, Bytes(100, 1)), 0, 0},
         {"three channels", MakeWav(1, 3, 44100, 16, Bytes(120, 1)), 0, 0},
-        {"MP3 without channels", MakeWav(85, 0, 44100, 0, Bytes(100, 1)), 0, 0},
+        {"MP3, channel field 0", Inserted(MakeWav(85, 0, 44100, 0, Bytes(100, 1)), noExtra), 46, 100},
+        {"MP3, channel field 6", Inserted(MakeWav(85, 6, 44100, 0, Bytes(100, 1)), noExtra), 46, 100},
         {"no rate", MakeWav(1, 2, 0, 16, Bytes(100, 1)), 0, 0},
         {"empty data", MakeWav(1, 2, 44100, 16, {}), 0, 0},
         {"no data chunk", Inserted(Bytes(pcm.begin(), pcm.begin() + 36), std::string(100, 'x')), 0, 0},
@@ -56,9 +59,9 @@ TEST(WavLayout, FindsTheDataChunkOrRefusesTheFile) {
         EXPECT_EQ(layout.dataOffset, c.dataOffset) << c.what;
         EXPECT_EQ(layout.dataBytes, c.dataBytes) << c.what;
         EXPECT_EQ(layout.format, c.dataOffset == 0 ? 0u : uint32_t(c.image[20])) << c.what;
-        EXPECT_EQ(layout.channels, c.dataOffset == 0 ? 0u : 2u) << c.what;
+        EXPECT_EQ(layout.channels, c.dataOffset == 0 ? 0u : uint32_t(c.image[22])) << c.what;
         EXPECT_EQ(layout.sampleRate, c.dataOffset == 0 ? 0u : 44100u) << c.what;
-        EXPECT_EQ(layout.sourceFrames, c.dataBytes / 4) << c.what;
+        EXPECT_EQ(layout.sourceFrames, layout.format == kWavFormatPcm ? c.dataBytes / 4 : 0u) << c.what;
     }
 }
 
