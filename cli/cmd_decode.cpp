@@ -104,6 +104,11 @@ int RunDecode(int argc, char** argv) {
     MakeHeader(header, channels, rate, framesWritten * channels * 2);
     ok = ok && std::fseek(out, 0, SEEK_SET) == 0 && std::fwrite(header, 1, sizeof header, out) == sizeof header;
     ok = (std::fclose(out) == 0) && ok;
+    if (file.CutShort()) {
+        std::fprintf(stderr, "bellwave-cli: '%s' was cut short while it was read\n", argv[1]);
+        std::remove(argv[2]);
+        return 1;
+    }
     if (!ok) {
         std::fprintf(stderr, "bellwave-cli: writing '%s' failed\n", argv[2]);
         std::remove(argv[2]);

@@ -1,7 +1,10 @@
 #include "player/track_source.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
+
+#include "host/debug_log.h"
 
 namespace {
 
@@ -57,6 +60,17 @@ void TrackSource::RequestSeek(int32_t block) {
 
 bool TrackSource::DecodeBlocks(int16_t* out, bool loop) {
     if (soundFile_ == nullptr || out == nullptr) return false;
+    // Another process cut the file short: the last refill read up to its new end, then
+    // zeros. The track ends there, also with loop: there is nothing left to go round.
+    if (file_->CutShort()) {
+        if (!cutReported_) {
+            cutReported_ = true;
+            char line[sizeof path_ + 64];
+            std::snprintf(line, sizeof line, "Track file cut short while playing, the track ends: %s", path_);
+            DebugLog(line);
+        }
+        return false;
+    }
     if (blocksRead_ >= blockCount_) {
         if (!loop) return false;
         soundFile_->Rewind();

@@ -27,7 +27,8 @@ public:
     // Fills kRefillBlocks blocks of BlockBytes() each into out, one after the other,
     // zero-filling what lies past the end. At the end of the track: false without loop,
     // a rewind with it. True when at least one block came from the file (a block read
-    // again after a rewind does not count).
+    // again after a rewind does not count); false once a refill has found the file cut
+    // short under its mapping (logged once).
     bool DecodeBlocks(int16_t* out, bool loop);
     // Splits the samples between begin and end (a buffer sized for stereo blocks) into
     // one buffer per channel, each getting half as many samples: stereo pairs go left
@@ -59,4 +60,5 @@ private:
     std::atomic<int32_t> seekTarget_{0};
     int32_t blockCount_ = 0;
     std::atomic<bool> seekPending_{false};  // set by the user-interface thread
+    bool cutReported_ = false;  // the log has said that the file was cut short
 };
