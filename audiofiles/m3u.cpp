@@ -1,5 +1,7 @@
 #include "audiofiles/m3u.h"
 
+#include <strings.h>
+
 #include <cstring>
 
 namespace {
@@ -8,7 +10,6 @@ constexpr int kFolderChars = kM3uLineBytes + 1;
 
 bool IsLineEnd(int c) { return c == '\r' || c == '\n'; }
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
 
 // The list's own folder, for names without an absolute folder.
 struct ListFolder {
@@ -27,10 +28,10 @@ bool TakeLine(char* line, int length, const ListFolder& list, const M3uEntryFn& 
 
     for (int i = 0; i < length; ++i)
         if (line[i] == '\\') line[i] = '/';
-    char* dot = std::strrchr(line, '.');
-    if (dot == nullptr) return false;
-    for (char* p = dot + 1; *p != '\0'; ++p) *p = LowerAscii(*p);
-    if (std::strcmp(dot, ".wav") != 0 && std::strcmp(dot, ".mp3") != 0) return false;
+    // The name stays as written: file names are case-sensitive here. Only the extension
+    // is compared without regard to case.
+    const char* dot = std::strrchr(line, '.');
+    if (dot == nullptr || (strcasecmp(dot, ".wav") != 0 && strcasecmp(dot, ".mp3") != 0)) return false;
 
     char folder[2 * kFolderChars];
     const char* name = line;
@@ -47,7 +48,8 @@ bool TakeLine(char* line, int length, const ListFolder& list, const M3uEntryFn& 
         if (absolute) {
             std::memcpy(folder, line, size_t(folderLength) + 1);
         } else {
-            if (list.length < 0 || list.length + 1 + length > kM3uLineBytes) return false;
+            // The folder made must fit; the name's room is checked when the entry plays.
+            if (list.length < 0 || list.length + 1 + folderLength > kM3uLineBytes) return false;
             std::memcpy(folder, list.text, size_t(list.length));
             folder[list.length] = '/';
             std::memcpy(folder + list.length + 1, line, size_t(folderLength) + 1);

@@ -15,13 +15,13 @@
 #include <cstdio>
 #include <functional>
 
-// Bytes of a line that count, and the longest folder + "/" + name an entry may make:
-// lines that would make a longer path are passed over.
+// Bytes of a line that count, and the longest folder an entry may make (for a bare
+// name, the longest folder + "/" + name): lines that would make a longer one are passed
+// over.
 constexpr int kM3uLineBytes = 255;
 
 // Receives one entry: its folder (without a trailing '/'; empty for the root folder)
-// and its file name, whose extension has been made lower case ("SONG.MP3" gives
-// "SONG.mp3"). Both strings live only for the call.
+// and its file name as the list writes it. Both strings live only for the call.
 using M3uEntryFn = std::function<void(const char* folder, const char* name)>;
 
 // Reads the list at m3uPath from stream (opened by the caller, "rb") and closes the

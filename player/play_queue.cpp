@@ -1,5 +1,9 @@
 #include "player/play_queue.h"
 
+#include <dirent.h>
+#include <strings.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -77,6 +81,28 @@ bool DirectoryTable::BuildPath(int index, const char* name, char* path, size_t p
     path[folderLength] = '/';
     std::memcpy(path + folderLength + 1, name, nameLength + 1);
     return true;
+}
+
+bool MatchNameIgnoringCase(char* path) {
+    char* slash = path != nullptr ? std::strrchr(path, '/') : nullptr;
+    if (slash == nullptr || access(path, F_OK) == 0) return false;
+    const char* name = slash + 1;
+    *slash = '\0';
+    DIR* folder = opendir(path[0] != '\0' ? path : "/");
+    *slash = '/';
+    if (folder == nullptr) return false;
+    const char* match = nullptr;
+    int matches = 0;
+    while (const dirent* e = readdir(folder)) {
+        if (strcasecmp(e->d_name, name) != 0) continue;
+        match = e->d_name;
+        if (++matches > 1) break;
+    }
+    // Names that differ only in case have the same length, so the match fits in place.
+    const bool found = matches == 1 && std::strlen(match) == std::strlen(name);
+    if (found) std::memcpy(slash + 1, match, std::strlen(match));
+    closedir(folder);
+    return found;
 }
 
 int PlayList::AddItem(const char* text, int32_t data) {

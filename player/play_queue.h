@@ -73,6 +73,11 @@ private:
     int directoryCount_ = 0;
 };
 
+// For lists made where file names ignore case: when no file is at path (folder + "/" +
+// name), the one file of that folder whose name differs from it only in case takes its
+// place in path. False, path unchanged, when there is none or more than one.
+bool MatchNameIgnoringCase(char* path);
+
 // The list a play-list dialog shows: items with a text (an entry's name) and a data
 // value (its directory index), in order.
 class PlayList {

@@ -35,7 +35,7 @@ TEST(M3u, TakesExactlyTheFileLinesOfAnExtendedList) {
         "noextension\n#EXTINF:5,last\nlast.mp3";  // no line end
     int count = -1;
     EXPECT_EQ(Read(list, "/home/u/Lists/best.m3u", &count),
-              (Entries{{"/home/u/Lists", "SONG.mp3"}, {"/home/u/Lists/Live/Set 1", "Opening.wav"},
+              (Entries{{"/home/u/Lists", "SONG.MP3"}, {"/home/u/Lists/Live/Set 1", "Opening.Wav"},
                        {"/home/u/Lists/Live/Set 1", "Encore.wav"}, {"/music", "abs.mp3"}, {"D:/Music", "drive.wav"},
                        {"/home/u/Lists", "last.mp3"}}));
     EXPECT_EQ(count, 6);
@@ -43,8 +43,10 @@ TEST(M3u, TakesExactlyTheFileLinesOfAnExtendedList) {
 
 TEST(M3u, OddLinesAndTheLengthLimit) {
     const std::string fits(255 - 7 - 4, 'n');  // "/lists/" + name + ".mp3" = 255
-    const std::string sub(255 - 7 - 6, 's');   // "/lists/" + sub + "/a.mp3" = 255
+    const std::string sub(255 - 7, 's');       // "/lists/" + sub = 255
     const std::string cut(255 - 5 - 4, 'c');
+    const std::string folder100 = "/" + std::string(99, 'f');
+    const std::string name150(150, 'm');
     const struct { std::string text, list; Entries entries; } cases[] = {
         {"a.wav\rb.wav\n\n\r\r\nc.wav\n\r#end", "/l/x.m3u", {{"/l", "a.wav"}, {"/l", "b.wav"}, {"/l", "c.wav"}}},
         // A byte-order mark before the first line; a NUL inside a line.
@@ -54,9 +56,11 @@ TEST(M3u, OddLinesAndTheLengthLimit) {
         // Files in the root folder, either separator.
         {"/root.mp3\n\\top.wav\n", "/l/x.m3u", {{"", "root.mp3"}, {"", "top.wav"}}},
         {"a.mp3x\na.wa\nv1.0/readme\n.mp3.txt\nfolder.mp3/\n", "/l/x.m3u", {}},
-        // Paths of up to 255 bytes are kept; bytes past the 255th of a line are dropped.
+        // A bare name's path and a relative line's folder may have up to 255 bytes; the
+        // name beside that folder does not count. Bytes past the 255th of a line are dropped.
         {fits + ".mp3\n" + fits + "n.mp3\n" + sub + "\\a.mp3\n" + sub + "s\\a.mp3\n", "/lists/x.m3u",
          {{"/lists", fits + ".mp3"}, {"/lists/" + sub, "a.mp3"}}},
+        {"sub\\" + name150 + ".mp3\n", folder100 + "/x.m3u", {{folder100 + "/sub", name150 + ".mp3"}}},
         {"/abs/" + std::string(300, 'z') + ".mp3\n/abs/" + cut + ".wavTRAILING\nafter.wav", "/l/x.m3u",
          {{"/abs", cut + ".wav"}, {"/l", "after.wav"}}},
         // A list whose own folder leaves no room still gives its absolute lines.

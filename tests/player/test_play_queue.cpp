@@ -92,13 +92,30 @@ TEST(PlayList, AddsFilesAndM3uEntriesDroppingOnlyWhatDoesNotFit) {
     for (int i = 1; i < kDirectorySlots - 2; ++i) table.AddDirectory(("/d" + std::to_string(i)).c_str());
     // Two slots left: the list's folder and "Live"; "/full" and "live" find the table full.
     EXPECT_EQ(AddM3uToList(list, table, m3u.c_str(), fopen(m3u.c_str(), "rb")), 3);
-    EXPECT_EQ(Joined(list), "a.mp3:0 SONG.mp3:62 a.wav:63 c.mp3:62 ");
+    EXPECT_EQ(Joined(list), "a.mp3:0 SONG.MP3:62 a.wav:63 c.mp3:62 ");
     EXPECT_EQ(table.Directory(63), (dir.path() / "Live").string());
     // Read twice into a roomy table, the list stores each folder once.
     table.ClearDirectories();
     EXPECT_EQ(AddM3uToList(list, table, m3u.c_str(), fopen(m3u.c_str(), "rb")), 5);
     EXPECT_EQ(AddM3uToList(list, table, m3u.c_str(), fopen(m3u.c_str(), "rb")), 5);
     EXPECT_EQ(table.Count(), 4);  // the list's folder, Live, /full, live
+}
+
+// A name from a list made where names ignore case finds the one file it means.
+TEST(PlayList, NamesMatchTheOneFileThatDiffersOnlyInCase) {
+    TempDir dir;
+    for (const char* name : {"x.wav", "Song.mp3", "song.MP3", "Exact.wav", "exact.wav"}) WriteFile(dir / name, "");
+    const struct { const char* asked; const char* found; } cases[] = {
+        {"X.WAV", "x.wav"},          // one file of that name in another case
+        {"SONG.MP3", "SONG.MP3"},    // two: which one is meant is not known
+        {"Exact.wav", "Exact.wav"},  // the name as written exists
+        {"none.wav", "none.wav"},
+    };
+    for (const auto& c : cases) {
+        std::string path = (dir / c.asked).string();
+        EXPECT_EQ(MatchNameIgnoringCase(path.data()), std::strcmp(c.asked, c.found) != 0) << c.asked;
+        EXPECT_EQ(path, (dir / c.found).string());
+    }
 }
 
 TEST(Shuffle, TwoSwapThreeRotateMoreMoveEveryItemAndBreakOldNeighbours) {
