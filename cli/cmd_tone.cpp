@@ -117,10 +117,10 @@ int RunTone(int argc, char** argv) {
 
     // Segments are counted as the worker hands them back; the tone has been played
     // once the position passes its last frame.
-    int lastPosition = -1;
+    int64_t lastPosition = -1;
     int stalledMs = 0;
     for (;;) {
-        const int position = GetWavSndPosition(0);
+        const int64_t position = GetWavSndPosition(0);
         if (position >= totalFrames) break;
         if (position == lastPosition) {
             stalledMs += 10;

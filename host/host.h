@@ -67,7 +67,7 @@ void ReleaseWavSnd(int channel);
 void PauseWavSnd(int channel);
 void ResumeWavSnd(int channel);
 // Samples played since StartPlay.
-int GetWavSndPosition(int channel);
+int64_t GetWavSndPosition(int channel);
 // level 0 (quietest) .. 15 (full scale); other values are ignored.
 void SetWavSndVolume(int channel, int level);
 

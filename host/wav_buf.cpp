@@ -375,11 +375,12 @@ void ResumeWavSnd(int ch) {
     if (s.soundBuffers[ch]) s.soundBuffers[ch]->Play();
 }
 
-int GetWavSndPosition(int ch) {
+int64_t GetWavSndPosition(int ch) {
     HostState& s = Host();
     if (!ChannelWavBuf(ch)) return 0;
-    int samples = 0;
-    if (s.workers[ch]) samples = s.workers[ch]->segmentCounter.load() * s.segmentSamples[ch];
+    // In 64 bits: 2^31 samples are 12.4 hours at 48 kHz.
+    int64_t samples = 0;
+    if (s.workers[ch]) samples = int64_t(s.workers[ch]->segmentCounter.load()) * s.segmentSamples[ch];
     int position = 0;
     if (s.soundBuffers[ch]) s.soundBuffers[ch]->GetPosition(&position);
     return samples + position;
