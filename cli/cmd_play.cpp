@@ -207,8 +207,10 @@ int RunPlay(int argc, char** argv) {
     CatchInterrupt();
     player.PlayPause();
     if (!player.Loaded()) {
-        player.Stop();
-        std::fprintf(stderr, "bellwave-cli play: no file in the queue could be played\n");
+        const int more = player.RefusedCount() - 1;
+        std::fprintf(stderr, "bellwave-cli play: cannot read '%s'", player.Refused());
+        if (more > 0) std::fprintf(stderr, " nor %d other file%s", more, more == 1 ? "" : "s");
+        std::fprintf(stderr, "; no file in the queue could be played\n");
         return 1;
     }
     int tracks = 1;

@@ -182,8 +182,12 @@ void Player::PlayPause() {
         else paused_.store(false);
         return;
     }
-    if (recordArmed_.load()) StartRecording();
-    else PrepareToPlay();
+    if (recordArmed_.load()) {
+        StartRecording();
+    } else {
+        PrepareToPlay();
+        if (!loaded_.load()) return;  // nothing in the queue could be played: the device stays stopped
+    }
     playing_.store(device_.Toggle());
 }
 
@@ -273,9 +277,9 @@ void Player::SeekToFraction(float f) {
     if (target >= track_->BlockCount()) target = track_->BlockCount() - kRefillBlocks;
     if (target < 0) target = 0;
     track_->RequestSeek(target);
-    positionBase_.store(target * int32_t(kBlockFrames) - hostPosition_.load());
-    if (paused_.load() && window_ != nullptr)
-        window_->Post(WMU_POSITION, WPARAM(totalFrames_.load()), LPARAM(target * int32_t(kBlockFrames)));
+    const int64_t targetFrame = int64_t(target) * kBlockFrames;
+    positionBase_.store(targetFrame - hostPosition_.load());
+    if (paused_.load() && window_ != nullptr) window_->Post(WMU_POSITION, WPARAM(totalFrames_.load()), LPARAM(targetFrame));
 }
 
 void Player::SetVolume(int level) {
@@ -308,8 +312,17 @@ bool Player::ChangeDevice() {
     return true;
 }
 
+void Player::Refuse(const char* path) {
+    char line[kTrackPathChars + 16];
+    std::snprintf(line, sizeof line, "Not playable: %s", path);
+    DebugLog(line);
+    if (refusedCount_++ == 0) CopyText(refused_, sizeof refused_, path);
+}
+
 const char* Player::AdvanceQueue() {
     title_[0] = '\0';
+    refused_[0] = '\0';
+    refusedCount_ = 0;
     const bool wasPlaying = playing_.load();
     if (wasPlaying) playing_.store(device_.Toggle());
     Unload();
@@ -317,11 +330,15 @@ const char* Player::AdvanceQueue() {
     while (queue_.Take(entry)) {
         char path[kTrackPathChars];
         // An entry whose folder is gone or whose whole path does not fit is dropped.
-        if (!directories_.BuildPath(entry.directoryIndex, entry.name, path, sizeof path)) continue;
+        if (!directories_.BuildPath(entry.directoryIndex, entry.name, path, sizeof path)) {
+            Refuse(entry.name);
+            continue;
+        }
+        MatchNameIgnoringCase(path);
         LoadFile(path);
-        if (!loaded_.load()) continue;
-        if (!DecodeFirstBlocks()) {
-            Unload();
+        if (loaded_.load() && !DecodeFirstBlocks()) Unload();
+        if (!loaded_.load()) {
+            Refuse(path);
             continue;
         }
         CopyText(title_, sizeof title_, entry.name);

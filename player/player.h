@@ -69,8 +69,12 @@ public:
     bool ChangeDevice();
     bool ConfigureForPlayback();
     // Unloads the track and takes queue entries until one plays; returns the title
-    // (empty when the queue ran out).
+    // (empty when the queue ran out). The entries it drops are logged and counted.
     const char* AdvanceQueue();
+    // The first entry the last AdvanceQueue could not play (its path, or its name when
+    // its folder is gone), and how many it dropped.
+    const char* Refused() const { return refused_; }
+    int RefusedCount() const { return refusedCount_; }
 
     // The Record button, and the recording's start and end.
     void ToggleRecord();
@@ -81,6 +85,9 @@ public:
     // device pre-fills): data holds bytesPerChannel of left samples, then of right.
     static void OnPlayBlock(void* data, int bytesPerChannel, void* player);
     static void OnRecordBlock(void* data, int bytesPerChannel, void* player);
+
+    // The installed drivers' names, item i naming driver i; returns their number.
+    int ListDrivers(std::vector<std::string>& names) { return device_.ListDrivers(names); }
 
     PlayQueue& Queue() { return queue_; }
     DirectoryTable& Directories() { return directories_; }
@@ -107,6 +114,7 @@ public:
 
 private:
     void Unload();
+    void Refuse(const char* path);
     void ResetPosition();
     void FreeBuffers();
     bool DecodeFirstBlocks();
@@ -121,6 +129,8 @@ private:
     Recorder recorder_;
     char currentDirectory_[kFolderChars] = {};
     char title_[kFolderChars] = {};
+    char refused_[kTrackPathChars] = {};
+    int refusedCount_ = 0;
     DirectoryTable directories_;
     MessageWindow* window_ = nullptr;
     std::atomic<uint32_t> totalFrames_{0};
@@ -133,8 +143,8 @@ private:
     int32_t deviceNumber_ = kNoDevice;
     std::atomic<int32_t> peakLeft_[3] = {};  // newest first
     std::atomic<int32_t> peakRight_[3] = {};
-    std::atomic<int32_t> positionBase_{0};
-    std::atomic<int32_t> hostPosition_{0};
+    std::atomic<int64_t> positionBase_{0};  // frames; 64 bits hold days of looped play
+    std::atomic<int64_t> hostPosition_{0};
     std::atomic<int32_t> volume_{15};
     std::atomic<int32_t> countdown_{0};
     std::atomic<bool> deviceReady_{false};

@@ -1,9 +1,9 @@
 #include "shell/dialogs.h"
 
 #include <cstdio>
-#include <cstring>
+#include <string>
+#include <vector>
 
-#include <QComboBox>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "host/driver_list.h"
 #include "player/player.h"
 #include "player/settings.h"
 #include "shell/app_icon.h"
@@ -48,7 +47,8 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
 
 DeviceDialog::DeviceDialog(QWidget* parent, Player* player) : QDialog(parent), player_(player) {
     setWindowTitle(QStringLiteral("Select ASIO Device..."));
-    list_ = new QComboBox(this);
+    list_ = new QListWidget(this);  // always shown, in the drivers' order
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
     ok_ = new QPushButton(QStringLiteral("OK"), this);
     cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
     ok_->setDefault(true);
@@ -65,20 +65,22 @@ DeviceDialog::DeviceDialog(QWidget* parent, Player* player) : QDialog(parent), p
     layout->addLayout(buttons);
     setMinimumWidth(300);
 
-    // Item i is driver i: the names come packed, each ended by a zero byte.
-    char names[kDriverNamesBufferBytes] = {};
-    const int count = GetASIODriverNames(names);
-    const char* name = names;
-    for (int i = 0; i < count && name < names + sizeof names && *name != '\0'; ++i) {
-        list_->addItem(QString::fromUtf8(name));
-        name += std::strlen(name) + 1;
+    // Item i is driver i.
+    std::vector<std::string> names;
+    if (player_ != nullptr) {
+        player_->ListDrivers(names);
+    } else {
+        DeviceLink lister(nullptr, nullptr, nullptr);
+        lister.ListDrivers(names);
     }
+    for (const std::string& name : names) list_->addItem(QString::fromStdString(name));
     const int selected = selectedDevice.load();
-    list_->setCurrentIndex(deviceUsable.load() && selected < list_->count() ? selected : -1);
+    if (deviceUsable.load() && selected >= 0 && selected < list_->count()) list_->setCurrentRow(selected);
 }
 
 void DeviceDialog::OnOk() {
-    const int chosen = list_->currentIndex();  // -1 when none
+    const QList<QListWidgetItem*> selection = list_->selectedItems();
+    const int chosen = selection.isEmpty() ? -1 : list_->row(selection.first());
     if (deviceUsable.load() && chosen == selectedDevice.load()) {
         done(kDialogOk);  // the device in use: nothing changes
         return;
@@ -150,6 +152,16 @@ void PlaylistDialog::done(int result) {
         returned_ = true;
     }
     QDialog::done(result);
+}
+
+const char* PlaylistDialog::AdvanceQueue() {
+    if (returned_) return player_->AdvanceQueue();  // closing: the list is in the queue already
+    AppendListToQueue(list_, player_->Queue());
+    list_.Reset();
+    const char* title = player_->AdvanceQueue();
+    MoveQueueToList(player_->Queue(), list_);
+    ShowItems();
+    return title;
 }
 
 bool PlaylistDialog::eventFilter(QObject* watched, QEvent* event) {

@@ -9,7 +9,6 @@
 #include "player/play_queue.h"
 
 class Player;
-class QComboBox;
 class QListWidget;
 class QPushButton;
 
@@ -31,7 +30,7 @@ class DeviceDialog : public QDialog {
 public:
     // player may be null (it could not be made): every choice is then refused.
     DeviceDialog(QWidget* parent, Player* player);
-    QComboBox* DeviceList() const { return list_; }
+    QListWidget* DeviceList() const { return list_; }
     QPushButton* OkButton() const { return ok_; }
     QPushButton* CancelButton() const { return cancel_; }
 
@@ -39,7 +38,7 @@ private:
     void OnOk();
 
     Player* player_;
-    QComboBox* list_;
+    QListWidget* list_;
     QPushButton* ok_;
     QPushButton* cancel_;
 };
@@ -58,6 +57,10 @@ public:
     QPushButton* OkButton() const { return ok_; }
 
     void done(int result) override;
+    // The end of a track while the dialog is open: the list goes back into the queue,
+    // the player takes the next entry that plays, and what is left comes back into the
+    // list. Returns the title, as Player::AdvanceQueue.
+    const char* AdvanceQueue();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -15,6 +17,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QTimer>
 
 #include "display/colours.h"
 #include "host/host.h"
@@ -51,6 +54,26 @@ constexpr int kCommandIds[7] = {IDM_OPEN, IDM_EXIT, IDM_ABOUT, IDM_DEVICES, IDM_
                                 IDM_PSYCHEDELICS};
 
 constexpr int kPaintBandRows = 64;
+
+// Rejects the modal dialogs, message boxes and file pickers that are open, the topmost
+// first.
+void CloseModals() {
+    QWidget* last = nullptr;
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        if (modal == last) break;  // it refused to close
+        last = modal;
+        if (QDialog* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+        else modal->close();
+    }
+}
+
+// "Sorry - we can't read "one.wav"." for the first file that could not be played.
+std::string RefusalText(const char* path, int count) {
+    const char* slash = std::strrchr(path, '/');
+    std::string text = std::string("Sorry - we can't read \"") + (slash ? slash + 1 : path) + "\"";
+    if (count > 1) text += " nor " + std::to_string(count - 1) + (count == 2 ? " other file" : " other files");
+    return text + ".";
+}
 
 int ActionIndex(int id) {
     for (int i = 0; i < 7; ++i)
@@ -161,8 +184,34 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // A quit signal can arrive while a dialog, a message box or the file picker runs in
+    // its own loop on top of a handler that still uses the player: those close first,
+    // and the window closes once the last of them has returned (EndModal).
+    if (modalDepth_ > 0) {
+        closePending_ = true;
+        CloseModals();
+        event->ignore();
+        return;
+    }
     TearDown();
     event->accept();
+}
+
+void MainWindow::ShowMessage(const char* text, const char* caption) {
+    ++modalDepth_;
+    Prompts().ShowMessage(text, caption);
+    EndModal();
+}
+
+void MainWindow::RunDialog(QDialog& dialog) {
+    ++modalDepth_;
+    Prompts().RunDialog(dialog);
+    EndModal();
+}
+
+void MainWindow::EndModal() {
+    // Queued: the handler that ran the dialog finishes first.
+    if (--modalDepth_ == 0 && closePending_) QTimer::singleShot(0, this, [this] { close(); });
 }
 
 bool MainWindow::Post(uint32_t message, WPARAM wParam, LPARAM lParam) {
@@ -264,10 +313,10 @@ void MainWindow::HandleMessage(uint32_t message, WPARAM wParam, LPARAM lParam) {
                              player_->Link().State() >= DeviceState::Started;
         const uint32_t rate = started ? uint32_t(ASIOSetSampleRate()) : 0;
         const uint32_t total = uint32_t(wParam);
-        panel_->ShowPosition(rate, total, uint32_t(lParam));
+        panel_->ShowPosition(rate, total, uint64_t(lParam));
         if (total == 0 && !(player_ != nullptr && player_->RecordArmed())) {
             ResetMeters();
-            panel_->ClearTitle();
+            SetTitle("");  // the text too, or the next repaint brings it back
         }
         break;
     }
@@ -278,8 +327,11 @@ void MainWindow::HandleMessage(uint32_t message, WPARAM wParam, LPARAM lParam) {
         panel_->ShowPosition(0, 0, 0);
         ResetMeters();
         panel_->ClearTitle();
-        // The next entry that plays, or none: then Stop is pressed for the user.
-        const char* next = player_ != nullptr ? player_->AdvanceQueue() : "";
+        // The next entry that plays, or none: then Stop is pressed for the user. While
+        // the play-list dialog is open, the entries wait in its list.
+        const char* next = player_ == nullptr            ? ""
+                           : openPlaylist_ != nullptr ? openPlaylist_->AdvanceQueue()
+                                                      : player_->AdvanceQueue();
         SetTitle(next);
         if (titleText_[0] == '\0') {
             const Rect& stop = panel_->StopRect();
@@ -302,17 +354,22 @@ void MainWindow::OnClick(int x, int y) {
         const bool usable = deviceUsable.load() && player_ != nullptr;
         if (x < play.right) {
             if (!usable) {
-                Prompts().ShowMessage("You need a device!", "On play...");
+                ShowMessage("You need a device!", "On play...");
                 return;
             }
             if (!player_->RecordArmed() && player_->Queue().Count() == 0 && !player_->Loaded()) {
-                Prompts().ShowMessage("You need to load a file!", "On play...");
+                ShowMessage("You need to load a file!", "On play...");
                 return;
             }
             player_->PlayPause();
+            if (!player_->Playing() && !player_->RecordArmed() && !player_->Loaded() && player_->RefusedCount() > 0) {
+                // Nothing in the queue could be played; the device was not started.
+                ShowMessage(RefusalText(player_->Refused(), player_->RefusedCount()).c_str(), "On play...");
+                return;
+            }
         } else if (x < record.right) {
             if (!usable) {
-                Prompts().ShowMessage("You need a device!", "On record...");
+                ShowMessage("You need a device!", "On record...");
                 return;
             }
             titleText_[0] = '\0';
@@ -348,7 +405,9 @@ void MainWindow::OnCommand(int id) {
     case IDM_OPEN: {
         if (player_ == nullptr) return;
         PlaylistDialog dialog(this, player_);
-        Prompts().RunDialog(dialog);
+        openPlaylist_ = &dialog;
+        RunDialog(dialog);
+        openPlaylist_ = nullptr;
         return;
     }
     case IDM_EXIT:
@@ -356,16 +415,16 @@ void MainWindow::OnCommand(int id) {
         return;
     case IDM_ABOUT: {
         AboutDialog dialog(this);
-        Prompts().RunDialog(dialog);
+        RunDialog(dialog);
         return;
     }
     case IDM_DEVICES: {
         if (player_ != nullptr && (player_->Playing() || player_->RecordArmed())) {
-            Prompts().ShowMessage("Please click stop before selecting a new device!", "On select device...");
+            ShowMessage("Please click stop before selecting a new device!", "On select device...");
             return;
         }
         DeviceDialog dialog(this, player_);
-        Prompts().RunDialog(dialog);
+        RunDialog(dialog);
         DrawButtons();
         Flush();
         return;

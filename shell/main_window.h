@@ -16,7 +16,9 @@
 #include "platform/messages.h"
 
 class Player;
+class PlaylistDialog;
 class QAction;
+class QDialog;
 class QCloseEvent;
 class QKeyEvent;
 
@@ -75,6 +77,11 @@ private:
     void SetTitle(const char* text);
     void Flush(bool now = false);
     void TearDown();
+    // Every dialog and message box of the window runs through these two; a close asked
+    // for meanwhile (a quit signal) waits until the last of them has returned.
+    void ShowMessage(const char* text, const char* caption);
+    void RunDialog(QDialog& dialog);
+    void EndModal();
 
     ScreenImage screen_;
     std::unique_ptr<StatusPanel> panel_;
@@ -84,6 +91,9 @@ private:
     std::mutex drawMutex_;  // held while the meters and the visualiser are drawn
     std::mutex portMutex_;  // guards the hand-over of posted messages against teardown
     bool portOpen_ = true;
+    PlaylistDialog* openPlaylist_ = nullptr;  // while the play-list dialog runs
+    int modalDepth_ = 0;                      // dialogs and message boxes running
+    bool closePending_ = false;
     char currentDirectoryText_[kTitleChars] = {};
     char titleText_[kTitleChars] = {};
     bool loop_ = false;

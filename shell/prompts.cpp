@@ -17,10 +17,15 @@ void UserPrompts::ShowMessage(const char* text, const char* caption) {
 }
 
 bool UserPrompts::ChooseFiles(QWidget* owner, QStringList& paths) {
-    // File names are case-sensitive here: the upper-case spellings are listed as well.
-    paths = QFileDialog::getOpenFileNames(owner, QStringLiteral("Load play list..."), QString(),
-                                          QStringLiteral("Audio types (*.wav *.mp3 *.WAV *.MP3);;"
-                                                         "Play list (*.m3u *.M3U)"));
+    QFileDialog dialog(owner, QStringLiteral("Load play list..."));
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    // File names are case-sensitive here, so the patterns spell every case of the
+    // extensions; only the labels are shown.
+    dialog.setNameFilters({QStringLiteral("Audio types (*.[wW][aA][vV] *.[mM][pP]3)"),
+                           QStringLiteral("Play list (*.[mM]3[uU])")});
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    paths.clear();
+    if (dialog.exec() == QDialog::Accepted) paths = dialog.selectedFiles();
     return !paths.isEmpty();
 }
 

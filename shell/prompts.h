@@ -13,9 +13,9 @@ public:
     virtual ~UserPrompts() = default;
     // An owner-less message box with only an OK button.
     virtual void ShowMessage(const char* text, const char* caption);
-    // The open-file dialog for the play list: "Audio types" (*.wav, *.mp3) first, then
-    // "Play list" (*.m3u); several existing files of one folder. Fills paths with full
-    // paths and answers true; false when cancelled.
+    // The open-file dialog for the play list: "Audio types" (.wav, .mp3 in any case)
+    // first, then "Play list" (.m3u); several existing files of one folder. Fills paths
+    // with full paths and answers true; false when cancelled.
     virtual bool ChooseFiles(QWidget* owner, QStringList& paths);
     // Runs dialog modally and returns the id it closed with.
     virtual int RunDialog(QDialog& dialog);

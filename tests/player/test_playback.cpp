@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 
 #include "player_rig.h"
 
@@ -131,7 +132,8 @@ TEST(Playback, QueueDropsEntriesThatCannotPlay) {
     EXPECT_EQ(rig.player->Queue().Count(), 1u);
     EXPECT_STREQ(rig.player->AdvanceQueue(), "good.wav");
 
-    // Only failing entries: nothing loaded, no title, no folders kept.
+    // Only failing entries: nothing loaded, no title, no folders kept; the first
+    // refused is named.
     rig.Queue("missing.wav");
     rig.Queue("junk.wav");
     EXPECT_STREQ(rig.player->AdvanceQueue(), "");
@@ -139,10 +141,44 @@ TEST(Playback, QueueDropsEntriesThatCannotPlay) {
     EXPECT_EQ(rig.player->Track(), nullptr);
     EXPECT_EQ(rig.player->Directories().Count(), 0);
     EXPECT_EQ(rig.player->Queue().Count(), 0u);
-    rig.player->PlayPause();  // plays silence; nothing to report
-    rig.RunSegments(2);
-    EXPECT_EQ(rig.window.Count(WMU_TRACK_END), 0);
-    EXPECT_EQ(rig.outLeft, std::vector<int16_t>(2 * kSegment, 0));
+    EXPECT_EQ(rig.player->Refused(), rig.Work("missing.wav").string());
+    EXPECT_EQ(rig.player->RefusedCount(), 2);
+
+    // Play with nothing playable does not start the device.
+    rig.Queue("junk.wav");
+    rig.player->PlayPause();
+    EXPECT_FALSE(rig.player->Playing());
+    EXPECT_EQ(rig.player->Link().State(), DeviceState::Prepared);
+    EXPECT_EQ(rig.player->Refused(), rig.Work("junk.wav").string());
+    EXPECT_EQ(rig.player->RefusedCount(), 1);
+    EXPECT_GE(host_test::FindLine(rig.Log(), "Not playable: " + rig.Work("junk.wav").string()), 0);
+}
+
+// Another process cuts the file short while it plays: it plays up to the cut, the rest
+// of that refill is silence, then the track ends (even with loop), and the log says so.
+TEST(Playback, ATrackCutShortWhilePlayingEndsAtTheCut) {
+    Rig rig;
+    const std::vector<int16_t> source = WriteRampWav(rig.Work("long.wav"), 40 * kSegment, 2, 48000);
+    rig.Queue("long.wav");
+    rig.player->SetLoop(true);
+    rig.player->PlayPause();
+    rig.RunSegments(1);  // the next segment handed out refills blocks 4-7
+    std::filesystem::resize_file(rig.Work("long.wav"), 44 + 6 * kBlockBytes);
+    int segments = 1;
+    while (rig.window.Count(WMU_TRACK_END) == 0 && segments < 40) {
+        rig.RunSegments(1);
+        ++segments;
+    }
+    EXPECT_EQ(rig.window.Count(WMU_TRACK_END), 1);
+    // Blocks 0-7 (6 and 7 silent) less the two handed out before the start, then two
+    // silent segments.
+    EXPECT_EQ(segments, 8 - 2 + 2);
+    const std::vector<int16_t> left = Channel(source, 2, 0);
+    const std::vector<int16_t> kept(left.begin(), left.begin() + 6 * kSegment);
+    EXPECT_EQ(rig.outLeft, Padded(kept, size_t(segments) * kSegment));
+    EXPECT_GE(host_test::FindLine(rig.Log(), "Track file cut short while playing, the track ends: " +
+                                                 rig.Work("long.wav").string()),
+              0);
 }
 
 }  // namespace

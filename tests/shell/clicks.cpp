@@ -69,6 +69,24 @@ TEST(Clicks, TransportWithADevice) {
     s.ClickStop();
 }
 
+// Play with a queue of which nothing can be read: the device stays stopped, the buttons
+// show it, and the person is told which file it was.
+TEST(Clicks, PlayWithNothingReadableNamesTheFile) {
+    Session s;
+    testing_support::WriteFile(s.Work("junk.wav"), "RIFF but not a sound file at all");
+    for (const auto& [queue, text] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"junk.wav"}, "Sorry - we can't read \"junk.wav\"."},
+             {{"missing.wav", "junk.wav", "gone.mp3"}, "Sorry - we can't read \"missing.wav\" nor 2 other files."}}) {
+        s.Queue(queue);
+        s.ClickPlay();
+        EXPECT_EQ(s.prompts.TakeMessages(), (std::vector<ShownMessage>{{text, "On play..."}}));
+        EXPECT_FALSE(s.player().Playing());
+        EXPECT_EQ(s.player().Link().State(), DeviceState::Prepared);
+        const Rect& play = s.window->Panel().PlayRect();
+        EXPECT_EQ(Px(*s.window, play.left + 18, (play.top + play.bottom) / 2), kStrong);  // the triangle
+    }
+}
+
 TEST(Clicks, VolumeSegmentsSetTheLevel) {
     Session s;
     StatusPanel& panel = s.window->Panel();

@@ -1,9 +1,11 @@
-// The device dialog: the installed drivers in order, the device in use selected, a
-// refused device, a good one, and the device in use chosen again.
+// The device dialog: the installed drivers in order in a list always shown, the device
+// in use selected, a refused device, a good one, and the device in use chosen again.
 #include "shell_test_support.h"
 
-#include <QComboBox>
+#include <QListWidget>
 #include <QPushButton>
+
+#include "display/colours.h"
 
 #include "shell/dialogs.h"
 
@@ -18,6 +20,7 @@ std::vector<VirtualDeviceSpec> ThreeDevices() {
 struct DialogSeen {
     std::vector<std::string> items;
     int current = -2;
+    bool allShown = false;  // every item on screen without opening anything
     int closedWith = -1;
 };
 
@@ -28,9 +31,16 @@ DialogSeen RunDeviceDialog(Session& s, int choose, bool cancel = false) {
     s.prompts.onDialog = [&](QDialog& dialog) {
         DeviceDialog* d = dynamic_cast<DeviceDialog*>(&dialog);
         ASSERT_NE(d, nullptr);
-        for (int i = 0; i < d->DeviceList()->count(); ++i) seen.items.push_back(d->DeviceList()->itemText(i).toStdString());
-        seen.current = d->DeviceList()->currentIndex();
-        d->DeviceList()->setCurrentIndex(choose);
+        QListWidget* list = d->DeviceList();
+        seen.allShown = list->isVisible();
+        for (int i = 0; i < list->count(); ++i) {
+            seen.items.push_back(list->item(i)->text().toStdString());
+            seen.allShown = seen.allShown && list->viewport()->rect().contains(list->visualItemRect(list->item(i)));
+        }
+        const QList<QListWidgetItem*> selected = list->selectedItems();
+        seen.current = selected.isEmpty() ? -1 : list->row(selected.first());
+        if (choose >= 0) list->setCurrentRow(choose);
+        else list->clearSelection();
         QTest::mouseClick(cancel ? d->CancelButton() : d->OkButton(), Qt::LeftButton);
         seen.closedWith = dialog.result();
     };
@@ -47,6 +57,8 @@ TEST(DeviceDialog, ListsEveryDriverInOrderWithTheCurrentSelected) {
         EXPECT_FALSE(deviceUsable.load());
         const DialogSeen seen = RunDeviceDialog(s, 2, true);
         EXPECT_EQ(seen.items, (std::vector<std::string>{"Alpha", "Beta", "Gamma"}));
+        EXPECT_TRUE(seen.allShown);
+        EXPECT_EQ(s.player().Link().DriverCount(), 3);  // listed through the player's device link
         EXPECT_EQ(seen.current, -1);
         EXPECT_EQ(seen.closedWith, kDialogCancel);
         EXPECT_FALSE(deviceUsable.load());  // Cancel changes nothing
@@ -107,11 +119,22 @@ TEST(DeviceDialog, ChoosingTheDeviceInUseKeepsItRunning) {
     EXPECT_TRUE(deviceUsable.load());
     EXPECT_EQ(selectedDevice.load(), 0);
 
-    // Another device does restart the host.
+    // Another device does restart the host, and unloads the track: its title goes for
+    // good, also from the next repaint.
+    WriteTrack(s, "one.wav", 1.0);
+    s.Queue({"one.wav"});
+    s.ClickPlay();
+    s.ClickStop();
+    ASSERT_STREQ(s.window->TitleText(), "one.wav");
     EXPECT_EQ(RunDeviceDialog(s, 2).closedWith, kDialogOk);
     EXPECT_TRUE(std::filesystem::exists(s.Work("CorvaneDbg1.Log")));
     EXPECT_EQ(selectedDevice.load(), 2);
     EXPECT_TRUE(s.player().DeviceReady());
+    EXPECT_FALSE(s.player().Loaded());
+    EXPECT_STREQ(s.window->TitleText(), "");
+    s.window->resize(s.window->width() + 40, s.window->height() + 20);
+    Pump();
+    EXPECT_EQ(CountOther(*s.window, TitleBand(*s.window), {kBackground}), 0);
 }
 
 }  // namespace

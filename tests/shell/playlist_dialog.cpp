@@ -2,9 +2,17 @@
 // closes, Delete, Clear, Shuffle, and what the open-file dialog's selections add.
 #include "shell_test_support.h"
 
+#include <QComboBox>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QPushButton>
+
+#include <algorithm>
 
 #include "shell/dialogs.h"
 
@@ -95,6 +103,111 @@ TEST(PlaylistDialog, WaitingQueueShownAndPutBackHoweverItCloses) {
     RunPlaylist(s, [&](PlaylistDialog& d) { EXPECT_EQ(Shown(d), (std::vector<Item>{{"two.wav", folder}})); });
     EXPECT_EQ(s.player().Queue().Count(), 1u);
     s.ClickStop();
+}
+
+// Plays segments until the title shown changes from what it is.
+void PlayUntilTheTitleChanges(Session& s) {
+    const std::string title = s.window->TitleText();
+    for (int i = 0; i < 40 && title == s.window->TitleText(); ++i) s.RunSegments(1);
+}
+
+// The dialog in its own modal loop, as a person runs it, while tracks end: the next
+// entry comes from the list as it stands, also while the file picker is open, and
+// entries added meanwhile keep their folders.
+TEST(PlaylistDialog, TracksEndingWhileItIsOpenPlayOnFromTheEditedList) {
+    Session s;
+    std::filesystem::create_directory(s.Work("more"));
+    for (const char* name : {"one.wav", "two.wav", "three.wav", "more/four.wav"}) WriteTrack(s, name, 0.3);
+    s.Queue({"one.wav", "two.wav", "three.wav"});
+    const int folder = s.player().Directories().AddDirectory(s.scope.workDir().c_str());
+    s.ClickPlay();
+    ASSERT_STREQ(s.window->TitleText(), "one.wav");
+
+    s.prompts.modal = true;
+    s.prompts.selections = {{s.WorkPath("more/four.wav")}};
+    std::vector<Item> afterOne, afterTwo;
+    std::string titleAfterTwo;
+    // two.wav ends while the file picker is open.
+    s.prompts.onChoose = [&] {
+        PlayUntilTheTitleChanges(s);
+        titleAfterTwo = s.window->TitleText();
+    };
+    RunPlaylist(s, [&](PlaylistDialog& d) {
+        PlayUntilTheTitleChanges(s);
+        EXPECT_STREQ(s.window->TitleText(), "two.wav");
+        afterOne = Shown(d);
+        QTest::mouseClick(d.AddButton(), Qt::LeftButton);
+        afterTwo = Shown(d);
+        QTest::mouseClick(d.OkButton(), Qt::LeftButton);
+    });
+    EXPECT_EQ(afterOne, (std::vector<Item>{{"three.wav", folder}}));
+    EXPECT_EQ(titleAfterTwo, "three.wav");
+    const int more = s.player().Directories().AddDirectory(s.Work("more").c_str());
+    EXPECT_NE(more, folder);
+    EXPECT_EQ(afterTwo, (std::vector<Item>{{"four.wav", more}}));
+    EXPECT_TRUE(s.player().Playing());
+
+    PlayUntilTheTitleChanges(s);
+    EXPECT_STREQ(s.window->TitleText(), "four.wav");
+    EXPECT_TRUE(s.player().Playing());
+}
+
+// The names the open-file dialog lists in its folder once the folder has been read.
+std::vector<std::string> Listed(QFileDialog& d) {
+    QListView* view = d.findChild<QListView*>(QStringLiteral("listView"));
+    if (view == nullptr) return {"no list view"};
+    std::vector<std::string> names;
+    const QAbstractItemModel* model = view->model();
+    for (int row = 0; row < model->rowCount(view->rootIndex()); ++row)
+        names.push_back(model->index(row, 0, view->rootIndex()).data().toString().toStdString());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Runs script on the open-file dialog once it runs modally.
+void OnFilePicker(const std::function<void(QFileDialog&)>& script) {
+    QTimer::singleShot(0, [script] {
+        if (QFileDialog* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) script(*d);
+        else OnFilePicker(script);  // not shown yet
+    });
+}
+
+// The real open-file dialog: its two labels, and under each the files of every case.
+TEST(PlaylistDialog, TheFilePickerListsNamesOfEveryCase) {
+    testing_support::TempDir dir;
+    for (const char* name : {"a.Mp3", "b.Wav", "c.WAV", "d.mp3", "e.txt", "f.m3u", "g.M3u"})
+        testing_support::WriteFile(dir / name, "x");
+    QStringList labels;
+    std::vector<std::string> audio, lists;
+    OnFilePicker([&](QFileDialog& d) {
+        const QComboBox* types = d.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        for (int i = 0; types != nullptr && i < types->count(); ++i) labels << types->itemText(i);
+        QFileSystemModel* files = d.findChild<QFileSystemModel*>();
+        if (files != nullptr) {
+            QEventLoop loading;
+            QObject::connect(files, &QFileSystemModel::directoryLoaded, &loading, &QEventLoop::quit);
+            QTimer::singleShot(10000, &loading, &QEventLoop::quit);  // only when the folder is never read
+            d.setDirectory(QString::fromStdString(dir.path().string()));
+            loading.exec();
+        }
+        audio = Listed(d);
+        d.selectNameFilter(d.nameFilters().value(1));
+        QCoreApplication::processEvents();  // the list follows the filter on its next turn
+        lists = Listed(d);
+        if (QLineEdit* name = d.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) name->setText("g.M3u");
+        QMetaObject::invokeMethod(&d, "accept");  // the Open button
+        if (d.isVisible()) {
+            ADD_FAILURE() << "the open-file dialog did not take g.M3u";
+            d.reject();
+        }
+    });
+    UserPrompts screen;
+    QStringList paths;
+    EXPECT_TRUE(screen.ChooseFiles(nullptr, paths));
+    EXPECT_EQ(labels, (QStringList{"Audio types", "Play list"}));
+    EXPECT_EQ(audio, (std::vector<std::string>{"a.Mp3", "b.Wav", "c.WAV", "d.mp3"}));
+    EXPECT_EQ(lists, (std::vector<std::string>{"f.m3u", "g.M3u"}));
+    EXPECT_EQ(paths, QStringList{QString::fromStdString((dir / "g.M3u").string())});
 }
 
 TEST(PlaylistDialog, DeleteRemovesTheSelectedEntryOnly) {

@@ -13,19 +13,6 @@ namespace {
 
 using namespace shell_test;
 
-// Pixels of the client image inside r that are none of the given colours.
-int CountOther(MainWindow& w, const Rect& r, std::initializer_list<uint32_t> colours) {
-    int n = 0;
-    for (int y = r.top; y < r.bottom; ++y)
-        for (int x = r.left; x < r.right; ++x) {
-            const uint32_t p = Px(w, x, y);
-            bool known = false;
-            for (uint32_t c : colours) known = known || p == c;
-            n += !known;
-        }
-    return n;
-}
-
 TEST(Session, TwoTracksPlayThroughAndTheLastEndPressesStop) {
     Session s;
     MainWindow& w = *s.window;
@@ -40,7 +27,7 @@ TEST(Session, TwoTracksPlayThroughAndTheLastEndPressesStop) {
     w.Action(IDM_OPEN)->trigger();
     ASSERT_EQ(s.player().Queue().Count(), 2u);
 
-    const Rect title{0, 25, w.ClientArea()->width(), 43};
+    const Rect title = TitleBand(w);
     EXPECT_EQ(CountOther(w, title, {kBackground}), 0);
     s.ClickPlay();
     ASSERT_TRUE(s.player().Playing());

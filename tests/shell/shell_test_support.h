@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QTest>
+#include <QTimer>
 
 #include "shell/main_window.h"
 #include "shell/prompts.h"
@@ -56,24 +57,35 @@ inline std::ostream& operator<<(std::ostream& out, const ShownMessage& m) {
 }
 
 // Records every message box, hands out the file selections queued in `selections`
-// (cancelling when none is left), and runs modal dialogs through `onDialog` instead
-// of a nested event loop.
+// (cancelling when none is left; `onChoose` runs first, as if time passed while the
+// person chose; with `realPicker` the open-file dialog is shown instead), and runs
+// modal dialogs through `onDialog`: without a nested event loop, or with `modal` set
+// in the dialog's own loop, as a person runs them.
 class ScriptedPrompts : public UserPrompts {
 public:
     ScriptedPrompts() { SetPrompts(this); }
     ~ScriptedPrompts() override { SetPrompts(nullptr); }
 
     void ShowMessage(const char* text, const char* caption) override { messages.push_back({text, caption}); }
-    bool ChooseFiles(QWidget*, QStringList& paths) override {
+    bool ChooseFiles(QWidget* owner, QStringList& paths) override {
         ++fileDialogs;
+        if (onChoose) onChoose();
+        if (realPicker) return UserPrompts::ChooseFiles(owner, paths);
         if (selections.empty()) return false;
         paths = selections.front();
         selections.erase(selections.begin());
         return true;
     }
-    // Shown (not modal), handed to onDialog, and closed with Cancel when left open.
+    // Shown (not modal), handed to onDialog, and closed with Cancel when left open. With
+    // `modal`, onDialog runs inside the dialog's modal loop and must close it.
     int RunDialog(QDialog& dialog) override {
         dialogs.push_back(dialog.windowTitle().toStdString());
+        if (modal) {
+            QTimer::singleShot(0, &dialog, [this, &dialog] {
+                if (onDialog) onDialog(dialog);
+            });
+            return dialog.exec();
+        }
         dialog.show();
         if (onDialog) onDialog(dialog);
         if (dialog.isVisible()) dialog.reject();
@@ -91,6 +103,9 @@ public:
     std::vector<std::string> dialogs;
     int fileDialogs = 0;
     std::function<void(QDialog&)> onDialog;
+    std::function<void()> onChoose;
+    bool modal = false;
+    bool realPicker = false;  // the open-file dialog itself, in its own loop
 };
 
 inline QPoint Centre(const Rect& r) { return QPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2); }
@@ -199,5 +214,21 @@ inline void WriteTrack(const Session& s, const std::string& name, double seconds
 
 // Pixels of the client image with the top byte masked off.
 inline uint32_t Px(MainWindow& w, int x, int y) { return w.Screen().Image().pixel(x, y) & 0xFFFFFFu; }
+
+// Pixels of the client image inside r that are none of the given colours.
+inline int CountOther(MainWindow& w, const Rect& r, std::initializer_list<uint32_t> colours) {
+    int n = 0;
+    for (int y = r.top; y < r.bottom; ++y)
+        for (int x = r.left; x < r.right; ++x) {
+            const uint32_t p = Px(w, x, y);
+            bool known = false;
+            for (uint32_t c : colours) known = known || p == c;
+            n += !known;
+        }
+    return n;
+}
+
+// The band the title is drawn in.
+inline Rect TitleBand(MainWindow& w) { return Rect{0, 25, w.ClientArea()->width(), 43}; }
 
 }  // namespace shell_test
