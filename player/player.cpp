@@ -279,7 +279,8 @@ void Player::SeekToFraction(float f) {
     track_->RequestSeek(target);
     const int64_t targetFrame = int64_t(target) * kBlockFrames;
     positionBase_.store(targetFrame - hostPosition_.load());
-    if (paused_.load() && window_ != nullptr) window_->Post(WMU_POSITION, WPARAM(totalFrames_.load()), LPARAM(targetFrame));
+    if (paused_.load() && window_ != nullptr)
+        window_->Post(WMU_POSITION, WPARAM(totalFrames_.load()), LPARAM(targetFrame));
 }
 
 void Player::SetVolume(int level) {

@@ -67,7 +67,8 @@ TEST(MappedFile, AFileCutShortUnderTheMappingReadsZerosPastItsNewEnd) {
         {
             testing_support::WriteFile(dir / "other.wav", text);
             const int fd = open((dir / "other.wav").c_str(), O_RDONLY);
-            const auto* bytes = static_cast<const volatile uint8_t*>(mmap(nullptr, text.size(), PROT_READ, MAP_PRIVATE, fd, 0));
+            void* mapped = mmap(nullptr, text.size(), PROT_READ, MAP_PRIVATE, fd, 0);
+            const auto* bytes = static_cast<const volatile uint8_t*>(mapped);
             std::filesystem::resize_file(dir / "other.wav", 0);
             std::printf("%d\n", bytes[3 * page]);
         },
