@@ -2,8 +2,8 @@
 # Runs every fuzz target of a BELLWAVE_SANITIZE=fuzzer build for SECONDS each, one after
 # another, on a copy of its seeds (fuzz/corpus/<name>/ and the made ones), and reports
 # per target its coverage, executions and new inputs. A target that fails leaves its
-# input under BUILD/fuzz/crashes/<name>/ with the command that replays it; the script
-# then exits 1 once every target has run.
+# input under BUILD/fuzz/crashes/<name>/, with the command that replays it in
+# replay.txt there; the script then exits 1 once every target has run.
 #
 # usage: fuzz/run.sh BUILD SECONDS
 set -uo pipefail
@@ -40,7 +40,7 @@ for binary in "$build"/fuzz/fuzz_*; do
     echo "  FAILED (exit $status); log: $work/log"
     grep -E '^(==[0-9]+==ERROR|SUMMARY|artifact_prefix|Test unit written)' "$work/log" | sed 's/^/  /'
     for input in $(grep -o "Test unit written to [^ ]*" "$work/log" | cut -d' ' -f5); do
-      echo "  replay: $binary $input"
+      echo "  replay: $binary $input" | tee -a "$crashes/replay.txt"
     done
   fi
 done
