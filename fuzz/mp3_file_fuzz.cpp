@@ -4,7 +4,8 @@
 // seek; a rewind must start over exactly; every read stays within the block and the
 // counts (and inside the image: the sanitizers check).
 //
-// Input: the MP3 bytes; the last byte also picks the block sought to.
+// Input: the MP3 bytes; the last byte also picks the block sought to, the one before it
+// the device rate to resample to.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -102,12 +103,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> bareImage(data, data + size);
     const std::vector<uint8_t> wavImage = WrapInWav(data, size);
     const int32_t seekBlock = size > 0 ? int32_t(data[size - 1] % 16) - 2 : 0;
+    static const uint32_t kDeviceRates[] = {8000, 11025, 22050, 32000, 44100, 48000, 96000, 192000};
+    const size_t pick = size > 1 ? data[size - 2] % 8 : 4;
 
     SoundFile probe;
     probe.Open(bareImage.data(), uint32_t(size), 44100, decoder);
     const uint32_t ownRate = probe.ready ? probe.sampleRate : 44100;
     probe.Close();
     Exercise(bareImage, wavImage, ownRate, seekBlock, decoder);
-    Exercise(bareImage, wavImage, ownRate == 44100 ? 48000 : 44100, seekBlock, decoder);
+    const uint32_t otherRate = kDeviceRates[pick] != ownRate ? kDeviceRates[pick] : kDeviceRates[(pick + 1) % 8];
+    Exercise(bareImage, wavImage, otherRate, seekBlock, decoder);
     return 0;
 }
