@@ -3,8 +3,9 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?= --output-on-failure -j $(JOBS) --timeout 300
+SECONDS ?= 60
 
-.PHONY: all deps configure build run test sanitize tsan bench install clean
+.PHONY: all deps configure build run test sanitize tsan fuzz bench install clean
 
 all: build
 
@@ -38,6 +39,13 @@ tsan: deps
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest $(CTEST_FLAGS) -L threaded
 
+# Every fuzz target for SECONDS each, built with clang, libFuzzer's coverage in the
+# libraries too, ASan and UBSan, in a folder of its own.
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBELLWAVE_SANITIZE=fuzzer $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
+	fuzz/run.sh build-fuzz $(SECONDS)
+
 bench: build
 	@for b in $(BUILD)/bench/*; do [ -x "$$b" ] && "$$b"; done; true
 
@@ -45,4 +53,4 @@ install: build
 	cmake --install $(BUILD) --prefix $(or $(PREFIX),/usr/local)
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz

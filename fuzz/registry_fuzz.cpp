@@ -1,27 +1,15 @@
 // Feeds arbitrary bytes as machine.reg: whatever loads must survive a rewrite of the
 // hive unchanged, and nothing may crash on the way.
-#include <stdlib.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
 #include <string>
 
+#include "fuzz/machine_hive.h"
 #include "platform/registry.h"
 
 namespace {
-
-const std::string& RegistryDir() {
-    static std::string dir = [] {
-        char pattern[] = "/tmp/bellwave-fuzz-registry-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        std::string path = made ? made : "/tmp";
-        setenv("BELLWAVE_REGISTRY_DIR", path.c_str(), 1);
-        return path;
-    }();
-    return dir;
-}
 
 std::string Lower(std::string text) {
     for (char& c : text)
@@ -60,11 +48,7 @@ std::set<std::string> DumpHive() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string path = RegistryDir() + "/machine.reg";
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return 0;
-    std::fwrite(data, 1, size, file);
-    std::fclose(file);
+    if (!fuzz::WriteMachineHive(data, size)) return 0;
 
     std::set<std::string> before = DumpHive();
     HKEY marker = nullptr;

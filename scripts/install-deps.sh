@@ -9,8 +9,9 @@ packages=(
   qt6-base-dev
   libjack-jackd2-dev libasound2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  lame jackd2 alsa-utils sox
+  lame jackd2 alsa-utils sox python3
   pipewire pipewire-bin wireplumber pipewire-jack pipewire-alsa dbus-daemon
+  clang libclang-rt-dev llvm  # make fuzz: libFuzzer and the sanitizers, llvm-symbolizer
 )
 
 missing=()

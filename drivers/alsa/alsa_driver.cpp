@@ -31,9 +31,8 @@
 #include <memory>
 #include <new>
 
-#include "platform/driver_settings.h"
+#include "drivers/alsa/alsa_settings.h"
 #include "platform/kernel.h"
-#include "platform/registry.h"
 
 namespace {
 
@@ -41,8 +40,6 @@ constexpr IID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00
 constexpr unsigned kMaxChannels = 32;  // per direction
 constexpr unsigned kWantedChannels = 2;
 constexpr unsigned kWantedRateHz = 48000;
-constexpr long kMinPeriodFrames = 16;
-constexpr long kMaxPeriodFrames = 65536;
 constexpr int kWaitStepMs = 100;       // how long a wait may keep stop waiting
 constexpr int kStalledAfterMs = 2000;  // a device that takes or gives nothing this long has failed
 
@@ -58,26 +55,6 @@ constexpr FormatChoice kFormats[] = {
     {SND_PCM_FORMAT_S24_3LE, ASIOSTInt24LSB, 3},
     {SND_PCM_FORMAT_FLOAT_LE, ASIOSTFloat32LSB, 4},
 };
-
-struct Settings {
-    char device[256] = "default";
-    long periodFrames = 512;
-};
-
-// Reads the settings under the HKLM\software\asio key whose "clsid" names clsid. Missing
-// or unusable values keep their defaults.
-void ReadSettings(const CLSID& clsid, Settings* settings) {
-    HKEY key = OpenDriverKey(clsid);
-    if (key == nullptr) return;
-    char text[sizeof settings->device];
-    if (ReadSettingString(key, "Device", text, sizeof text) == SettingRead::Ok && text[0] != '\0')
-        std::snprintf(settings->device, sizeof settings->device, "%s", text);
-    uint32_t frames = 0;
-    if (ReadSettingDword(key, "BufferSize", &frames) == SettingRead::Ok && frames >= kMinPeriodFrames &&
-        frames <= kMaxPeriodFrames)
-        settings->periodFrames = frames;
-    RegCloseKey(key);
-}
 
 // Parameters for an opened PCM. The playback side picks the format; the capture side
 // must take the playback side's format, rate and period exactly.
@@ -228,7 +205,7 @@ private:
 
     std::atomic<unsigned long> refs_{1};
     CLSID clsid_;
-    Settings settings_;
+    AlsaSettings settings_;
     char error_[128] = "";
 
     snd_pcm_t* playback_ = nullptr;
@@ -270,7 +247,7 @@ void AlsaDriver::CloseDevices() {
 
 ASIOBool AlsaDriver::init(void*) {
     if (Initialized()) return ASIOTrue;
-    ReadSettings(clsid_, &settings_);
+    ReadAlsaSettings(clsid_, &settings_);
     const char* device = settings_.device;
 
     int error = snd_pcm_open(&playback_, device, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);

@@ -49,10 +49,9 @@
 #include <numeric>
 #include <new>
 
+#include "drivers/jack/jack_settings.h"
 #include "host/asio_driver.h"
-#include "platform/driver_settings.h"
 #include "platform/kernel.h"
-#include "platform/registry.h"
 
 namespace {
 
@@ -78,24 +77,6 @@ long HostFramesFor(long period) {
     for (frames = period < 512 ? period : 512; kBlockFrames % frames != 0; --frames) {
     }
     return frames;
-}
-
-struct Settings {
-    char clientName[64] = "Bellwave";
-    bool connectPhysical = true;
-};
-
-// Reads the settings under the HKLM\software\asio key whose "clsid" names clsid. Missing
-// or unusable values keep their defaults.
-void ReadSettings(const CLSID& clsid, Settings* settings) {
-    HKEY key = OpenDriverKey(clsid);
-    if (key == nullptr) return;
-    char text[sizeof settings->clientName];
-    if (ReadSettingString(key, "ClientName", text, sizeof text) == SettingRead::Ok && text[0] != '\0')
-        std::snprintf(settings->clientName, sizeof settings->clientName, "%s", text);
-    uint32_t connect = 0;
-    if (ReadSettingDword(key, "ConnectPhysical", &connect) == SettingRead::Ok) settings->connectPhysical = connect != 0;
-    RegCloseKey(key);
 }
 
 using AsioMessageFunction = long (*)(long selector, long value, void* message, double* opt);
@@ -203,7 +184,7 @@ private:
 
     std::atomic<unsigned long> refs_{1};
     CLSID clsid_;
-    Settings settings_;
+    JackSettings settings_;
     char error_[128] = "";
 
     jack_client_t* client_ = nullptr;
@@ -262,7 +243,7 @@ JackDriver::~JackDriver() {
 
 ASIOBool JackDriver::init(void*) {
     if (Initialized()) return ASIOTrue;
-    ReadSettings(clsid_, &settings_);
+    ReadJackSettings(clsid_, &settings_);
 
     jack_status_t status{};
     // JackNoStartServer: a driver must never spawn a server of its own.
