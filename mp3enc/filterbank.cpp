@@ -13,10 +13,11 @@ namespace {
 const double kAlias[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
 
 using V4d = double __attribute__((vector_size(32)));
-// Four doubles at any address of a double.
-using V4dUnaligned = double __attribute__((vector_size(32), aligned(8), may_alias));
-#define LOAD4(p) (*reinterpret_cast<const V4dUnaligned*>(p))
-#define STORE4(p, v) (*reinterpret_cast<V4dUnaligned*>(p) = (v))
+
+// Four doubles at any address of a double; the copies compile to unaligned vector moves
+// (macros, since a function passing a vector by value would change the ABI without AVX).
+#define LOAD4(p) ({ V4d v4_; std::memcpy(&v4_, (p), sizeof v4_); v4_; })
+#define STORE4(p, v) do { const V4d v4_ = (v); std::memcpy((p), &v4_, sizeof v4_); } while (0)
 
 // y[i] = sum over j = 7 down to 0 of x[i + 64j] * aw[i + 64j], for i < 64. Each sum
 // stays in a register from its first term to its last.
