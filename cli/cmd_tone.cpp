@@ -1,15 +1,19 @@
 // bellwave-cli tone: streams a sine through the host's WAV-buffer API (mode 6, two
 // 4608-frame segments) on both outputs of a device, for checking that a device plays.
+// Without --device: the stored device, or on a first start the first that works.
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <numbers>
+#include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "host/host.h"
 #include "platform/kernel.h"
+#include "player/start_device.h"
 
 namespace {
 
@@ -85,17 +89,20 @@ int RunTone(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--freq") == 0 && hasValue) usage |= !ParseNumber(argv[++i], &freq);
         else usage = true;
     }
-    if (usage || !device || seconds <= 0.0 || seconds > 3600.0 || freq <= 0.0) {
-        std::fprintf(stderr, "usage: bellwave-cli tone --device D --seconds S [--freq HZ]\n");
+    if (usage || seconds <= 0.0 || seconds > 3600.0 || freq <= 0.0) {
+        std::fprintf(stderr, "usage: bellwave-cli tone [--device D] --seconds S [--freq HZ]\n");
         return 2;
     }
-    int index = FindDevice(device);
-    if (index < 0) {
+    std::vector<std::string> notes;
+    int index = device != nullptr ? FindDevice(device) : ChooseStartDevice(notes);
+    if (device != nullptr && index < 0) {
         std::fprintf(stderr, "bellwave-cli tone: no device '%s' (see bellwave-cli devices)\n", device);
         return 1;
     }
 
-    if (!ASIOInit(&index, nullptr) || !IsASIOInitialized()) return Fail("the device did not start");
+    const bool started = ASIOInit(&index, nullptr);
+    LogStartNotes(notes);
+    if (!started || !IsASIOInitialized()) return Fail("the device did not start");
     if (ASIOGetNumMonoOutputs() / 2 == 0) return Fail("the device has no pair of outputs");
     if (CreatePrimaryBuffers(6) != 1) return Fail("the device's buffers could not be created");
     SetWavBufSegments(2);

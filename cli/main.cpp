@@ -14,7 +14,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"devices", "devices", RunDevices},
-    {"tone", "tone --device D --seconds S [--freq HZ]", RunTone},
+    {"tone", "tone [--device D] --seconds S [--freq HZ]", RunTone},
     {"scan", "scan FILE", RunScan},
     {"decode", "decode FILE OUT.wav [--rate R]", RunDecode},
     {"encode", "encode IN.wav OUT.mp3", RunEncode},

@@ -5,11 +5,14 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "host/debug_log.h"
 #include "platform/kernel.h"
 #include "platform/messages.h"
 #include "player/settings.h"
+#include "player/start_device.h"
 
 namespace {
 
@@ -34,14 +37,10 @@ Player::Player(MessageWindow* window, const char* startDirectory, int32_t device
     } else if (getcwd(currentDirectory_, sizeof currentDirectory_) == nullptr) {
         currentDirectory_[0] = '\0';  // too long: recordings are refused
     }
-    deviceNumber_ = kNoDevice;
-    if (device == kStoredDevice) {
-        int32_t stored = kNoDevice;
-        if (LoadDeviceNumber(stored)) deviceNumber_ = stored;
-    } else {
-        deviceNumber_ = device;
-    }
+    std::vector<std::string> notes;
+    deviceNumber_ = device == kStoredDevice ? ChooseStartDevice(notes) : device;
     deviceReady_.store(device_.Open(window_, deviceNumber_));
+    LogStartNotes(notes);  // the host's log opens with the device
     if (!deviceReady_.load()) return;
     if (!ConfigureForPlayback()) {
         deviceNumber_ = kNoDevice;

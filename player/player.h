@@ -45,8 +45,9 @@ constexpr int kFolderChars = 256;
 class Player {
 public:
     // startDirectory: where recordings go (null: the current folder). device: the
-    // driver to open; kStoredDevice reads the stored number (none stored: the host
-    // chooses). A device that fails leaves the player usable without one.
+    // driver to open; kStoredDevice takes the stored number, or on a first start the
+    // first driver that works (player/start_device.h). A device that fails leaves the
+    // player usable without one.
     explicit Player(MessageWindow* window, const char* startDirectory = nullptr, int32_t device = kStoredDevice);
     ~Player();
     Player(const Player&) = delete;

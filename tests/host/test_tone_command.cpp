@@ -65,11 +65,12 @@ TEST(ToneCommand, PlaysTheToneWithoutGapsAndRefusesBadRequests) {
     host_test::ExpectInOrder(log, {"Dropped buffers: 0, channel: 0", "Failed buffers: 0, channel: 0"});
 
     EXPECT_EQ(RunCli("tone --device 0 --seconds 0.1"), 0);           // by id
+    EXPECT_EQ(RunCli("tone --seconds 0.1"), 0);                      // the only device
     EXPECT_EQ(RunCli("tone --device 'No such device' --seconds 1"), 1);
     EXPECT_EQ(RunCli("tone --device 5 --seconds 1"), 1);
     EXPECT_EQ(RunCli("tone --device 0"), 2);
     EXPECT_EQ(RunCli("tone --device 0 --seconds x"), 2);
-    EXPECT_EQ(RunCli("tone --seconds 1"), 2);
+    EXPECT_EQ(RunCli("tone --freq 440"), 2);
 }
 
 }  // namespace

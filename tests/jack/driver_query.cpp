@@ -16,7 +16,7 @@ std::string UniqueName(const char* prefix) { return std::string(prefix) + "-" + 
 TEST(JackDriverInit, WithoutServerFailsAtOnceWithMessageAndRefusesEverything) {
     IsolatedScope scope;
     std::string server = UniqueName("bw-absent");
-    setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+    testing_support::EnvironmentScope serverName("JACK_DEFAULT_SERVER", server.c_str());
     IASIO* driver = CreateDriver(scope, "bw-absent", true);
     ASSERT_NE(driver, nullptr);
     auto begin = std::chrono::steady_clock::now();
@@ -32,7 +32,6 @@ TEST(JackDriverInit, WithoutServerFailsAtOnceWithMessageAndRefusesEverything) {
     EXPECT_EQ(driver->createBuffers(host.infos, 4, 256, &host.callbacks), ASE_NotPresent);
     EXPECT_EQ(driver->start(), ASE_NotPresent);
     EXPECT_EQ(driver->Release(), 0u);
-    unsetenv("JACK_DEFAULT_SERVER");
     CoUninitialize();
 }
 
@@ -50,7 +49,7 @@ TEST(JackDriverInit, DeviceListShowsTheDriverWithoutAServer) {
 }
 
 TEST(JackDriverQuery, ReportsTheServersFormatSizeRateAndChannels) {
-    if (!ServerAnswers()) GTEST_SKIP() << kNoServerMessage;
+    if (!SharedServerAnswers()) GTEST_SKIP() << kNoServerMessage;
     IsolatedScope scope;
     IASIO* driver = CreateDriver(scope, UniqueName("bw-query"), true);
     ASSERT_NE(driver, nullptr);
@@ -94,7 +93,7 @@ TEST(JackDriverQuery, ReportsTheServersFormatSizeRateAndChannels) {
 }
 
 TEST(JackDriverBuffers, RefusesBadRequestsAndMarksCreatedChannelsActive) {
-    if (!ServerAnswers()) GTEST_SKIP() << kNoServerMessage;
+    if (!SharedServerAnswers()) GTEST_SKIP() << kNoServerMessage;
     IsolatedScope scope;
     IASIO* driver = CreateDriver(scope, UniqueName("bw-buffers"), false);
     ASSERT_NE(driver, nullptr);
@@ -130,7 +129,7 @@ TEST(JackDriverBuffers, RefusesBadRequestsAndMarksCreatedChannelsActive) {
 }
 
 TEST(JackDriverPorts, ConnectToPhysicalPortsOnlyWhenTheSettingAllows) {
-    if (!ServerAnswers()) GTEST_SKIP() << kNoServerMessage;
+    if (!SharedServerAnswers()) GTEST_SKIP() << kNoServerMessage;
     jack_client_t* observer = OpenClient(UniqueName("bw-observer"));
     ASSERT_NE(observer, nullptr);
     const char** playback = jack_get_ports(observer, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput);

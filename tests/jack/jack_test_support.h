@@ -1,62 +1,29 @@
 // What the JACK driver's tests share: the driver created through the registry and COM
 // as the host creates it, a small host that plays a known ramp and keeps its inputs, a
-// JACK client in a child process that feeds and captures the driver's ports, and a
-// private server for tests that stop one. The tests talk to a real server
-// (scripts/jack-server.sh start) and skip, saying so, when none answers.
+// JACK client in a child process that feeds and captures the driver's ports, and the
+// servers of jack_server.h.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <jack/thread.h>
 #include <sched.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <new>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "drivers/jack/jack_driver.h"
 #include "host/asio_driver.h"
+#include "jack_server.h"
 #include "test_support.h"
 
-extern char** environ;
-
 namespace jack_test {
-
-constexpr const char* kNoServerMessage =
-    "no JACK server answers: start one with `scripts/jack-server.sh start` "
-    "(jackd --no-realtime -d dummy -r 48000 -p 256)";
-
-// Polls cond every 5 ms until it holds or `seconds` pass; true when it held.
-template <typename Cond>
-bool WaitUntil(Cond cond, double seconds = 10.0) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-inline jack_client_t* OpenClient(const std::string& name, const char* server = nullptr) {
-    auto options = static_cast<jack_options_t>(JackNoStartServer | (server != nullptr ? JackServerName : 0));
-    return jack_client_open(name.c_str(), options, nullptr, server);
-}
-
-inline bool ServerAnswers() {
-    jack_client_t* client = OpenClient("bw-ask-" + std::to_string(getpid()));
-    if (client != nullptr) jack_client_close(client);
-    return client != nullptr;
-}
 
 // Every test signal: sample i of a cycle that starts at JACK frame time F is Ramp(F + i)
 // on the left and -Ramp(F + i) on the right. Exact in float and never zero.
@@ -275,46 +242,6 @@ public:
         }
         return 0;
     }
-};
-
-// A server of the test's own, under its own name, for tests that change or stop it.
-class PrivateServer {
-public:
-    ~PrivateServer() { Stop(); }
-    const char* name() const { return name_.c_str(); }
-
-    // False when jackd cannot be started or never answers.
-    bool Start(int periodFrames = 256) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const std::string period = std::to_string(periodFrames);
-        const char* argv[] = {"jackd", "--no-realtime", "-n", name_.c_str(), "-d", "dummy", "-r", "48000", "-p",
-                              period.c_str(), nullptr};
-        if (posix_spawnp(&pid_, "jackd", &actions, nullptr, const_cast<char**>(argv), environ) != 0) pid_ = 0;
-        posix_spawn_file_actions_destroy(&actions);
-        bool answered = false;
-        WaitUntil([&] {
-            jack_client_t* client = pid_ > 0 ? OpenClient("bw-wait", name()) : nullptr;
-            if (client != nullptr) jack_client_close(client);
-            answered = client != nullptr;
-            if (pid_ > 0 && !answered && waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = 0;  // it died
-            return answered || pid_ == 0;
-        });
-        return answered;
-    }
-    void Stop() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-        pid_ = 0;
-    }
-
-private:
-    static inline int made_ = 0;
-    std::string name_ = "bw-private-" + std::to_string(getpid()) + "-" + std::to_string(++made_);
-    pid_t pid_ = 0;
 };
 
 }  // namespace jack_test

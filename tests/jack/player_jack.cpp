@@ -133,7 +133,7 @@ class JackPlayer : public testing::Test {
 protected:
     // period 0: the shared server; else a private one at that period.
     void Open(int period) {
-        if (period == 0 && !ServerAnswers()) GTEST_SKIP() << kNoServerMessage;
+        if (period == 0 && !SharedServerAnswers()) GTEST_SKIP() << kNoServerMessage;
         if (period != 0) {
             if (!server_.Start(period)) GTEST_SKIP() << "cannot run a private JACK server (is jackd from jackd2 installed?)";
             serverName_ = std::make_unique<testing_support::EnvironmentScope>("JACK_DEFAULT_SERVER", server_.name());

@@ -17,7 +17,7 @@ constexpr int kMinPeriods = 40;  // leaves room for torn periods on a loaded mac
 class JackStreaming : public testing::Test {
 protected:
     void SetUp() override {
-        if (!ServerAnswers()) GTEST_SKIP() << kNoServerMessage;
+        if (!SharedServerAnswers()) GTEST_SKIP() << kNoServerMessage;
         std::string pid = std::to_string(getpid());
         ASSERT_TRUE(probe_.Start("bw-probe-" + pid));
         name_ = "bw-stream-" + pid;

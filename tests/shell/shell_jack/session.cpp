@@ -1,12 +1,13 @@
-// The window on the JACK driver against a real server (scripts/jack-server.sh start):
-// a track plays to its end and the window stops itself; a recording from the inputs
-// lands in Out.wav. Skips, saying so, when no server answers.
+// The window on the JACK driver against a real server (the tests' shared one): a track
+// plays to its end and the window stops itself; a recording from the inputs lands in
+// Out.wav.
 //
 // Not in the race detector's run: the server's thread runs freely, so the player's
 // worker posts into Qt's event queue while this thread reads it, under Qt's own lock,
 // which the detector (with Qt not built for it) cannot see. The virtual device's tests
 // cover the same hand-over on the test clock.
 #include "tests/shell/shell_test_support.h"
+#include "tests/jack/jack_server.h"
 
 #include <chrono>
 #include <cstring>
@@ -38,6 +39,7 @@ bool RunUntil(Done done) {
 }
 
 TEST(JackSession, PlaysToTheEndAndRecords) {
+    if (!jack_test::SharedServerAnswers()) GTEST_SKIP() << jack_test::kNoServerMessage;
     IsolatedScope scope;
     scope.WriteMachineHive(JackHive());
     ScriptedPrompts prompts;
@@ -45,7 +47,7 @@ TEST(JackSession, PlaysToTheEndAndRecords) {
     selectedDevice.store(-1);
     MainWindow window;
     window.show();
-    if (!deviceUsable.load()) GTEST_SKIP() << "no JACK server answers: start one with `scripts/jack-server.sh start`";
+    ASSERT_TRUE(deviceUsable.load()) << "the window could not open the JACK driver";
     Player& player = *window.GetPlayer();
 
     const uint32_t rate = 44100;  // not the server's rate: the reader resamples

@@ -1,0 +1,106 @@
+// JACK servers for the tests: private ones on the dummy backend under names of their
+// own, and the server the tests share, which is a private one unless JACK_DEFAULT_SERVER
+// names another. Unique names keep parallel runs apart.
+#pragma once
+
+#include <fcntl.h>
+#include <jack/jack.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+namespace jack_test {
+
+constexpr const char* kNoServerMessage =
+    "no JACK server: the one JACK_DEFAULT_SERVER names does not answer, or jackd (Debian package jackd2) "
+    "cannot be started";
+
+// Polls cond every 5 ms until it holds or `seconds` pass; true when it held.
+template <typename Cond>
+bool WaitUntil(Cond cond, double seconds = 10.0) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+// A client of the named server, or of JACK_DEFAULT_SERVER's; never starts a server.
+inline jack_client_t* OpenClient(const std::string& name, const char* server = nullptr) {
+    auto options = static_cast<jack_options_t>(JackNoStartServer | (server != nullptr ? JackServerName : 0));
+    return jack_client_open(name.c_str(), options, nullptr, server);
+}
+
+inline bool ServerAnswers(const char* server = nullptr) {
+    jack_client_t* client = OpenClient("bw-ask-" + std::to_string(getpid()), server);
+    if (client != nullptr) jack_client_close(client);
+    return client != nullptr;
+}
+
+// `jackd --no-realtime -d dummy -r 48000` under a name of its own, stopped by Stop, by
+// the destructor, or by the kernel when the test process ends in any other way.
+class PrivateServer {
+public:
+    ~PrivateServer() { Stop(); }
+    const char* name() const { return name_.c_str(); }
+
+    // False when jackd cannot be started or never answers.
+    bool Start(int periodFrames = 256) {
+        const std::string period = std::to_string(periodFrames);
+        const char* argv[] = {"jackd", "--no-realtime", "-n", name_.c_str(), "-d", "dummy", "-r", "48000", "-p",
+                              period.c_str(), nullptr};
+        const pid_t parent = getpid();
+        pid_ = fork();
+        if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (getppid() != parent) _exit(1);  // the test process has ended already
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            execvp("jackd", const_cast<char**>(argv));
+            _exit(127);
+        }
+        if (pid_ < 0) pid_ = 0;
+        bool answered = false;
+        WaitUntil([&] {
+            answered = pid_ > 0 && ServerAnswers(name());
+            if (pid_ > 0 && !answered && waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = 0;  // it died
+            return answered || pid_ == 0;
+        });
+        return answered;
+    }
+    void Stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        pid_ = 0;
+    }
+
+private:
+    static inline int made_ = 0;
+    std::string name_ = "bw-private-" + std::to_string(getpid()) + "-" + std::to_string(++made_);
+    pid_t pid_ = 0;
+};
+
+// Whether the tests' shared server answers. With no JACK_DEFAULT_SERVER, the first call
+// starts a private server and names it there, for this process and the programs it
+// starts; it stops when the process ends.
+inline bool SharedServerAnswers() {
+    static PrivateServer own;
+    static bool ownStarted = false;
+    const char* named = std::getenv("JACK_DEFAULT_SERVER");
+    if (!ownStarted && (named == nullptr || named[0] == '\0')) {
+        if (!(ownStarted = own.Start())) return false;
+        setenv("JACK_DEFAULT_SERVER", own.name(), 1);
+    }
+    return ServerAnswers();
+}
+
+}  // namespace jack_test
