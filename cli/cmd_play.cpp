@@ -4,13 +4,11 @@
 #include <signal.h>
 
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -33,14 +31,6 @@ std::string Time(long long frames, int rateHz) {
     char text[32];
     std::snprintf(text, sizeof text, "%lld:%02lld.%lld", tenths / 600, tenths / 10 % 60, tenths % 10);
     return text;
-}
-
-bool EndsWith(const std::string& text, const char* end) {
-    const size_t n = std::strlen(end);
-    if (text.size() < n) return false;
-    for (size_t i = 0; i < n; ++i)
-        if (std::tolower(static_cast<unsigned char>(text[text.size() - n + i])) != end[i]) return false;
-    return true;
 }
 
 int Usage() {
@@ -184,17 +174,9 @@ int RunPlay(int argc, char** argv) {
 
     // The list a play-list dialog would build, then handed to the queue.
     PlayList list;
-    for (const std::string& file : files) {
-        std::error_code error;
-        const std::string path = std::filesystem::absolute(file, error).lexically_normal().string();
-        bool added = false;
-        if (!error && EndsWith(path, ".m3u")) {
-            if (FILE* stream = std::fopen(path.c_str(), "rb")) added = AddM3uToList(list, player.Directories(), path.c_str(), stream) > 0;
-        } else if (!error) {
-            added = AddFileToList(list, player.Directories(), path.c_str());
-        }
-        if (!added) std::fprintf(stderr, "bellwave-cli play: nothing to play from '%s'\n", file.c_str());
-    }
+    for (const std::string& file : files)
+        if (!AddPathToList(list, player.Directories(), file.c_str()))
+            std::fprintf(stderr, "bellwave-cli play: nothing to play from '%s'\n", file.c_str());
     if (shuffle) Shuffle(list);
     AppendListToQueue(list, player.Queue());
     if (player.Queue().Count() == 0) {

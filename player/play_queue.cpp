@@ -6,7 +6,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <new>
+#include <string>
 #include <utility>
 
 #include "audiofiles/m3u.h"
@@ -241,4 +243,18 @@ int AddM3uToList(PlayList& list, DirectoryTable& directories, const char* m3uPat
         if (index >= 0 && list.AddItem(name, index) >= 0) ++added;
     });
     return added;
+}
+
+bool AddPathToList(PlayList& list, DirectoryTable& directories, const char* path) {
+    if (path == nullptr || path[0] == '\0') return false;
+    std::error_code error;
+    const std::string full = std::filesystem::absolute(path, error).lexically_normal().string();
+    if (error) return false;
+    const size_t dot = full.rfind('.');
+    if (dot != std::string::npos && full.find('/', dot) == std::string::npos &&
+        strcasecmp(full.c_str() + dot, ".m3u") == 0) {
+        FILE* stream = std::fopen(full.c_str(), "rb");
+        return stream != nullptr && AddM3uToList(list, directories, full.c_str(), stream) > 0;
+    }
+    return AddFileToList(list, directories, full.c_str());
 }

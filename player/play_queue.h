@@ -116,3 +116,7 @@ bool AddFileToList(PlayList& list, DirectoryTable& directories, const char* path
 // its folders into directories. Returns the items added; entries whose folder or name
 // is refused are dropped, the rest still added.
 int AddM3uToList(PlayList& list, DirectoryTable& directories, const char* m3uPath, FILE* stream);
+// Adds a path given from outside (a command line, a drop), relative to the current
+// folder: an ".m3u" (any case) is read as a list, anything else added as a file. False
+// when nothing was added.
+bool AddPathToList(PlayList& list, DirectoryTable& directories, const char* path);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -280,6 +281,16 @@ void Player::SeekToFraction(float f) {
     positionBase_.store(targetFrame - hostPosition_.load());
     if (paused_.load() && window_ != nullptr)
         window_->Post(WMU_POSITION, WPARAM(totalFrames_.load()), LPARAM(targetFrame));
+}
+
+void Player::SeekBySeconds(int seconds) {
+    const int64_t total = totalFrames_.load();
+    const int rate = DeviceStarted(device_) ? ASIOSetSampleRate() : 0;
+    if (!loaded_.load() || total <= 0 || rate <= 0 || trackBlocks_ <= 0) return;
+    const int64_t target = Position() % total + int64_t(seconds) * rate;
+    const int64_t block = std::clamp<int64_t>((target + kBlockFrames / 2) / kBlockFrames, 0, trackBlocks_ - 1);
+    // The fraction of the block's middle, so that SeekToFraction lands on the block.
+    SeekToFraction(float((double(block) + 0.5) / double(trackBlocks_)));
 }
 
 void Player::SetVolume(int level) {

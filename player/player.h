@@ -65,6 +65,8 @@ public:
     void Stop();
     // f in [0, 1): the fraction of the track to continue from.
     void SeekToFraction(float f);
+    // Moves the play position by seconds (negative: back), kept within the track.
+    void SeekBySeconds(int seconds);
     void SetVolume(int level);
     // Opens the device named by the shell's selectedDevice and stores its number.
     bool ChangeDevice();
@@ -105,6 +107,9 @@ public:
     int Volume() const { return volume_.load(); }
     int32_t DeviceNumber() const { return deviceNumber_; }
     uint32_t TotalFrames() const { return totalFrames_.load(); }
+    // Frames played of the track, as the last position message told (looped plays
+    // count on).
+    int64_t Position() const { return positionBase_.load() + hostPosition_.load(); }
     const char* Title() const { return title_; }
     const char* CurrentDirectory() const { return currentDirectory_; }
     const DeviceLink& Link() const { return device_; }

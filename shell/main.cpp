@@ -1,5 +1,6 @@
-// bellwave: the player and recorder window.
+// bellwave [FILE...]: the player and recorder window, playing the files given.
 #include <QApplication>
+#include <QTimer>
 
 #include "shell/app_icon.h"
 #include "shell/main_window.h"
@@ -14,5 +15,8 @@ int main(int argc, char** argv) {
     MainWindow window;
     CloseOnQuitSignals(window);
     window.show();
+    // bellwave FILE...: queued and played once the window runs.
+    const QStringList files = QApplication::arguments().mid(1);
+    if (!files.isEmpty()) QTimer::singleShot(0, &window, [&window, files] { window.OpenFiles(files); });
     return QApplication::exec();
 }

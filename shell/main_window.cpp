@@ -150,6 +150,8 @@ MainWindow::MainWindow() : screen_(0, 0) {
     setCentralWidget(client_);
     if (getcwd(currentDirectoryText_, sizeof currentDirectoryText_) == nullptr) currentDirectoryText_[0] = '\0';
     player_ = new (std::nothrow) Player(this, currentDirectoryText_);
+    InstallKeys();
+    setAcceptDrops(true);
 
     // The smallest size is the starting size, centred on the screen.
     resize(minimumSizeHint());

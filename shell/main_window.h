@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include <QMainWindow>
+#include <QStringList>
 
 #include "display/back_buffer.h"
 #include "display/status_panel.h"
@@ -20,6 +21,8 @@ class PlaylistDialog;
 class QAction;
 class QDialog;
 class QCloseEvent;
+class QDragEnterEvent;
+class QDropEvent;
 class QKeyEvent;
 
 // Menu commands, numbered as the menu resources hold them.
@@ -51,6 +54,9 @@ public:
     // A left click at (x, y) of the client area; also how the window presses Stop itself.
     void OnClick(int x, int y);
     void OnCommand(int id);
+    // Files from outside (the command line, a drop): .wav, .mp3 and .m3u paths join the
+    // queue, and Play is pressed when nothing plays or is armed.
+    void OpenFiles(const QStringList& paths);
 
     Player* GetPlayer() const { return player_; }
     StatusPanel& Panel() { return *panel_; }
@@ -65,11 +71,19 @@ protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     friend class ClientWidget;
 
     void HandleMessage(uint32_t message, WPARAM wParam, LPARAM lParam);
+    // The keys (shell/window_input.cpp), each doing what its button or menu item does.
+    void InstallKeys();
+    void ClickCentre(const Rect& r) { OnClick((r.left + r.right) / 2, (r.top + r.bottom) / 2); }
+    void StepVolume(int steps);
+    void SeekBySeconds(int seconds);
+    void AddFilesToQueue();
     void Resized(int width, int height);
     void EraseBackground();
     void DrawButtons();

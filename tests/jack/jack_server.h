@@ -11,7 +11,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
 #include <string>
 #include <thread>
 
@@ -51,19 +55,21 @@ public:
     ~PrivateServer() { Stop(); }
     const char* name() const { return name_.c_str(); }
 
-    // False when jackd cannot be started or never answers.
+    // False, with jackd's output on standard error, when it cannot be started or never
+    // answers.
     bool Start(int periodFrames = 256) {
         const std::string period = std::to_string(periodFrames);
         const char* argv[] = {"jackd", "--no-realtime", "-n", name_.c_str(), "-d", "dummy", "-r", "48000", "-p",
                               period.c_str(), nullptr};
+        const std::string log = (std::filesystem::temp_directory_path() / (name_ + ".log")).string();
         const pid_t parent = getpid();
         pid_ = fork();
         if (pid_ == 0) {
             prctl(PR_SET_PDEATHSIG, SIGTERM);
             if (getppid() != parent) _exit(1);  // the test process has ended already
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            dup2(null, 2);
+            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(out, 1);
+            dup2(out, 2);
             execvp("jackd", const_cast<char**>(argv));
             _exit(127);
         }
@@ -73,7 +79,13 @@ public:
             answered = pid_ > 0 && ServerAnswers(name());
             if (pid_ > 0 && !answered && waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = 0;  // it died
             return answered || pid_ == 0;
-        });
+        }, 30.0);
+        if (!answered) {
+            std::ifstream text(log);
+            std::cerr << "jackd " << name_ << (pid_ > 0 ? " never answered" : " did not start") << ":\n" << text.rdbuf();
+            Stop();
+        }
+        std::remove(log.c_str());
         return answered;
     }
     void Stop() {

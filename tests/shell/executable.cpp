@@ -1,6 +1,6 @@
-// The bellwave executable itself: started offscreen on the virtual device, it closes
+// The bellwave executable itself, started offscreen on the virtual device: it closes
 // like Exit on SIGTERM and SIGINT (a session ending, Ctrl+C in a terminal): exit code
-// 0, the device stopped and the log completed.
+// 0, the device stopped and the log completed. `bellwave FILE` plays the file.
 #include "shell_test_support.h"
 
 #include <signal.h>
@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 extern char** environ;
@@ -48,6 +49,51 @@ TEST(Executable, QuitSignalsCloseTheWindowCleanly) {
         ASSERT_GE(closing, 0) << host_test::Dump(log);
         EXPECT_EQ(log.size() - size_t(closing), 2u) << host_test::Dump(log);
     }
+}
+
+// The float samples of a capture's data chunk, as far as the file holds them.
+std::vector<float> CaptureSamples(const std::string& wav) {
+    const size_t at = wav.find("data");
+    if (at == std::string::npos || wav.size() < at + 8) return {};
+    std::vector<float> samples((wav.size() - at - 8) / 4);
+    std::memcpy(samples.data(), wav.data() + at + 8, samples.size() * 4);
+    return samples;
+}
+
+TEST(Executable, PlaysTheFileItIsGiven) {
+    IsolatedScope scope;
+    const std::string capture = (scope.workDir() / "capture.wav").string();
+    scope.WriteMachineHive(
+        host_test::MachineHive({{"Bellwave Virtual Device", {Text("Capture", capture), Dword("Speed", 2)}}}));
+    constexpr uint32_t kFrames = 30000;
+    const std::vector<int16_t> file = player_test::WriteRampWav(scope.workDir() / "ramp.wav", kFrames, 2, 48000);
+    const std::string program = (testing_support::BuildDir() / "bin/bellwave").string();
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("ramp.wav"), nullptr};  // in the work folder
+    pid_t child = -1;
+    ASSERT_EQ(posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ), 0) << program;
+
+    // Played out with a second of silence after it, once the capture has grown past it.
+    const size_t enough = 58 + (kFrames + 48000) * 2 * 4;
+    auto grown = [&] {
+        std::error_code error;
+        const auto bytes = std::filesystem::file_size(capture, error);
+        return !error && bytes >= enough;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!grown() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    const std::vector<float> samples = CaptureSamples(testing_support::ReadFile(capture));
+    size_t start = 0;
+    while (start < samples.size() && samples[start] == 0.0f) start += 2;
+    ASSERT_GE(samples.size(), start + 2 * kFrames) << "the file was not played";
+    for (size_t i = 0; i < 2 * kFrames; ++i)
+        ASSERT_EQ(samples[start + i], file[i] / 32768.0f) << "sample " << i;
 }
 
 }  // namespace

@@ -65,6 +65,12 @@ inline std::ostream& operator<<(std::ostream& out, const ShownMessage& m) {
     return out << '"' << m.text << "\" / \"" << m.caption << '"';
 }
 
+// Makes window the active one, as a person's click would; false when it never becomes so.
+inline bool Activate(QWidget* window) {
+    window->activateWindow();
+    return QTest::qWaitFor([window] { return QApplication::activeWindow() == window; });
+}
+
 // Records every message box, hands out the file selections queued in `selections`
 // (cancelling when none is left; `onChoose` runs first, as if time passed while the
 // person chose; with `realPicker` the open-file dialog is shown instead), and runs
@@ -96,6 +102,8 @@ public:
             return dialog.exec();
         }
         dialog.show();
+        // Active, as a dialog on screen is: the main window's keys are not in force.
+        EXPECT_TRUE(Activate(&dialog));
         if (onDialog) onDialog(dialog);
         if (dialog.isVisible()) dialog.reject();
         return dialog.result();
