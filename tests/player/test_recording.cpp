@@ -13,6 +13,7 @@
 #include <string>
 
 #include "audiofiles/wav_writer.h"
+#include "player/device_watch.h"
 #include "player_rig.h"
 
 extern char** environ;
@@ -315,6 +316,26 @@ TEST(Recording, ATakeKilledMidwayReadsBackUpToItsLastBlock) {
             EXPECT_TRUE(fixtures::ToSamples(bytes.data(), bytes.size()) == samples);
         }
     }
+}
+
+// The device goes away mid-take: the take is closed with every block that reached it,
+// record mode stays selected, and no new take replaces the file when the device is back.
+TEST(Recording, ATakeIsClosedAtTheDevicesLossAndNoNewTakeStartsByItself) {
+    Rig rig({ToneDevice("Tone")});
+    DeviceWatch watch(*rig.player);
+    StartRecording(rig);
+    rig.RunSegments(8);
+    rig.clock.reset();
+    ASSERT_EQ(watch.OnResetRequest(), DeviceEvent::Back) << "the device opens again at once";
+    EXPECT_TRUE(watch.TookTake());
+    EXPECT_FALSE(rig.player->RecordingActive());
+    EXPECT_FALSE(rig.player->Playing());
+    EXPECT_TRUE(rig.player->RecordArmed());
+    EXPECT_EQ(ReadFile(rig.Work("Out.wav")), WavImage(48000, Heard(rig, 3, 5)));
+
+    rig.ReachClock();
+    EXPECT_EQ(rig.clock->Advance(4 * kSegment / 256), 4 * kSegment / 256) << "the device runs";
+    EXPECT_EQ(ReadFile(rig.Work("Out.wav")), WavImage(48000, Heard(rig, 3, 5))) << "and the take is left alone";
 }
 
 // The counters the display polls: a worker that stops serving leaves the device's
