@@ -96,7 +96,7 @@ int RunRecord(int argc, char** argv) {
     const uint32_t dropped = player.GetRecorder().DroppedBlocks();
     std::printf("wrote %s: %.3f s at %d Hz (%u blocks, %u dropped)\n", name,
                 double(written) * kBlockFrames / rate, rate, written, dropped);
-    const bool lost = event == DeviceEvent::TakeClosed || watch.TookTake();
+    const bool lost = event != DeviceEvent::None && event != DeviceEvent::Dropouts;
     if (lost)
         std::fprintf(stderr, "bellwave-cli record: the device %s; %s holds the take up to there\n",
                      event == DeviceEvent::TakeClosed ? "lost its inputs" : "went away", name);

@@ -72,6 +72,7 @@ DeviceEvent DeviceWatch::OnResetRequest(Clock::time_point now) {
 }
 
 DeviceEvent DeviceWatch::Tick(Clock::time_point now) {
+    tookTake_ = false;
     if (!waiting_) return DeviceEvent::None;
     if (player_.DeviceReady()) {
         waiting_ = false;  // the person chose a device meanwhile

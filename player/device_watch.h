@@ -62,7 +62,8 @@ public:
     DeviceEvent PollDropouts();
 
     bool Waiting() const { return waiting_; }
-    // The last reset closed a take.
+    // The reset OnResetRequest handled last closed a take; cleared by Tick, so it is
+    // told once.
     bool TookTake() const { return tookTake_; }
     // Since the device went away, at the last try.
     std::chrono::milliseconds Waited() const { return waited_; }

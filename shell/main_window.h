@@ -15,12 +15,15 @@
 #include "display/status_panel.h"
 #include "platform/messages.h"
 
+class DeviceWatch;
 class Player;
 class PlaylistDialog;
 class QAction;
 class QDialog;
 class QCloseEvent;
 class QKeyEvent;
+class QTimer;
+enum class DeviceEvent;
 
 // Menu commands, numbered as the menu resources hold them.
 constexpr int IDM_DEVICES = 32771;
@@ -53,6 +56,7 @@ public:
     void OnCommand(int id);
 
     Player* GetPlayer() const { return player_; }
+    DeviceWatch* Watch() const { return watch_.get(); }
     StatusPanel& Panel() { return *panel_; }
     ScreenImage& Screen() { return screen_; }
     QWidget* ClientArea() const { return client_; }
@@ -70,6 +74,9 @@ private:
     friend class ClientWidget;
 
     void HandleMessage(uint32_t message, WPARAM wParam, LPARAM lParam);
+    // Shows what the device watch reported; tells the person of a closed take and of a
+    // device that did not come back.
+    void OnDeviceEvent(DeviceEvent event);
     void Resized(int width, int height);
     void EraseBackground();
     void DrawButtons();
@@ -86,6 +93,8 @@ private:
     ScreenImage screen_;
     std::unique_ptr<StatusPanel> panel_;
     Player* player_ = nullptr;  // owned; none when it could not be made
+    std::unique_ptr<DeviceWatch> watch_;  // with the player
+    QTimer* watchTimer_ = nullptr;        // runs while the device is waited for
     QWidget* client_ = nullptr;
     QAction* actions_[7] = {};
     std::mutex drawMutex_;  // held while the meters and the visualiser are drawn
