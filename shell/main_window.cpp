@@ -373,7 +373,8 @@ void MainWindow::OnDeviceEvent(DeviceEvent event) {
         return;
     case DeviceEvent::TakeClosed:
         panel_->ShowDropouts(watch_->Totals().Sum());
-        told = std::string("The device's inputs went away during the recording. ") + take + " holds the take up to there.";
+        told = std::string("The device's inputs went away during the recording. ") + take +
+               " holds the take up to there.";
         break;
     case DeviceEvent::Gone:
         SetTitle("The device has gone away - waiting for it to come back...");

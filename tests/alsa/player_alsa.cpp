@@ -41,13 +41,13 @@ TEST(AlsaPlayer, CaptureGoneDuringATakeClosesTheTakeAtTheLoss) {
     ASSERT_TRUE(ParseWavHeader(reinterpret_cast<const uint8_t*>(image.data()), uint32_t(image.size()), layout));
     EXPECT_EQ(layout.dataOffset + layout.sourceFrames * 4, image.size()) << "the sizes cover the whole take";
     const auto* samples = reinterpret_cast<const uint8_t*>(image.data()) + layout.dataOffset;
-    const size_t heard = size_t(std::find_if(samples, samples + layout.sourceFrames * 4, [](uint8_t b) { return b != 0x11; }) -
-                                samples) / 4;
+    const uint8_t* end = samples + layout.sourceFrames * 4;
+    const size_t heard = size_t(std::find_if(samples, end, [](uint8_t b) { return b != 0x11; }) - samples) / 4;
     // 200 periods, less the three segments not recorded: about eight blocks of input.
     EXPECT_GE(heard, 7u * kBlockFrames);
     EXPECT_LE(heard, 9u * kBlockFrames);
     EXPECT_LE(layout.sourceFrames - heard, 2u * kBlockFrames) << "closed soon after the loss";
-    EXPECT_TRUE(std::all_of(samples + heard * 4, samples + layout.sourceFrames * 4, [](uint8_t b) { return b == 0; }))
+    EXPECT_TRUE(std::all_of(samples + heard * 4, end, [](uint8_t b) { return b == 0; }))
         << "silence after the loss";
 }
 
