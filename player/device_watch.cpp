@@ -64,7 +64,7 @@ DeviceEvent DeviceWatch::OnResetRequest(Clock::time_point now) {
     // What the failing device counted, before its counters go with it.
     tookTake_ = PollDropouts() == DeviceEvent::TakeClosed;
     tookTake_ = player_.DropDevice() || tookTake_;
-    last_.xruns = last_.inputLosses = last_.droppedBuffers = last_.failedBuffers = 0;  // the next device's start at 0
+    last_.xruns = last_.inputLosses = last_.droppedBuffers = last_.failedBuffers = 0;  // the next device counts from 0
     waiting_ = true;
     lostAt_ = now;
     const DeviceEvent tried = Try(now);
@@ -118,11 +118,15 @@ DeviceEvent DeviceWatch::PollDropouts() {
 
     char what[160];
     FormatDropouts(added, what, sizeof what);
-    const int64_t frame = player_.Position();
-    const int rate = player_.DeviceReady() ? ASIOSetSampleRate() : 0;
     char line[256];
-    std::snprintf(line, sizeof line, "Dropout at frame %" PRId64 " (%.3f s) of the %s: %s", frame,
-                  rate > 0 ? double(frame) / rate : 0.0, recording ? "take" : "track", what);
+    if (recording || player_.Playing()) {
+        const int64_t frame = player_.Position();
+        const int rate = player_.DeviceReady() ? ASIOSetSampleRate() : 0;
+        std::snprintf(line, sizeof line, "Dropout at frame %" PRId64 " (%.3f s) of the %s: %s", frame,
+                      rate > 0 ? double(frame) / rate : 0.0, recording ? "take" : "track", what);
+    } else {
+        std::snprintf(line, sizeof line, "Dropout while stopped: %s", what);
+    }
     DebugLog(line);
 
     if (added.inputLosses > 0 && recording) {

@@ -18,8 +18,8 @@
 // late by then is silence (counted once for each run of late periods), and a capture side
 // that gives nothing for two seconds or fails for good is dropped and counted as an input
 // loss (the application logs and shows it); the inputs are silent from then on and
-// playback goes on. Playback that
-// fails for good (unplugged, say) ends the thread and asks the host for a reset.
+// playback goes on. Playback that fails for good (unplugged, say) ends the thread and
+// asks the host for a reset.
 #include "drivers/alsa/alsa_driver.h"
 
 #include <alsa/asoundlib.h>

@@ -5,10 +5,6 @@
 // the environment; the test waits on conditions only.
 #include "shell_test_support.h"
 
-#include <chrono>
-
-#include <QEventLoop>
-
 #include "display/colours.h"
 #include "host/asio_messages.h"
 #include "player/device_watch.h"
@@ -20,17 +16,6 @@ using namespace shell_test;
 const VirtualDeviceSpec kDevice = Device("Bellwave Virtual Device", 256, {Text("Input", "tone")});
 const VirtualDeviceSpec kUnplugged =
     Device("Bellwave Virtual Device", 256, {Text("Input", "tone"), Text("FailInit", "unplugged")});
-
-// Handles the window's events (its timer's among them) until done() holds or 20 s pass.
-template <typename Done>
-bool RunUntil(Done done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
 
 // The device stops opening and asks for a reset, as one that was unplugged does.
 void Unplug(Session& s) {
