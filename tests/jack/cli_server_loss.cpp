@@ -108,6 +108,9 @@ private:
                 if (!connected) connected = Connect();
                 usleep(5000);
             }
+            // A client that closes while the server shuts down can kill it (SIGPIPE): this
+            // one lets the server finish first.
+            if (gone_.load()) usleep(500000);
             jack_client_close(client_);
         }
         return 0;
@@ -117,6 +120,7 @@ private:
     bool Connect() {
         const std::string mine = name_ + ":";
         const std::string theirs = ours_ + ":";
+        if (jack_port_by_name(client_, (theirs + "in_2").c_str()) == nullptr) return false;
         const std::pair<std::string, std::string> links[] = {{theirs + "out_1", mine + "in_1"},
                                                              {theirs + "out_2", mine + "in_2"},
                                                              {mine + "out_1", theirs + "in_1"},
