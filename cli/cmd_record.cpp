@@ -80,8 +80,7 @@ int RunRecord(int argc, char** argv) {
         const bool got = window.Next(message, 100);
         // A loss closes the take; a new one would replace it, so the command ends.
         event = got && message == WMU_ASIO_RESET ? watch.OnResetRequest() : watch.PollDropouts();
-        if (event == DeviceEvent::Dropouts || event == DeviceEvent::TakeClosed)
-            ReportDeviceEvent("record", event, watch, window);
+        if (event != DeviceEvent::None) ReportDropouts(watch, window);
         if (event != DeviceEvent::None && event != DeviceEvent::Dropouts) break;
         if (got) {
             quietMs = 0;

@@ -32,6 +32,7 @@ public:
     void SetRate(int rateHz) { rateHz_ = rateHz; }
     // The dropouts so far ("2 xruns, 1 dropped buffer"), shown on each position line.
     void SetDropouts(const std::string& text) { dropouts_ = text; }
+    const std::string& Dropouts() const { return dropouts_; }
 
 private:
     struct Queued {
@@ -60,6 +61,8 @@ bool Interrupted();
 class DeviceWatch;
 enum class DeviceEvent;
 
-// Tells the person what the device watch reported: new dropouts on the status line;
-// for `command`, the device gone, back or given up on, on standard error.
+// The dropouts on the status line when their count changed.
+void ReportDropouts(const DeviceWatch& watch, TerminalWindow& window);
+// Tells the person what the device watch reported: dropouts as ReportDropouts; for
+// `command`, the device gone, back or given up on, on standard error.
 void ReportDeviceEvent(const char* command, DeviceEvent event, const DeviceWatch& watch, TerminalWindow& window);

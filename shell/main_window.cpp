@@ -368,11 +368,8 @@ void MainWindow::OnDeviceEvent(DeviceEvent event) {
         if (!watch_->Waiting()) watchTimer_->stop();  // a device was chosen meanwhile
         return;
     case DeviceEvent::Dropouts:
-        panel_->ShowDropouts(watch_->Totals().Sum());
-        Flush();
-        return;
+        break;
     case DeviceEvent::TakeClosed:
-        panel_->ShowDropouts(watch_->Totals().Sum());
         told = std::string("The device's inputs went away during the recording. ") + take +
                " holds the take up to there.";
         break;
@@ -392,6 +389,8 @@ void MainWindow::OnDeviceEvent(DeviceEvent event) {
     }
     if ((event == DeviceEvent::Gone || event == DeviceEvent::Back) && watch_->TookTake())
         told = std::string("The device went away during the recording. ") + take + " holds the take up to there.";
+    // Any event may come with dropouts counted: a reset reads the failing device's last.
+    panel_->ShowDropouts(watch_->Totals().Sum());
     DrawButtons();
     Flush();
     if (!told.empty()) ShowMessage(told.c_str(), event == DeviceEvent::GaveUp ? "On device..." : "On record...");

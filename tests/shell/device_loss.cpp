@@ -7,6 +7,7 @@
 
 #include "display/colours.h"
 #include "host/asio_messages.h"
+#include "host/wav_buf.h"
 #include "player/device_watch.h"
 
 namespace {
@@ -50,13 +51,18 @@ TEST(DeviceLoss, TheWindowWaitsPlaysOnClosesATakeAndStopsWhenTheDeviceStaysAway)
     EXPECT_STREQ(w.Panel().TimeText(), "Position: 00:00:02");
     EXPECT_TRUE(s.prompts.messages.empty());
 
-    // A take is closed at the loss; this time the device stays away.
+    // A take is closed at the loss; this time the device stays away. Before it goes, its
+    // worker stops and three buffers are dropped: the count shows beside the position.
     s.ClickStop();
     s.ClickRecord();
     s.ClickPlay();
     ASSERT_TRUE(s.player().RecordingActive());
     s.RunSegments(6);
+    EndWorker(0);
+    s.clock->Advance(2 * 4608 / 256 + 3);
     Unplug(s);
+    EXPECT_EQ(w.Watch()->Totals().droppedBuffers, 3u);
+    EXPECT_GT(CountOther(w, w.Panel().DropoutsRect(), {kBackground}), 20) << "Dropouts: 3";
     EXPECT_EQ(s.prompts.TakeMessages(),
               (std::vector<ShownMessage>{
                   {"The device went away during the recording. Out.wav holds the take up to there.", "On record..."}}));
