@@ -13,8 +13,10 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "host/asio_messages.h"
 #include "host/host.h"
 #include "player/device_link.h"
+#include "player/device_watch.h"
 #include "player/play_queue.h"
 #include "player/player.h"
 
@@ -94,7 +96,9 @@ void TerminalWindow::Print(const Queued& m) {
             std::printf("position %s / %s", Time(shown, rateHz_).c_str(), Time(total, rateHz_).c_str());
         else
             std::printf("recorded %s", Time(shown, rateHz_).c_str());
-        std::printf("  meters L %5d R %5d\n", meterLeft_, meterRight_);
+        std::printf("  meters L %5d R %5d", meterLeft_, meterRight_);
+        if (!dropouts_.empty()) std::printf("  dropouts: %s", dropouts_.c_str());
+        std::printf("\n");
         meterLeft_ = meterRight_ = 0;
         break;
     }
@@ -197,15 +201,26 @@ int RunPlay(int argc, char** argv) {
     }
     int tracks = 1;
     int quietMs = 0;
+    DeviceWatch watch(player);
     for (;;) {
         if (Interrupted()) {
             std::printf("interrupted\n");
             break;
         }
         uint32_t message = 0;
-        if (!window.Next(message, 100)) {
+        const bool got = window.Next(message, 100);
+        const DeviceEvent event = got && message == WMU_ASIO_RESET ? watch.OnResetRequest()
+                                  : watch.Waiting()                ? watch.Tick()
+                                                                   : watch.PollDropouts();
+        ReportDeviceEvent("play", event, watch, window);
+        if (event == DeviceEvent::GaveUp) return 1;
+        if (event == DeviceEvent::Back && !player.Playing()) {
+            player.PlayPause();  // the track went away meanwhile: the queue goes on
+            if (!player.Playing()) break;
+        }
+        if (!got) {
             // A device that stops calling back leaves the loop instead of hanging.
-            quietMs += 100;
+            quietMs = watch.Waiting() ? 0 : quietMs + 100;
             if (quietMs >= 5000) {
                 player.Stop();
                 std::fprintf(stderr, "bellwave-cli play: the device stopped calling back\n");

@@ -7,7 +7,9 @@
 #include <cstring>
 
 #include "cli/commands.h"
+#include "host/asio_messages.h"
 #include "host/host.h"
+#include "player/device_watch.h"
 #include "player/player.h"
 
 namespace {
@@ -67,13 +69,20 @@ int RunRecord(int argc, char** argv) {
     const uint32_t blocks = uint32_t(std::ceil(seconds * rate / double(kBlockFrames)));
     CatchInterrupt();
     int quietMs = 0;
+    DeviceWatch watch(player);
+    DeviceEvent event = DeviceEvent::None;
     while (player.GetRecorder().WrittenBlocks() + player.GetRecorder().DroppedBlocks() < blocks) {
         if (Interrupted()) {
             std::printf("interrupted\n");
             break;
         }
         uint32_t message = 0;
-        if (window.Next(message, 100)) {
+        const bool got = window.Next(message, 100);
+        // A loss closes the take; a new one would replace it, so the command ends.
+        event = got && message == WMU_ASIO_RESET ? watch.OnResetRequest() : watch.PollDropouts();
+        if (event != DeviceEvent::None) ReportDropouts(watch, window);
+        if (event != DeviceEvent::None && event != DeviceEvent::Dropouts) break;
+        if (got) {
             quietMs = 0;
         } else if ((quietMs += 100) >= 5000) {
             player.Stop();
@@ -86,5 +95,12 @@ int RunRecord(int argc, char** argv) {
     const uint32_t dropped = player.GetRecorder().DroppedBlocks();
     std::printf("wrote %s: %.3f s at %d Hz (%u blocks, %u dropped)\n", name,
                 double(written) * kBlockFrames / rate, rate, written, dropped);
-    return dropped == 0 ? 0 : 1;
+    const bool lost = event != DeviceEvent::None && event != DeviceEvent::Dropouts;
+    if (lost)
+        std::fprintf(stderr, "bellwave-cli record: the device %s; %s holds the take up to there\n",
+                     event == DeviceEvent::TakeClosed ? "lost its inputs" : "went away", name);
+    if (dropped > 0)
+        std::fprintf(stderr, "bellwave-cli record: %u block%s lost: writing did not keep up\n", dropped,
+                     dropped == 1 ? " was" : "s were");
+    return dropped == 0 && !lost ? 0 : 1;
 }

@@ -30,6 +30,9 @@ public:
     // Waits up to milliseconds for a message and prints it; false on time-out.
     bool Next(uint32_t& message, int milliseconds);
     void SetRate(int rateHz) { rateHz_ = rateHz; }
+    // The dropouts so far ("2 xruns, 1 dropped buffer"), shown on each position line.
+    void SetDropouts(const std::string& text) { dropouts_ = text; }
+    const std::string& Dropouts() const { return dropouts_; }
 
 private:
     struct Queued {
@@ -44,6 +47,7 @@ private:
     int rateHz_ = 0;
     int32_t meterLeft_ = 0, meterRight_ = 0;  // the loudest since the last position line
     std::string title_;                       // the title printed last
+    std::string dropouts_;                    // empty while there were none
 };
 
 // A driver id or a driver's name -> the driver's index; -1 when none matches.
@@ -51,3 +55,14 @@ int FindDriver(const char* device);
 // Ctrl-C ends play and record cleanly (the device stopped, files completed).
 void CatchInterrupt();
 bool Interrupted();
+
+// ---- the device failing under play and record (cli/device_report.cpp) ---------------
+
+class DeviceWatch;
+enum class DeviceEvent;
+
+// The dropouts on the status line when their count changed.
+void ReportDropouts(const DeviceWatch& watch, TerminalWindow& window);
+// Tells the person what the device watch reported: dropouts as ReportDropouts; for
+// `command`, the device gone, back or given up on, on standard error.
+void ReportDeviceEvent(const char* command, DeviceEvent event, const DeviceWatch& watch, TerminalWindow& window);

@@ -1,22 +1,23 @@
-# bellwave_test_dir(LIBS lib... [THREADED] [LOCK resource])
+# bellwave_test_dir(LIBS lib... [THREADED] [SERIAL])
 # Makes one GoogleTest executable per *.cpp in the calling folder (test_<folder>_<file>),
 # linked with tests/support and the given libraries. THREADED marks them for the
-# ThreadSanitizer run (`make tsan`); LOCK keeps tests sharing a resource (a server)
-# from running at the same time.
+# ThreadSanitizer run (`make tsan`); SERIAL runs each of them with no other test beside
+# it, for tests against a sound server that misses its deadlines when the two processors
+# are busy with other tests.
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
 function(bellwave_test_dir)
-  cmake_parse_arguments(ARG "THREADED" "LOCK" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "THREADED;SERIAL" "" "LIBS" ${ARGN})
   get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   set(label ${folder})
   if(ARG_THREADED)
     set(label ${folder}_threaded)
   endif()
-  set(lock)
-  if(ARG_LOCK)
-    set(lock RESOURCE_LOCK ${ARG_LOCK})
+  set(serial)
+  if(ARG_SERIAL)
+    set(serial RUN_SERIAL TRUE)
   endif()
   # Tests load the driver plug-ins from the build tree: build those first.
   get_property(drivers GLOBAL PROPERTY BELLWAVE_DRIVERS)
@@ -40,6 +41,6 @@ function(bellwave_test_dir)
     gtest_discover_tests(${target}
       DISCOVERY_MODE PRE_TEST
       WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-      PROPERTIES LABELS "${label}" ${lock})
+      PROPERTIES LABELS "${label}" ${serial})
   endforeach()
 endfunction()

@@ -269,6 +269,21 @@ void StatusPanel::DrawTimeText() {
     DrawTextIn(timeTextBuffer_.Image(), timeTextRect_, timeText_, Qt::AlignCenter, true);
     const int32_t x = (window_->ClientRect().Width() - timeTextRect_.Width()) / 2;
     timeTextBuffer_.CopyTo(*window_, Moved(timeTextRect_, x, 0));
+    if (dropouts_ == 0) return;
+    // From the text's right edge to the volume bar, over what an earlier drawing left.
+    char text[40];
+    std::snprintf(text, sizeof text, "Dropouts: %" PRIu64, dropouts_);
+    dropoutsRect_ = Rect{x + timeTextRect_.Width() + 8, 0, window_->ClientRect().right - kVolumeStripWidth,
+                         timeTextRect_.Height()};
+    if (dropoutsRect_.Width() <= 0) return;
+    FillRect(window_->Image(), dropoutsRect_, kBackground);
+    DrawTextIn(window_->Image(), dropoutsRect_, text, Qt::AlignLeft | Qt::AlignVCenter, true);
+    window_->MarkChanged(dropoutsRect_);
+}
+
+void StatusPanel::ShowDropouts(uint64_t count) {
+    dropouts_ = count;
+    if (window_ != nullptr && window_->Usable()) DrawTimeText();
 }
 
 void StatusPanel::ResetPositionBar() {

@@ -38,6 +38,8 @@ public:
     void ShowPosition(uint32_t rate, uint64_t total, uint64_t position);
     // Repaint of the position text and bar from the stored state.
     void DrawPositionBar();
+    // The dropouts so far, shown right of the position text once there are any.
+    void ShowDropouts(uint64_t count);
     void ClearTitle();
     void DrawTitle(const char* text);
 
@@ -58,6 +60,8 @@ public:
     const Rect& RightLed(int i) const { return rightLeds_[i & (kLeds - 1)]; }
     const char* TimeText() const { return timeText_; }
     const Rect& TimeTextRect() const { return timeTextRect_; }
+    // Where the dropouts were drawn last (empty before).
+    const Rect& DropoutsRect() const { return dropoutsRect_; }
     bool Built() const { return built_; }
 
     // The composed images, for tests that check what is redrawn and what only copied.
@@ -77,6 +81,8 @@ private:
     BackBuffer buttonsBuffer_, metersBuffer_, timeTextBuffer_, titleBuffer_, volumeBuffer_, positionBuffer_;
     ScreenImage* window_;
     Rect timeTextRect_;
+    Rect dropoutsRect_;
+    uint64_t dropouts_ = 0;
     Rect visualiserRect_, meterArea_, titleRect_, positionBarRect_;
     Rect lastMeterClient_, lastTitleClient_;
     Rect playRect_, recordRect_, stopRect_;

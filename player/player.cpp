@@ -432,6 +432,7 @@ void Player::StopRecording() {
         Sleep(50);  // a callback still running finishes its push
         recordingActive_.store(false);
         recorder_.Stop();
+        if (const uint32_t lost = recorder_.DroppedBlocks()) DebugLogValue("Blocks lost in the take", int(lost));
     }
     SendPosition(0, 0);
 }
@@ -441,4 +442,120 @@ PlayerDropouts Player::Dropouts() const {
     if (device_.State() != DeviceState::Closed) GetDropoutCounts(0, &dropouts.device);
     dropouts.droppedBlocks = recorder_.DroppedBlocks();
     return dropouts;
+}
+
+int64_t Player::Position() const {
+    const DeviceState state = device_.State();
+    const bool streaming = state == DeviceState::Playing || state == DeviceState::Paused;
+    return positionBase_.load() + (streaming ? GetWavSndPosition(0) : hostPosition_.load());
+}
+
+// ---- the device failing under us -------------------------------------------------------
+
+bool Player::DropDevice() {
+    resume_ = Resume{};
+    resume_.armed = recordArmed_.load();
+    if (loaded_.load() && track_ != nullptr) {
+        resume_.loaded = true;
+        CopyText(resume_.path, sizeof resume_.path, track_->Path());
+        const DeviceState state = device_.State();
+        if (playing_.load() && !resume_.armed && (state == DeviceState::Playing || state == DeviceState::Paused)) {
+            int64_t frame = Position();
+            const int64_t total = totalFrames_.load();
+            if (loop_.load() && total > 0) frame %= total;  // loop play counts on across rewinds
+            resume_.playing = true;
+            resume_.paused = paused_.load();
+            resume_.frame = frame;
+            resume_.rateHz = ASIOSetSampleRate();
+        }
+    }
+    const bool take = recordingActive_.load();
+    Stop();  // the stream, and the take with what reached it
+    Unload();  // opened again at the rate of the device that comes back
+    device_.Release();
+    ASIOShutdown();
+    device_.MarkClosed();
+    deviceReady_.store(false);
+    deviceUsable.store(false);
+    recordArmed_.store(false);
+    return take;
+}
+
+bool Player::ReopenDevice() {
+    int32_t number = deviceNumber_;
+    if (number == kNoDevice || !device_.Open(window_, number) || !ConfigureForPlayback()) return false;
+    deviceReady_.store(true);
+    deviceUsable.store(true);
+    selectedDevice.store(number);
+    recordArmed_.store(resume_.armed);
+    if (resume_.loaded) {
+        LoadFile(resume_.path);
+        if (!loaded_.load()) {
+            title_[0] = '\0';  // the file went away meanwhile
+        } else if (resume_.playing) {
+            const int32_t rate = ASIOSetSampleRate();
+            int64_t frame = resume_.frame;
+            if (rate > 0 && resume_.rateHz > 0 && rate != resume_.rateHz) frame = frame * rate / resume_.rateHz;
+            PlayOnFrom(frame, resume_.paused);
+        }
+    }
+    resume_ = Resume{};
+    return true;
+}
+
+void Player::PlayOnFrom(int64_t frame, bool paused) {
+    const int64_t block = frame / kBlockFrames;
+    // The sound file starts no later than four blocks before its end: from there, the
+    // first segments served are the later blocks of the four decoded.
+    const int64_t last = trackBlocks_ > kRefillBlocks ? trackBlocks_ - kRefillBlocks : 0;
+    const int64_t start = block < last ? block : last;
+    uint32_t skipped = 0;  // segments of the decoded four that come before block
+    endOfTrack_.store(false);
+    if (block >= trackBlocks_ && !loop_.load()) {
+        // Played out already: the track end is reported after the ring's silence.
+        countdown_.store(GetWavBufSegments());
+        endOfTrack_.store(true);
+    } else {
+        track_->RequestSeek(int32_t(start));
+        if (track_->DecodeBlocks(decodeBuffer_, loop_.load())) {
+            track_->SplitChannels(leftBuffer_, rightBuffer_, decodeBuffer_, decodeBuffer_ + kDecodeBufferBytes / 2);
+            skipped = uint32_t(block - start);
+        } else {
+            countdown_.store(GetWavBufSegments());
+            endOfTrack_.store(true);
+        }
+    }
+    segmentCalls_.store(skipped);
+    positionBase_.store(block * kBlockFrames);
+    hostPosition_.store(0);
+    SetWavSndVolume(0, volume_.load());
+    if (window_ != nullptr) {
+        window_->Send(WMU_TITLE, 0, LPARAM(title_));
+        window_->Send(WMU_POSITION, WPARAM(totalFrames_.load()), LPARAM(positionBase_.load()));
+    }
+    playing_.store(device_.Toggle());
+    if (playing_.load() && paused) paused_.store(device_.Pause());
+}
+
+void Player::ForgetDevice() {
+    resume_ = Resume{};
+    if (device_.State() != DeviceState::Closed) {
+        // A try that got part of the way.
+        device_.Release();
+        ASIOShutdown();
+        device_.MarkClosed();
+    }
+    paused_.store(false);
+    ResetPosition();
+    playing_.store(false);
+    endOfTrack_.store(false);
+    recordArmed_.store(false);
+    title_[0] = '\0';
+    SendPosition(0, 0);
+}
+
+void Player::EndTakeAtLoss() {
+    if (!recordingActive_.load()) return;
+    Stop();
+    recordArmed_.store(true);
 }

@@ -107,9 +107,6 @@ public:
     int Volume() const { return volume_.load(); }
     int32_t DeviceNumber() const { return deviceNumber_; }
     uint32_t TotalFrames() const { return totalFrames_.load(); }
-    // Frames played of the track, as the last position message told (looped plays
-    // count on).
-    int64_t Position() const { return positionBase_.load() + hostPosition_.load(); }
     const char* Title() const { return title_; }
     const char* CurrentDirectory() const { return currentDirectory_; }
     const DeviceLink& Link() const { return device_; }
@@ -117,6 +114,23 @@ public:
     const Recorder& GetRecorder() const { return recorder_; }
     // Reads the counters; every one is an atomic, nothing waits.
     PlayerDropouts Dropouts() const;
+    // Frames into the track (or the take) that the device has been handed.
+    int64_t Position() const;
+
+    // ---- the device failing under us (player/device_watch.h drives these) ----
+    // The driver asked for a reset: stops the stream, closes a take with what reached
+    // it, remembers where playback stood (the track, its block, paused or not, record
+    // mode) and shuts the host down. True when a take was closed.
+    bool DropDevice();
+    // Opens the dropped device again; once it is usable, reloads the track at the
+    // device's rate and plays on from the block where it stopped. False while the device
+    // cannot be opened or used.
+    bool ReopenDevice();
+    // The device did not come back: the transport is left as Stop leaves it.
+    void ForgetDevice();
+    // The inputs were lost during a take: the take is closed with what reached it and
+    // the transport stops; record mode stays selected, no new take starts by itself.
+    void EndTakeAtLoss();
 
 private:
     void Unload();
@@ -128,6 +142,18 @@ private:
     void ComputePeaks(const int16_t* left, const int16_t* right, uint32_t frames);
     void SendPosition(uint32_t total, int32_t position);
     void PostPosition();
+    void PlayOnFrom(int64_t frame, bool paused);
+
+    // Where the transport stood when the device was dropped.
+    struct Resume {
+        bool loaded = false;
+        bool playing = false;
+        bool paused = false;
+        bool armed = false;
+        int64_t frame = 0;  // in the track, at rateHz
+        int32_t rateHz = 0;
+        char path[kTrackPathChars] = {};
+    };
 
     PlayQueue queue_;
     DeviceLink device_;
@@ -139,6 +165,7 @@ private:
     int refusedCount_ = 0;
     DirectoryTable directories_;
     MessageWindow* window_ = nullptr;
+    Resume resume_;
     std::atomic<uint32_t> totalFrames_{0};
     std::atomic<uint32_t> segmentCalls_{0};  // its two low bits pick the block to serve
     int32_t trackBlocks_ = 0;

@@ -20,7 +20,9 @@
 #include <QTimer>
 
 #include "display/colours.h"
+#include "host/asio_messages.h"
 #include "host/host.h"
+#include "player/device_watch.h"
 #include "player/player.h"
 #include "player/settings.h"
 #include "shell/app_icon.h"
@@ -150,6 +152,12 @@ MainWindow::MainWindow() : screen_(0, 0) {
     setCentralWidget(client_);
     if (getcwd(currentDirectoryText_, sizeof currentDirectoryText_) == nullptr) currentDirectoryText_[0] = '\0';
     player_ = new (std::nothrow) Player(this, currentDirectoryText_);
+    if (player_ != nullptr) watch_ = std::make_unique<DeviceWatch>(*player_);
+    watchTimer_ = new QTimer(this);
+    watchTimer_->setInterval(100);
+    connect(watchTimer_, &QTimer::timeout, this, [this] {
+        if (watch_ != nullptr) OnDeviceEvent(watch_->Tick());
+    });
     InstallKeys();
     setAcceptDrops(true);
 
@@ -166,6 +174,8 @@ MainWindow::~MainWindow() { TearDown(); }
 void MainWindow::TearDown() {
     // The player stops the device, any recording and the worker before it goes; only
     // then can no thread post any more. What it sends meanwhile finds no player to ask.
+    watchTimer_->stop();
+    watch_.reset();
     Player* player = player_;
     player_ = nullptr;
     delete player;
@@ -320,8 +330,12 @@ void MainWindow::HandleMessage(uint32_t message, WPARAM wParam, LPARAM lParam) {
             ResetMeters();
             SetTitle("");  // the text too, or the next repaint brings it back
         }
+        if (watch_ != nullptr) OnDeviceEvent(watch_->PollDropouts());
         break;
     }
+    case WMU_ASIO_RESET:
+        if (watch_ != nullptr) OnDeviceEvent(watch_->OnResetRequest());
+        break;
     case WMU_TITLE:
         SetTitle(reinterpret_cast<const char*>(lParam));
         break;
@@ -343,9 +357,45 @@ void MainWindow::HandleMessage(uint32_t message, WPARAM wParam, LPARAM lParam) {
         break;
     }
     default:
-        return;  // a driver's reset request and anything else: nothing to do here
+        return;
     }
     Flush();
+}
+
+void MainWindow::OnDeviceEvent(DeviceEvent event) {
+    const char* take = recordMp3_ ? "Out.mp3" : "Out.wav";
+    std::string told;
+    switch (event) {
+    case DeviceEvent::None:
+        if (!watch_->Waiting()) watchTimer_->stop();  // a device was chosen meanwhile
+        return;
+    case DeviceEvent::Dropouts:
+        break;
+    case DeviceEvent::TakeClosed:
+        told = std::string("The device's inputs went away during the recording. ") + take +
+               " holds the take up to there.";
+        break;
+    case DeviceEvent::Gone:
+        SetTitle("The device has gone away - waiting for it to come back...");
+        watchTimer_->start();
+        break;
+    case DeviceEvent::Back:
+        watchTimer_->stop();
+        SetTitle(player_->Loaded() ? player_->Title() : "");
+        break;
+    case DeviceEvent::GaveUp:
+        watchTimer_->stop();
+        SetTitle("");
+        told = "The device did not come back, so everything has stopped. Choose a device under ASIO Devices.";
+        break;
+    }
+    if ((event == DeviceEvent::Gone || event == DeviceEvent::Back) && watch_->TookTake())
+        told = std::string("The device went away during the recording. ") + take + " holds the take up to there.";
+    // Any event may come with dropouts counted: a reset reads the failing device's last.
+    panel_->ShowDropouts(watch_->Totals().Sum());
+    DrawButtons();
+    Flush();
+    if (!told.empty()) ShowMessage(told.c_str(), event == DeviceEvent::GaveUp ? "On device..." : "On record...");
 }
 
 void MainWindow::OnClick(int x, int y) {

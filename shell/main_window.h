@@ -16,6 +16,7 @@
 #include "display/status_panel.h"
 #include "platform/messages.h"
 
+class DeviceWatch;
 class Player;
 class PlaylistDialog;
 class QAction;
@@ -24,6 +25,8 @@ class QCloseEvent;
 class QDragEnterEvent;
 class QDropEvent;
 class QKeyEvent;
+class QTimer;
+enum class DeviceEvent;
 
 // Menu commands, numbered as the menu resources hold them.
 constexpr int IDM_DEVICES = 32771;
@@ -59,6 +62,7 @@ public:
     void OpenFiles(const QStringList& paths);
 
     Player* GetPlayer() const { return player_; }
+    DeviceWatch* Watch() const { return watch_.get(); }
     StatusPanel& Panel() { return *panel_; }
     ScreenImage& Screen() { return screen_; }
     QWidget* ClientArea() const { return client_; }
@@ -84,6 +88,9 @@ private:
     void StepVolume(int steps);
     void SeekBySeconds(int seconds);
     void AddFilesToQueue();
+    // Shows what the device watch reported; tells the person of a closed take and of a
+    // device that did not come back.
+    void OnDeviceEvent(DeviceEvent event);
     void Resized(int width, int height);
     void EraseBackground();
     void DrawButtons();
@@ -100,6 +107,8 @@ private:
     ScreenImage screen_;
     std::unique_ptr<StatusPanel> panel_;
     Player* player_ = nullptr;  // owned; none when it could not be made
+    std::unique_ptr<DeviceWatch> watch_;  // with the player
+    QTimer* watchTimer_ = nullptr;        // runs while the device is waited for
     QWidget* client_ = nullptr;
     QAction* actions_[7] = {};
     std::mutex drawMutex_;  // held while the meters and the visualiser are drawn

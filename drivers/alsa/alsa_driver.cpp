@@ -16,9 +16,10 @@
 // over-runs are recovered and counted (the thread writes nothing on them). Playback
 // never waits on capture beyond the moment it would run dry: a capture period that is
 // late by then is silence (counted once for each run of late periods), and a capture side
-// that gives nothing for two seconds or fails for good is dropped, counted and told
-// once on stderr; the inputs are silent from then on and playback goes on. Playback that
-// fails for good (unplugged, say) ends the thread and asks the host for a reset.
+// that gives nothing for two seconds or fails for good is dropped and counted as an input
+// loss (the application logs and shows it); the inputs are silent from then on and
+// playback goes on. Playback that fails for good (unplugged, say) ends the thread and
+// asks the host for a reset.
 #include "drivers/alsa/alsa_driver.h"
 
 #include <alsa/asoundlib.h>
@@ -196,8 +197,8 @@ private:
     int WaitCapture();
     // Whether playback holds less than half a period still to play.
     bool PlaybackLow();
-    // Drops the capture side for the rest of the run: inputs silent, counted, told once.
-    void LoseCapture(const char* why);
+    // Drops the capture side for the rest of the run: inputs silent, counted once.
+    void LoseCapture();
     // Brings pcm back after an xrun or a suspend; 0, or the error that could not be
     // recovered from. Unlike snd_pcm_recover it never waits longer than a stall.
     int Recover(snd_pcm_t* pcm, int error);
@@ -512,18 +513,16 @@ bool AlsaDriver::StartDevices() {
     if (captureLive_) {
         snd_pcm_drop(capture_);
         if ((error = snd_pcm_prepare(capture_)) < 0 || (error = snd_pcm_start(capture_)) < 0)
-            LoseCapture(snd_strerror(error));
+            LoseCapture();
     }
     return true;
 }
 
-void AlsaDriver::LoseCapture(const char* why) {
+void AlsaDriver::LoseCapture() {
     if (!captureLive_) return;
     captureLive_ = false;
     snd_pcm_drop(capture_);
     inputLosses_.fetch_add(1, std::memory_order_relaxed);
-    std::fprintf(stderr, "ALSA driver: capture on \"%s\" lost (%s); the inputs are silent from here\n",
-                 settings_.device, why);
 }
 
 bool AlsaDriver::PlaybackLow() {
@@ -574,14 +573,14 @@ bool AlsaDriver::TakeInput(long index) {
             lateSince_ = now;
             xruns_.fetch_add(1, std::memory_order_relaxed);
         } else if (now - lateSince_ > std::chrono::milliseconds(kStalledAfterMs)) {
-            LoseCapture("it stalled");
+            LoseCapture();
         }
         silence();
         return true;
     }
     captureLate_ = false;
     if (ready == -ETIMEDOUT) {
-        LoseCapture("it stalled");
+        LoseCapture();
         silence();
         return true;
     }
@@ -592,7 +591,7 @@ bool AlsaDriver::TakeInput(long index) {
         if (read == -EPIPE) xruns_.fetch_add(1, std::memory_order_relaxed);
         int error = Recover(capture_, static_cast<int>(read));
         if (error >= 0 && snd_pcm_state(capture_) == SND_PCM_STATE_PREPARED) error = snd_pcm_start(capture_);
-        if (error < 0) LoseCapture(snd_strerror(error));
+        if (error < 0) LoseCapture();
         // What was lost stays lost: this period is silence.
         silence();
         return true;

@@ -40,8 +40,8 @@ inline void UseAlsaDevices(const testing_support::IsolatedScope& scope, const st
     setenv("ALSA_CONFIG_PATH", path.c_str(), 1);
 }
 
-// The driver as the host gets it: registry entry, CoCreateInstance, one reference.
-inline IASIO* CreateDriver(const testing_support::IsolatedScope& scope, const std::string& device, long bufferFrames) {
+// The driver registered as "ALSA" on `device` with the host's buffer size.
+inline void RegisterAlsa(const testing_support::IsolatedScope& scope, const std::string& device, long bufferFrames) {
     char clsid[40];
     StringFromCLSID(CLSID_AlsaDriver, clsid);
     char frames[16];
@@ -50,6 +50,11 @@ inline IASIO* CreateDriver(const testing_support::IsolatedScope& scope, const st
                            "\"\n\"description\"=\"ALSA\"\n\"Device\"=\"" + device + "\"\n\"BufferSize\"=dword:" + frames +
                            "\n\n[HKEY_CLASSES_ROOT\\clsid\\" + clsid + "\\InprocServer32]\n@=\"" + ALSA_DRIVER_PATH +
                            "\"\n");
+}
+
+// The driver as the host gets it: registry entry, CoCreateInstance, one reference.
+inline IASIO* CreateDriver(const testing_support::IsolatedScope& scope, const std::string& device, long bufferFrames) {
+    RegisterAlsa(scope, device, bufferFrames);
     EXPECT_GE(CoInitialize(nullptr), 0);  // S_OK, or S_FALSE when already initialised
     void* object = nullptr;
     EXPECT_EQ(CoCreateInstance(CLSID_AlsaDriver, nullptr, CLSCTX_INPROC_SERVER, CLSID_AlsaDriver, &object), S_OK);

@@ -57,6 +57,30 @@ TEST(StatusPanelPosition, TextShowsHoursMinutesSeconds) {
     EXPECT_STREQ(text, "Position: 5124095576030431:00:15");
 }
 
+TEST(StatusPanelPosition, DropoutsShowBesideTheTextOnceThereAreAny) {
+    Panel p;
+    const Rect& time = p.panel.TimeTextRect();
+    const Rect beside{(680 + time.Width()) / 2, 0, 570, time.Height()};
+    p.panel.ShowDropouts(0);
+    EXPECT_EQ(Ink(p.screen, beside), 0);
+    p.panel.ShowDropouts(3);
+    const Rect& box = p.panel.DropoutsRect();
+    QImage expected(box.Width(), box.Height(), QImage::Format_RGB32);
+    expected.fill(kBackground | kOpaque);
+    QPainter painter(&expected);
+    painter.setFont(QGuiApplication::font());
+    painter.drawText(QRect(0, 0, box.Width(), box.Height()), Qt::AlignLeft | Qt::AlignVCenter, "Dropouts: 3");
+    painter.end();
+    auto shown = [&] { return p.screen.Image().copy(box.left, box.top, box.Width(), box.Height()); };
+    EXPECT_GT(box.left, beside.left);
+    EXPECT_GT(Ink(p.screen, beside), 20);
+    EXPECT_EQ(shown(), expected);
+    // A new position redraws the text and keeps the count.
+    p.panel.ShowPosition(44100, 10'000'000, 3'723'000);
+    EXPECT_EQ(ShownTimeText(p), ExpectedTimeText(p, "Position: 00:01:24"));
+    EXPECT_EQ(shown(), expected);
+}
+
 TEST(StatusPanelPosition, BarPaintsTheFractionPlayed) {
     Panel p;
     EXPECT_EQ(FilledColumns(p.screen), 0);

@@ -3,10 +3,8 @@
 // a null source), and `bellwave-cli play` through it to the end of a file: the ALSA
 // driver on PipeWire's ALSA device, and the JACK driver under pw-jack at PipeWire's
 // default quantum, which changes mid-play.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,13 +23,13 @@
 #include "drivers/jack/jack_driver.h"
 #include "test_support.h"
 
-extern char** environ;
-
 namespace {
 
 using testing_support::EnvironmentScope;
+using testing_support::FinishProcess;
 using testing_support::IsolatedScope;
 using testing_support::ReadFile;
+using testing_support::StartProcess;
 using testing_support::TempDir;
 
 bool Installed(const char* program) {
@@ -47,38 +45,6 @@ bool WaitUntil(Cond cond, double seconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
-}
-
-// Starts argv (found on PATH) in a process group of its own, standard output and error
-// to the files given; 0 when it cannot start.
-pid_t Start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid = 0;
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-// The exit status of pid once it ends within `seconds` (128 + the signal that ended
-// it, as a shell tells it); else it is killed and -1.
-int Finish(pid_t pid, double seconds) {
-    int status = 0;
-    if (WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, seconds))
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    kill(-pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    return -1;
 }
 
 // A PipeWire of the test's own: pipewire and wireplumber in a D-Bus session of their
@@ -98,7 +64,7 @@ public:
             {"XDG_RUNTIME_DIR", runtime_.path().c_str()}, {"XDG_STATE_HOME", state.c_str()},
             {"XDG_CONFIG_HOME", config.c_str()}, {"JACK_DEFAULT_SERVER", nullptr}, {"PIPEWIRE_REMOTE", nullptr}};
         for (const auto& [name, value] : variables) environment_.push_back(std::make_unique<EnvironmentScope>(name, value));
-        pid_ = ::Start({"dbus-run-session", "--", "sh", "-c", "pipewire & wireplumber & wait"}, Log("session.out"),
+        pid_ = StartProcess({"dbus-run-session", "--", "sh", "-c", "pipewire & wireplumber & wait"}, Log("session.out"),
                        Log("session.err"));
         if (pid_ == 0) return Refuse("dbus-run-session does not start");
         const std::string socket = (runtime_ / "pipewire-0").string();
@@ -118,15 +84,15 @@ public:
     void Stop() {
         if (pid_ > 0) {
             kill(-pid_, SIGTERM);
-            if (Finish(pid_, 5.0) == -1) ADD_FAILURE() << "the private PipeWire did not end when asked";
+            if (FinishProcess(pid_, 5.0) == -1) ADD_FAILURE() << "the private PipeWire did not end when asked";
         }
         pid_ = 0;
         while (!environment_.empty()) environment_.pop_back();
     }
     // Runs a tool to its end; its exit status, its output in Log("run.out").
     int Run(const std::vector<std::string>& args, double seconds) {
-        const pid_t pid = ::Start(args, Log("run.out"), Log("run.err"));
-        return pid == 0 ? -1 : Finish(pid, seconds);
+        const pid_t pid = StartProcess(args, Log("run.out"), Log("run.err"));
+        return pid == 0 ? -1 : FinishProcess(pid, seconds);
     }
     std::string Log(const char* name) const { return (runtime_ / name).string(); }
     const std::string& why() const { return why_; }
@@ -186,9 +152,9 @@ TEST(PipeWire, BothDriversPlayAFileToTheEndThroughIt) {
     const std::string out = (scope.workDir() / "play.out").string(), err = (scope.workDir() / "play.err").string();
 
     // ALSA: the pipewire device of pipewire-alsa.
-    pid_t pid = Start({cli, "play", "--device", "ALSA", wav}, out, err);
+    pid_t pid = StartProcess({cli, "play", "--device", "ALSA", wav}, out, err);
     ASSERT_NE(pid, 0);
-    EXPECT_EQ(Finish(pid, 60.0), 0) << ReadFile(err);
+    EXPECT_EQ(FinishProcess(pid, 60.0), 0) << ReadFile(err);
     EXPECT_NE(ReadFile(out).find("end of track\nplayed 1 track\n"), std::string::npos) << ReadFile(out);
 
     // JACK under pw-jack, at PipeWire's default quantum, which a client then forces to
@@ -198,13 +164,13 @@ TEST(PipeWire, BothDriversPlayAFileToTheEndThroughIt) {
     testing_support::WriteFile(suppressions, "leak:/pipewire-0.3/jack/libjack.so\nleak:libpipewire-0.3.so\n");
     {
         EnvironmentScope leaks("LSAN_OPTIONS", ("suppressions=" + suppressions).c_str());
-        pid = Start({"pw-jack", cli, "play", "--device", "JACK", wav}, out, err);
+        pid = StartProcess({"pw-jack", cli, "play", "--device", "JACK", wav}, out, err);
     }
     ASSERT_NE(pid, 0);
     EXPECT_TRUE(WaitUntil([&] { return ReadFile(out).find("position 0:01") != std::string::npos; }, 30.0))
         << ReadFile(out) << ReadFile(err);
     EXPECT_EQ(server.Run({"pw-metadata", "-n", "settings", "0", "clock.force-quantum", "512"}, 10.0), 0);
-    EXPECT_EQ(Finish(pid, 60.0), 0) << ReadFile(err);
+    EXPECT_EQ(FinishProcess(pid, 60.0), 0) << ReadFile(err);
     EXPECT_NE(ReadFile(out).find("end of track\nplayed 1 track\n"), std::string::npos) << ReadFile(out);
     // The driver chose a size that divides the player's block, and heard the change.
     const std::string log = ReadFile(scope.workDir() / "CorvaneDbg.Log");

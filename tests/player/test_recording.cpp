@@ -5,14 +5,18 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "audiofiles/wav_writer.h"
+#include "player/device_watch.h"
 #include "player_rig.h"
 
 extern char** environ;
@@ -315,6 +319,67 @@ TEST(Recording, ATakeKilledMidwayReadsBackUpToItsLastBlock) {
             EXPECT_TRUE(fixtures::ToSamples(bytes.data(), bytes.size()) == samples);
         }
     }
+}
+
+// The device goes away mid-take: the take is closed with every block that reached it,
+// and when the device is back record mode is selected but no new take has started.
+TEST(Recording, ATakeIsClosedAtTheDevicesLossAndNoNewTakeStartsByItself) {
+    Rig rig({ToneDevice("Tone")});
+    DeviceWatch watch(*rig.player);
+    StartRecording(rig);
+    rig.RunSegments(8);
+    rig.clock.reset();
+    ASSERT_EQ(watch.OnResetRequest(), DeviceEvent::Back) << "the device opens again at once";
+    EXPECT_TRUE(watch.TookTake());
+    EXPECT_FALSE(rig.player->RecordingActive());
+    EXPECT_FALSE(rig.player->Playing());
+    EXPECT_TRUE(rig.player->RecordArmed());
+    EXPECT_EQ(ReadFile(rig.Work("Out.wav")), WavImage(48000, Heard(rig, 3, 5)));
+}
+
+// `bellwave-cli record` into an "Out.wav" that is a pipe nobody reads for a while: the
+// writer is held up, the ring fills, and the blocks dropped show on the status line as
+// they happen; once the pipe is read the take goes to its end, which tells them too.
+TEST(Recording, BlocksDroppedBehindABusyWriterShowOnTheCommandsStatusLine) {
+    IsolatedScope scope;
+    scope.WriteMachineHive(host_test::MachineHive(
+        {{"Tone", {Text("Input", "tone"), Dword("SampleType", kInt16), Dword("Speed", 4)}}}));
+    const std::string pipe = (scope.workDir() / "Out.wav").string();
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+    const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);  // the command can open it; nothing is read yet
+    ASSERT_GE(reader, 0);
+    const std::string out = (scope.workDir() / "cli.out").string(), err = (scope.workDir() / "cli.err").string();
+    const std::string cli = (testing_support::BuildDir() / "bin" / "bellwave-cli").string();
+    const pid_t pid = testing_support::StartProcess({cli, "record", "--device", "Tone", "--seconds", "4"}, out, err);
+    ASSERT_GT(pid, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (ReadFile(out).find("dropouts: ") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_NE(ReadFile(out).find("dropouts: "), std::string::npos) << "nothing told while the writer was held up";
+    int status = -1;
+    char drained[65536];
+    while (waitpid(pid, &status, WNOHANG) != pid) {
+        if (std::chrono::steady_clock::now() > deadline) kill(pid, SIGKILL);
+        if (read(reader, drained, sizeof drained) <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    close(reader);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << ReadFile(err);
+
+    const std::string text = ReadFile(out);
+    const size_t told = text.find("\ndropouts: ");
+    ASSERT_NE(told, std::string::npos) << text;
+    unsigned first = 0;
+    EXPECT_EQ(std::sscanf(text.c_str() + told, "\ndropouts: %u dropped block", &first), 1) << text;
+    EXPECT_GE(first, 1u);
+    EXPECT_NE(text.find("  dropouts: ", told), std::string::npos) << "later status lines carry the count:\n" << text;
+    unsigned blocks = 0, dropped = 0;
+    const size_t wrote = text.find("wrote Out.wav: ");
+    ASSERT_NE(wrote, std::string::npos) << text;
+    ASSERT_EQ(std::sscanf(text.c_str() + text.find('(', wrote), "(%u blocks, %u dropped)", &blocks, &dropped), 2);
+    EXPECT_GT(dropped, 0u);
+    EXPECT_GE(blocks + dropped, 42u) << "4 s in whole blocks";
+    const std::string lost = std::to_string(dropped) + (dropped == 1 ? " block was" : " blocks were");
+    EXPECT_NE(ReadFile(err).find(lost + " lost: writing did not keep up"), std::string::npos) << ReadFile(err);
 }
 
 // The counters the display polls: a worker that stops serving leaves the device's

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -14,6 +15,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QEventLoop>
 #include <QTest>
 #include <QTimer>
 
@@ -131,6 +133,18 @@ inline QPoint Centre(const Rect& r) { return QPoint((r.left + r.right) / 2, (r.t
 inline void Pump() {
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
+}
+
+// Handles the window's events until done() holds or 20 seconds pass (for what runs in
+// real time: a server's clock, the window's timers); true when it held.
+template <typename Done>
+bool RunUntil(Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    return true;
 }
 
 // The threads of this process, as the kernel counts them.

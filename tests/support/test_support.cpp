@@ -1,12 +1,19 @@
 #include "test_support.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+extern char** environ;
 
 namespace testing_support {
 
@@ -116,6 +123,39 @@ int RecordingWindow::Count(uint32_t message) const {
 void RecordingWindow::Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     messages_.clear();
+}
+
+pid_t StartProcess(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid = 0;
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int FinishProcess(pid_t pid, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) != pid) {
+        if (std::chrono::steady_clock::now() > end) {
+            kill(-pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            return -1;
+        }
+        usleep(20000);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace testing_support

@@ -3,6 +3,8 @@
 // window that records what is posted to it.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -63,6 +65,13 @@ private:
 
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& text);
+
+// Starts args (args[0] found on PATH) in a process group of its own, standard input
+// from /dev/null, standard output and error to the files given; 0 when it cannot start.
+pid_t StartProcess(const std::vector<std::string>& args, const std::string& out, const std::string& err);
+// The exit status of pid once it ends within `seconds` (128 + the signal that ended it,
+// as a shell tells it); else its group is killed and -1.
+int FinishProcess(pid_t pid, double seconds);
 
 // The build's folder, where drivers are built: BELLWAVE_BUILD_DIR when set, else the
 // folder this test was built in.

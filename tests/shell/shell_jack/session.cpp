@@ -9,10 +9,7 @@
 #include "tests/shell/shell_test_support.h"
 #include "tests/jack/jack_server.h"
 
-#include <chrono>
 #include <cstring>
-
-#include <QEventLoop>
 
 namespace {
 
@@ -24,18 +21,6 @@ std::string JackHive() {
     return "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\software\\asio\\JACK]\n\"clsid\"=\"" + clsid +
            "\"\n\"description\"=\"JACK\"\n\n[HKEY_CLASSES_ROOT\\clsid\\" + clsid + "\\InprocServer32]\n@=\"" +
            library + "\"\n";
-}
-
-// Handles the window's events until done() holds or 20 seconds pass (the server's
-// clock runs in real time); true when it held.
-template <typename Done>
-bool RunUntil(Done done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
 }
 
 TEST(JackSession, PlaysToTheEndAndRecords) {

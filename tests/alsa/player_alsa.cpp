@@ -1,0 +1,54 @@
+// The player on the ALSA driver whose capture side goes away during a take: playback
+// goes on, the loss is counted, and the take is closed at the loss with what reached it.
+#include <algorithm>
+#include <string>
+
+#include "alsa_test_support.h"
+#include "audiofiles/wav_layout.h"
+#include "host/asio_messages.h"
+#include "player/device_watch.h"
+#include "player/player.h"
+
+using namespace alsa_test;
+using testing_support::IsolatedScope;
+using testing_support::RecordingWindow;
+
+namespace {
+
+TEST(AlsaPlayer, CaptureGoneDuringATakeClosesTheTakeAtTheLoss) {
+    IsolatedScope scope;
+    // 256-frame periods: 18 to a block; the inputs hear 0x1111 up to the 200th.
+    UseAlsaDevices(scope, "pcm.bw-take { type bwtest format \"S16_LE\" paced true capture_gone_at 200 }\n");
+    RegisterAlsa(scope, "bw-take", 256);
+    RecordingWindow window;
+    Player player(&window, scope.workDir().c_str());
+    ASSERT_TRUE(player.DeviceReady());
+    DeviceWatch watch(player);
+    player.ToggleRecord();
+    player.PlayPause();
+    ASSERT_TRUE(player.RecordingActive());
+    DeviceEvent event = DeviceEvent::None;
+    ASSERT_TRUE(WaitUntil([&] { return (event = watch.PollDropouts()) == DeviceEvent::TakeClosed; }, 30.0))
+        << "the take was never closed";
+    EXPECT_EQ(watch.Totals().inputLosses, 1u);
+    EXPECT_FALSE(player.RecordingActive());
+    EXPECT_FALSE(player.Playing());
+    EXPECT_TRUE(player.RecordArmed()) << "record mode stays; no new take starts by itself";
+    EXPECT_EQ(window.Count(WMU_ASIO_RESET), 0) << "playback could go on: no reset";
+
+    const std::string image = testing_support::ReadFile(scope.workDir() / "Out.wav");
+    WavLayout layout;
+    ASSERT_TRUE(ParseWavHeader(reinterpret_cast<const uint8_t*>(image.data()), uint32_t(image.size()), layout));
+    EXPECT_EQ(layout.dataOffset + layout.sourceFrames * 4, image.size()) << "the sizes cover the whole take";
+    const auto* samples = reinterpret_cast<const uint8_t*>(image.data()) + layout.dataOffset;
+    const uint8_t* end = samples + layout.sourceFrames * 4;
+    const size_t heard = size_t(std::find_if(samples, end, [](uint8_t b) { return b != 0x11; }) - samples) / 4;
+    // 200 periods, less the three segments not recorded: about eight blocks of input.
+    EXPECT_GE(heard, 7u * kBlockFrames);
+    EXPECT_LE(heard, 9u * kBlockFrames);
+    EXPECT_LE(layout.sourceFrames - heard, 2u * kBlockFrames) << "closed soon after the loss";
+    EXPECT_TRUE(std::all_of(samples + heard * 4, end, [](uint8_t b) { return b == 0; }))
+        << "silence after the loss";
+}
+
+}  // namespace
