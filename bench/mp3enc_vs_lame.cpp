@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "mp3enc/mp3enc.h"
+#include "platform/audio_block.h"
 #include "tests/mp3enc/plain_encoder.h"
 
 namespace {
@@ -95,14 +96,14 @@ double EncodeOurs(const std::filesystem::path& wav, const std::filesystem::path&
     std::FILE* out = std::fopen(mp3.c_str(), "wb");
     if (!in || !out) return -1;
     std::fseek(in, 44, SEEK_SET);
-    std::vector<int16_t> block(2 * 4608);
+    std::vector<int16_t> block(2 * kBlockFrames);
     InitMp3Encoder(kRate, out);
     for (;;) {
-        const size_t got = std::fread(block.data(), 4, 4608, in);
+        const size_t got = std::fread(block.data(), 4, kBlockFrames, in);
         if (got == 0) break;
         std::fill(block.begin() + 2 * static_cast<std::ptrdiff_t>(got), block.end(), 0);
         EncodeMp3(block.data(), static_cast<int32_t>(got));
-        if (got < 4608) break;
+        if (got < kBlockFrames) break;
     }
     CloseMp3Encoder();
     std::fclose(out);

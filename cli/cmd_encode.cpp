@@ -11,6 +11,7 @@
 #include "audiofiles/wav_layout.h"
 #include "cli/commands.h"
 #include "mp3enc/mp3enc.h"
+#include "platform/audio_block.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ int RunEncode(int argc, char** argv) {
         std::fclose(in);
         return 1;
     }
-    constexpr int kFrames = 1152;
+    constexpr int kFrames = int(kMpeg1FrameSamples);
     const size_t frameBytes = 2u * static_cast<size_t>(wav.channels);
     std::vector<uint8_t> raw(kFrames * frameBytes);
     std::vector<int16_t> block(2 * kFrames);

@@ -65,7 +65,7 @@ int RunRecord(int argc, char** argv) {
                      mp3 ? " (the encoder takes 32000, 44100 and 48000 Hz)" : "");
         return 1;
     }
-    // Whole blocks of 4608 frames are recorded.
+    // Whole blocks are recorded.
     const uint32_t blocks = uint32_t(std::ceil(seconds * rate / double(kBlockFrames)));
     CatchInterrupt();
     int quietMs = 0;

@@ -1,5 +1,5 @@
 // bellwave-cli tone: streams a sine through the host's WAV-buffer API (mode 6, two
-// 4608-frame segments) on both outputs of a device, for checking that a device plays.
+// one-block segments) on both outputs of a device, for checking that a device plays.
 // Without --device: the stored device, or on a first start the first that works.
 #include <cerrno>
 #include <cmath>
@@ -12,12 +12,12 @@
 
 #include "cli/commands.h"
 #include "host/host.h"
+#include "platform/audio_block.h"
 #include "platform/kernel.h"
 #include "player/start_device.h"
 
 namespace {
 
-constexpr int kSegmentFrames = 4608;
 constexpr double kAmplitude = 0.5;  // -6 dBFS
 
 struct Tone {
@@ -116,10 +116,14 @@ int RunTone(int argc, char** argv) {
     tone.framesLeft = totalFrames;
     WavSndParams params;
     params.nChannel = 0;
-    params.nBufferSizeSamples = kSegmentFrames;
+    params.nBufferSizeSamples = int(kBlockFrames);
     params.fnPlay = FillTone;
     params.pUser = &tone;
-    if (!InitWavSnd(params)) return Fail("the device's buffer size does not divide a 4608-frame segment");
+    if (!InitWavSnd(params)) {
+        char why[80];
+        std::snprintf(why, sizeof why, "the device's buffer size does not divide a %u-frame segment", kBlockFrames);
+        return Fail(why);
+    }
     if (!PrepareBuffers(0) || !StartPlay(0)) return Fail("streaming did not start");
 
     // Segments are counted as the worker hands them back; the tone has been played

@@ -5,7 +5,7 @@
 // LAME's decoder must take every frame without a complaint and give all its samples.
 //
 // Input: byte 0 picks the rate (44100, 48000, 32000), bytes 1 and 2 the block length
-// (1 to 4608 sample frames), the rest is the PCM, interleaved left first. At most
+// (1 to kBlockFrames sample frames), the rest is the PCM, interleaved left first. At most
 // kMaxBlocks blocks are encoded: a short block still costs a whole frame.
 #include <algorithm>
 #include <cmath>
@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/audio_block.h"
 #include "tests/mp3enc/mp3_test_util.h"
 
 namespace {
@@ -29,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const int32_t kRates[3] = {44100, 48000, 32000};
     if (size < 3 || size > (1 << 16)) return 0;
     const int32_t rate = kRates[data[0] % 3];
-    const int32_t blockFrames = int32_t((data[1] | data[2] << 8) % 4608) + 1;
+    const int32_t blockFrames = int32_t((data[1] | data[2] << 8) % kBlockFrames) + 1;
     const size_t frames = std::min((size - 3) / 4, kMaxBlocks * size_t(blockFrames));
     mp3test::Pcm pcm(2 * frames);
     if (frames > 0) std::memcpy(pcm.data(), data + 3, 4 * frames);

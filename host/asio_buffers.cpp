@@ -36,16 +36,6 @@ void LogTypeLine(const char* prefix, ASIOSampleType type) {
     DebugLog(line);
 }
 
-int FormatClassOf(ASIOSampleType type) {
-    switch (type) {
-    case ASIOSTInt16LSB: return kFormatInt16;
-    case ASIOSTInt24LSB: return kFormatInt24;
-    case ASIOSTInt32LSB: return kFormatInt32;
-    case ASIOSTFloat32LSB: return kFormatFloat32;
-    default: return 0;
-    }
-}
-
 // True when exactly one of the bits 2^0 .. 2^15 not above maxSize is set in r.
 bool OnePowerOfTwo(int r, int maxSize) {
     int bits = 0;
@@ -179,7 +169,7 @@ bool ASIOBuffers::Query() {
     LogTypeLine("First group output ", firstGroupType);
 
     formatClass = FormatClassOf(firstGroupType);
-    if (formatClass == 0) {
+    if (formatClass == FormatClass::None) {
         DebugLog("Can't support sound card's internal format!");
         return false;
     }
@@ -194,15 +184,17 @@ bool ASIOBuffers::Query() {
 
 bool ASIOBuffers::CreatePrimaryBuffers(int mode) {
     if (!record_ || !bInitSuccess) return false;
-    // Modes are 1..6; anything else would describe no channel layout.
-    if (mode < 1 || mode > 6) return false;
+    // Any other number would describe no channel layout.
+    StreamMode streamMode;
+    if (!StreamModeOf(mode, &streamMode)) return false;
     if (record_->bufferInfos) return false;  // the driver's buffers exist already
     DeviceRecord& d = *record_;
-    d.mode = mode;
-    d.mono = mode <= 3;
-    d.inputEnabled = mode == 2 || mode == 3 || mode == 5 || mode == 6;
-    d.inputOnly = mode == 2 || mode == 5;
-    d.duplex = mode == 3 || mode == 6;
+    const StreamLayout layout = LayoutOf(streamMode);
+    d.mode = streamMode;
+    d.mono = layout.mono;
+    d.inputEnabled = layout.input;
+    d.inputOnly = layout.inputOnly;
+    d.duplex = layout.duplex;
     d.formatClass = formatClass;
 
     const int most = d.mono ? 1 : 2;
@@ -328,7 +320,8 @@ AudioBuffer* ASIOBuffers::CreateSoundBuffer(int channel, AutoResetEvent* event) 
     }
     // A full table has no place for another buffer.
     if (d.countAudioBuffers < d.numOutputs) {
-        made = new (std::nothrow) AudioBuffer(channel, event, d.mode, formatClass, d.preferredSize);
+        made = new (std::nothrow) AudioBuffer(channel, event, static_cast<int>(d.mode), static_cast<int>(formatClass),
+                                              d.preferredSize);
         if (!made) {
             DebugLog("Error CreateSoundBuffer - create failed!");
         } else {

@@ -10,6 +10,7 @@
 
 #include "host/asio_driver.h"
 #include "host/audio_buffer.h"
+#include "host/stream_format.h"
 #include "platform/messages.h"
 
 class MessageWindow;
@@ -25,7 +26,7 @@ struct DeviceRecord {
     int numOutputs = 0;  // first-group outputs; after buffer creation, outputs activated
     int minSize = 0, maxSize = 0, preferredSize = 0, granularity = 0;
     MessageWindow* windowHandle = nullptr;
-    int mode = 0;
+    StreamMode mode = StreamMode::StereoDuplex;  // set by CreatePrimaryBuffers
     double sampleRate = 0.0;
     int sampleRateHz = 0;
     bool bOutputReady = false;
@@ -33,7 +34,7 @@ struct DeviceRecord {
     int bufferCount = 0;
     ASIOBufferInfo* bufferInfos = nullptr;
     ASIOChannelInfo* channelInfos = nullptr;
-    int formatClass = 0;
+    FormatClass formatClass = FormatClass::None;
     std::mutex lock;  // guards soundBuffers and countAudioBuffers
     int bytesPerBuffer = 0;
     int16_t countAudioBuffers = 0;
@@ -49,7 +50,7 @@ const char* SampleTypeName(ASIOSampleType type);
 
 class ASIOBuffers {
 public:
-    // Performs the device query on `driver`; the caller reads bInitSuccess.
+    // Performs the device query on `driver`; the caller reads InitSuccess().
     ASIOBuffers(IASIO* driver, MessageWindow* windowHandle);
     ~ASIOBuffers();
     ASIOBuffers(const ASIOBuffers&) = delete;
@@ -62,23 +63,25 @@ public:
     void ReleaseSoundBuffer(AudioBuffer* lpAudioBuffer);
 
     DeviceRecord* Record() const { return record_; }
+    bool InitSuccess() const { return bInitSuccess; }
+    // The format class of the device's first channel group (None until the query succeeded).
+    FormatClass Format() const { return formatClass; }
+
+private:
+    bool Query();
+    void DestroySoundBuffers();
 
     char errorMessage[128] = {};
     bool bInitSuccess = false;
     bool started = false;
     bool buffersCreated = false;
-    int formatClass = 0;
+    FormatClass formatClass = FormatClass::None;
     char driverName[128] = {};
     MessageWindow* windowHandle = nullptr;
     int driverVersion = 0;
     ASIOSampleType firstGroupType = 0;
     ASIOCallbacks callbacks = {};
     IASIO* driver = nullptr;
-
-private:
-    bool Query();
-    void DestroySoundBuffers();
-
     DeviceRecord* record_ = nullptr;
     bool driverHasBuffers_ = false;  // createBuffers succeeded: disposeBuffers is owed
 };

@@ -174,7 +174,7 @@ bool ASIOInit(int* driverIndex, MessageWindow* window) {
         DebugLog("pASIOBuffers == NULL");
         return false;
     }
-    if (!s.buffers->bInitSuccess) {
+    if (!s.buffers->InitSuccess()) {
         DebugLog("ASIOBuffers Initialization failure");
         delete s.buffers;
         s.buffers = nullptr;
@@ -189,7 +189,7 @@ bool ASIOInit(int* driverIndex, MessageWindow* window) {
 
 int ASIOGetNumMonoOutputs() {
     HostState& s = gHost;
-    if (!s.buffers || !s.buffers->bInitSuccess) {
+    if (!s.buffers || !s.buffers->InitSuccess()) {
         DebugLog("Failed: ASIOGetNumMonoOutputs - ASIO system not initialized!");
         return 0;
     }
@@ -199,7 +199,7 @@ int ASIOGetNumMonoOutputs() {
 
 int ASIOGetPrimaryBufferSizeSamples() {
     HostState& s = gHost;
-    if (!s.buffers || !s.buffers->bInitSuccess) {
+    if (!s.buffers || !s.buffers->InitSuccess()) {
         DebugLog("Failed: ASIOGetPrimaryBufferSizeSamples - ASIO system not initialized!");
         return 0;
     }
@@ -209,7 +209,7 @@ int ASIOGetPrimaryBufferSizeSamples() {
 
 int ASIOSetSampleRate() {
     HostState& s = gHost;
-    if (!s.buffers || !s.buffers->bInitSuccess) {
+    if (!s.buffers || !s.buffers->InitSuccess()) {
         DebugLog("Failed: ASIOSetSampleRate - ASIO system not initialized!");
         return 0;
     }
@@ -224,11 +224,12 @@ int CreatePrimaryBuffers(int mode) {
     s.numMonoOutputs = ASIOGetNumMonoOutputs();
     // Fixed anew for every device: a stale format class would size native segments
     // for another device's sample width.
-    FixWavBufConfig(mode, s.buffers->formatClass);
-    s.mode = mode;
-    s.mono = mode <= 3;
-    s.inputEnabled = mode == 2 || mode == 3 || mode == 5 || mode == 6;
-    s.inputOnly = mode == 2 || mode == 5;
+    StreamModeOf(mode, &s.mode);  // a mode the buffers took
+    FixWavBufConfig(s.mode, s.buffers->Format());
+    const StreamLayout layout = LayoutOf(s.mode);
+    s.mono = layout.mono;
+    s.inputEnabled = layout.input;
+    s.inputOnly = layout.inputOnly;
     s.numVirtualChannels = s.mono ? s.numMonoOutputs : s.numMonoOutputs / 2;
 
     FreeChannelTables();

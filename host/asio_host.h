@@ -19,7 +19,7 @@ struct HostState {
     int numMonoOutputs = 0;
     int primaryBufferSamples = 0;
     int numVirtualChannels = 0;
-    int mode = 0;
+    StreamMode mode = StreamMode::StereoDuplex;  // set by CreatePrimaryBuffers
     bool mono = false, inputEnabled = false, inputOnly = false;
     int requestedDriver = -1;
     int numDrivers = 0;

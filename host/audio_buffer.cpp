@@ -5,19 +5,13 @@
 #include "host/buffer_switch.h"
 #include "host/debug_log.h"
 
-int BytesPerDeviceSample(int formatClass) {
-    if (formatClass == 1) return 2;
-    if (formatClass == 2) return 3;
-    return 4;
-}
-
 AudioBuffer::AudioBuffer(int channel, AutoResetEvent* event, int mode, int formatClass, int bufferSamples)
     : channel_(channel),
       event_(event),
-      mono_(mode >= 1 && mode <= 3),
-      inputOnly_(mode == 2 || mode == 5),
-      duplex_(mode == 3 || mode == 6),
-      formatClass_(formatClass),
+      mono_(LayoutOfMode(mode).mono),
+      inputOnly_(LayoutOfMode(mode).inputOnly),
+      duplex_(LayoutOfMode(mode).duplex),
+      formatClass_(static_cast<FormatClass>(formatClass)),
       bufferSamples_(bufferSamples),
       bytesPerBuffer_(bufferSamples * BytesPerDeviceSample(formatClass)) {}
 
@@ -158,14 +152,12 @@ int AudioBuffer::GetChannel() { return channel_; }
 
 void AudioBuffer::SetNativeOut() {
     nativeOut_.store(true);
-    if (formatClass_ >= 3) outWidth_ = 4;
-    else if (formatClass_ == 2) outWidth_ = 3;
+    outWidth_ = static_cast<int16_t>(BytesPerDeviceSample(formatClass_));
 }
 
 void AudioBuffer::SetNativeIn() {
     nativeIn_.store(true);
-    if (formatClass_ >= 3) inWidth_ = 4;
-    else if (formatClass_ == 2) inWidth_ = 3;
+    inWidth_ = static_cast<int16_t>(BytesPerDeviceSample(formatClass_));
 }
 
 void AudioBuffer::GetNativeFlags(bool* out, bool* in) {
@@ -219,15 +211,17 @@ void AudioBuffer::ConvertOut(void* outLeft, void* outRight) {
         return;
     }
     const int a = attenuation_.load(std::memory_order_relaxed);
-    if (outLeft) ConvertOutput(formatClass_, native, a, out_.pos, static_cast<uint8_t*>(outLeft), bufferSamples_);
+    const int formatNumber = static_cast<int>(formatClass_);
+    if (outLeft) ConvertOutput(formatNumber, native, a, out_.pos, static_cast<uint8_t*>(outLeft), bufferSamples_);
     if (outRight && !mono_)
-        ConvertOutput(formatClass_, native, a, out_.pos + out_.headerLength, static_cast<uint8_t*>(outRight),
+        ConvertOutput(formatNumber, native, a, out_.pos + out_.headerLength, static_cast<uint8_t*>(outRight),
                       bufferSamples_);
     out_.pos += sideBytes;
 }
 
 void AudioBuffer::ConvertIn(const void* inLeft, const void* inRight) {
-    const bool native = nativeIn_.load(std::memory_order_relaxed) || formatClass_ == 1;
+    const bool native = nativeIn_.load(std::memory_order_relaxed) || formatClass_ == FormatClass::Int16;
+    const int formatNumber = static_cast<int>(formatClass_);
     const int sideBytes = native ? bytesPerBuffer_ : 2 * bufferSamples_;
     // A position without room for a whole device buffer would write past the header;
     // the buffer is lost whatever the sample type.
@@ -235,9 +229,9 @@ void AudioBuffer::ConvertIn(const void* inLeft, const void* inRight) {
         failedBuffers_.fetch_add(1, std::memory_order_relaxed);
         return;
     }
-    if (inLeft) ConvertInput(formatClass_, native, static_cast<const uint8_t*>(inLeft), in_.pos, bufferSamples_);
+    if (inLeft) ConvertInput(formatNumber, native, static_cast<const uint8_t*>(inLeft), in_.pos, bufferSamples_);
     if (inRight && !mono_)
-        ConvertInput(formatClass_, native, static_cast<const uint8_t*>(inRight), in_.pos + in_.headerLength,
+        ConvertInput(formatNumber, native, static_cast<const uint8_t*>(inRight), in_.pos + in_.headerLength,
                      bufferSamples_);
     in_.pos += sideBytes;
 }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "host/stream_format.h"
 #include "platform/kernel.h"
 
 // Header state flags.
@@ -43,12 +44,10 @@ struct WaveHeader {
     uint32_t reserved = 0;
 };
 
-// Bytes of one device sample by format class: 1 Int16, 2 Int24, 3 Int32, 4 Float32.
-int BytesPerDeviceSample(int formatClass);
-
 class AudioBuffer {
 public:
-    // bufferSamples: the device buffer size N. The mode is 1..6, formatClass 1..4.
+    // bufferSamples: the device buffer size N. mode is a StreamMode's number (1..6),
+    // formatClass a FormatClass's (1..4).
     AudioBuffer(int channel, AutoResetEvent* event, int mode, int formatClass, int bufferSamples);
     virtual ~AudioBuffer();
     AudioBuffer(const AudioBuffer&) = delete;
@@ -116,7 +115,7 @@ private:
     const int channel_;
     AutoResetEvent* const event_;
     const bool mono_, inputOnly_, duplex_;
-    const int formatClass_;
+    const FormatClass formatClass_;
     const int bufferSamples_;
     const int bytesPerBuffer_;
 

@@ -253,24 +253,24 @@ BW_INLINE void OutFloatNative(int a, const uint8_t* src, uint8_t* dst, int n) {
 }
 
 template <bool kAvx2>
-BW_INLINE void Output(int formatClass, bool native, int a, const uint8_t* src, uint8_t* dst, int samples) {
+BW_INLINE void Output(FormatClass format, bool native, int a, const uint8_t* src, uint8_t* dst, int samples) {
     if (a < 0) a = 0;
     if (a > 15) a = 15;
-    switch (formatClass) {
-    case kFormatInt16: OutInt16(a, src, dst, samples); break;
-    case kFormatInt24:
+    switch (format) {
+    case FormatClass::Int16: OutInt16(a, src, dst, samples); break;
+    case FormatClass::Int24:
         native ? OutInt24Native<kAvx2>(a, src, dst, samples) : OutInt24From16<kAvx2>(a, src, dst, samples);
         break;
-    case kFormatInt32: native ? OutInt32Native(a, src, dst, samples) : OutInt32From16(a, src, dst, samples); break;
-    case kFormatFloat32: native ? OutFloatNative(a, src, dst, samples) : OutFloatFrom16(a, src, dst, samples); break;
+    case FormatClass::Int32: native ? OutInt32Native(a, src, dst, samples) : OutInt32From16(a, src, dst, samples); break;
+    case FormatClass::Float32: native ? OutFloatNative(a, src, dst, samples) : OutFloatFrom16(a, src, dst, samples); break;
     default: break;
     }
 }
 
 template <bool kAvx2>
-BW_INLINE void Input(int formatClass, const uint8_t* src, uint8_t* dst, int samples) {
-    switch (formatClass) {
-    case kFormatInt24: {
+BW_INLINE void Input(FormatClass format, const uint8_t* src, uint8_t* dst, int samples) {
+    switch (format) {
+    case FormatClass::Int24: {
         // The upper two bytes of each sample, four samples from three words at a time.
         int i = 0;
 #if BW_X86
@@ -287,10 +287,10 @@ BW_INLINE void Input(int formatClass, const uint8_t* src, uint8_t* dst, int samp
         }
         break;
     }
-    case kFormatInt32:
+    case FormatClass::Int32:
         Map<int32_t, int16_t>(src, dst, samples, [](int32_t s) { return static_cast<int16_t>(s >> 16); });
         break;
-    case kFormatFloat32: {
+    case FormatClass::Float32: {
         int i = 0;
 #if BW_X86
         if constexpr (kAvx2) i = InFloatAvx2(src, dst, samples);
@@ -305,13 +305,13 @@ BW_INLINE void Input(int formatClass, const uint8_t* src, uint8_t* dst, int samp
 #if BW_X86
 std::atomic<bool> gUseAvx2{__builtin_cpu_supports("avx2") != 0};
 
-__attribute__((target("avx2"))) void OutputAvx2(int formatClass, bool native, int a, const uint8_t* src,
+__attribute__((target("avx2"))) void OutputAvx2(FormatClass format, bool native, int a, const uint8_t* src,
                                                 uint8_t* dst, int samples) {
-    Output<true>(formatClass, native, a, src, dst, samples);
+    Output<true>(format, native, a, src, dst, samples);
 }
 
-__attribute__((target("avx2"))) void InputAvx2(int formatClass, const uint8_t* src, uint8_t* dst, int samples) {
-    Input<true>(formatClass, src, dst, samples);
+__attribute__((target("avx2"))) void InputAvx2(FormatClass format, const uint8_t* src, uint8_t* dst, int samples) {
+    Input<true>(format, src, dst, samples);
 }
 #endif
 
@@ -328,26 +328,28 @@ bool UseAvx2Conversions(bool use) {
 }
 
 void ConvertOutput(int formatClass, bool native, int a, const uint8_t* src, uint8_t* dst, int samples) {
-    if (a <= 0 && (native || formatClass == kFormatInt16)) {  // the device's own type, unattenuated
+    const FormatClass format = static_cast<FormatClass>(formatClass);
+    if (a <= 0 && (native || format == FormatClass::Int16)) {  // the device's own type, unattenuated
         if (formatClass >= kFormatInt16 && formatClass <= kFormatFloat32)
-            std::memcpy(dst, src, size_t(samples) * size_t(BytesPerDeviceSample(formatClass)));
+            std::memcpy(dst, src, size_t(samples) * size_t(BytesPerDeviceSample(format)));
         return;
     }
 #if BW_X86
-    if (gUseAvx2.load(std::memory_order_relaxed)) return OutputAvx2(formatClass, native, a, src, dst, samples);
+    if (gUseAvx2.load(std::memory_order_relaxed)) return OutputAvx2(format, native, a, src, dst, samples);
 #endif
-    Output<false>(formatClass, native, a, src, dst, samples);
+    Output<false>(format, native, a, src, dst, samples);
 }
 
 void ConvertInput(int formatClass, bool native, const uint8_t* src, uint8_t* dst, int samples) {
-    if (native || formatClass == kFormatInt16) {
-        std::memcpy(dst, src, size_t(samples) * size_t(BytesPerDeviceSample(formatClass)));
+    const FormatClass format = static_cast<FormatClass>(formatClass);
+    if (native || format == FormatClass::Int16) {
+        std::memcpy(dst, src, size_t(samples) * size_t(BytesPerDeviceSample(format)));
         return;
     }
 #if BW_X86
-    if (gUseAvx2.load(std::memory_order_relaxed)) return InputAvx2(formatClass, src, dst, samples);
+    if (gUseAvx2.load(std::memory_order_relaxed)) return InputAvx2(format, src, dst, samples);
 #endif
-    Input<false>(formatClass, src, dst, samples);
+    Input<false>(format, src, dst, samples);
 }
 
 namespace {

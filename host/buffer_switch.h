@@ -9,14 +9,9 @@
 #include <cstdint>
 
 #include "host/asio_driver.h"
+#include "host/stream_format.h"
 
-// Format classes of the device's first channel group.
-enum : int {
-    kFormatInt16 = 1,    // ASIOSTInt16LSB
-    kFormatInt24 = 2,    // ASIOSTInt24LSB, three bytes, least significant first
-    kFormatInt32 = 3,    // ASIOSTInt32LSB
-    kFormatFloat32 = 4,  // ASIOSTFloat32LSB
-};
+// formatClass is a FormatClass's number (host/stream_format.h).
 
 // One device buffer of `samples` samples from the application's data `src` into the
 // device area `dst`, attenuated by a (0..15, each step halves the amplitude).

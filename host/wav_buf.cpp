@@ -114,14 +114,15 @@ int StopInput(int channel) {
 
 const WavBufConfig& GetWavBufConfig() { return gConfig; }
 
-void FixWavBufConfig(int mode, int formatClass) {
+void FixWavBufConfig(StreamMode mode, FormatClass formatClass) {
+    const StreamLayout layout = LayoutOf(mode);
     gConfig.fixed = true;
     gConfig.mode = mode;
     gConfig.formatClass = formatClass;
-    gConfig.mono = mode >= 1 && mode <= 3;
-    gConfig.output = mode == 1 || mode == 3 || mode == 4 || mode == 6;
-    gConfig.input = mode == 2 || mode == 3 || mode == 5 || mode == 6;
-    gConfig.inputOnly = mode == 2 || mode == 5;
+    gConfig.mono = layout.mono;
+    gConfig.output = layout.output;
+    gConfig.input = layout.input;
+    gConfig.inputOnly = layout.inputOnly;
 }
 
 WavBuf::WavBuf(int ch, int rate, int segmentCount) : sampleRate(rate) {
@@ -152,7 +153,7 @@ bool WavBuf::CreateMemory(const WavSndParams& p) {
     pUser = p.pUser;
     nativeOut = p.bNativeOut;
     nativeIn = p.bNativeIn;
-    const int nativeWidth = gConfig.formatClass >= 3 ? 4 : gConfig.formatClass == 2 ? 3 : 2;
+    const int nativeWidth = BytesPerDeviceSample(gConfig.formatClass);
     outWidth = static_cast<int16_t>(nativeOut ? nativeWidth : 2);
     inWidth = static_cast<int16_t>(nativeIn ? nativeWidth : 2);
     segmentSamples = p.nBufferSizeSamples;

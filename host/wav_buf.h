@@ -15,13 +15,13 @@
 // Fixed by CreatePrimaryBuffers from the mode and the device's format class.
 struct WavBufConfig {
     bool fixed = false;
-    int mode = 0;
-    int formatClass = 0;
+    StreamMode mode = StreamMode::StereoDuplex;
+    FormatClass formatClass = FormatClass::None;
     bool mono = false, output = false, input = false, inputOnly = false;
 };
 
 const WavBufConfig& GetWavBufConfig();
-void FixWavBufConfig(int mode, int formatClass);
+void FixWavBufConfig(StreamMode mode, FormatClass formatClass);
 
 // The worker's messages, in the shape of a wave device's callback.
 enum : uint32_t {

@@ -5,10 +5,12 @@
 
 #include <cstdint>
 
+#include "platform/audio_block.h"
+
 namespace mp3enc {
 
-constexpr int kGranuleLines = 576;
-constexpr int kFrameSamples = 1152;  // per channel
+constexpr int kFrameSamples = int(kMpeg1FrameSamples);  // per channel
+constexpr int kGranuleLines = kFrameSamples / 2;        // two granules a frame
 
 struct FrameSettings {
     int32_t version = 1;  // MPEG-1

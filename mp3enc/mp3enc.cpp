@@ -162,7 +162,7 @@ int32_t EncodeMp3(const int16_t* samples, int32_t frameCount) {
 
 void CloseMp3Encoder() {
     if (!mp3enc::gActive) return;
-    int16_t* zeros = new (std::nothrow) int16_t[2304]();
+    int16_t* zeros = new (std::nothrow) int16_t[2 * mp3enc::kFrameSamples]();
     if (zeros) mp3enc::gEncoder->EncodeFrame(mp3enc::gChannels * mp3enc::kFrameSamples, zeros, true);
     delete[] zeros;
     delete mp3enc::gEncoder;

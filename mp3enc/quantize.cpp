@@ -344,7 +344,7 @@ int32_t QuantLoop::ChooseTables(const int32_t* ix, GranuleInfo& gi, int32_t limi
 
 int32_t QuantLoop::CountBits(const int32_t* ix, GranuleInfo& gi, int32_t largest, int32_t limit) const {
     Runs(ix, gi, zeroFrom_);
-    if (largest > 8192) return 100000;
+    if (largest > kLargestCountedLine) return kUncountedBits;
     const int32_t count1Bits = Count1Bits(ix, gi);
     RegionSplit(gi);
     return count1Bits + ChooseTables(ix, gi, limit - count1Bits);
@@ -356,7 +356,7 @@ int32_t QuantLoop::QuantiseBlock(const double* xr, int32_t* ix, GranuleInfo& gi,
     const double guess = FirstGuess(xr);
     gi.step = guess;
 
-    int32_t low = static_cast<int32_t>(guess), high = 200, prev = low;
+    int32_t low = static_cast<int32_t>(guess), high = kHighestSearchStep, prev = low;
     searchCount = 0;
     for (;;) {
         const int32_t mid = (low + high) >> 1;
@@ -375,7 +375,7 @@ int32_t QuantLoop::QuantiseBlock(const double* xr, int32_t* ix, GranuleInfo& gi,
     int32_t bits = 0;
     for (;;) {
         gi.step += 1;
-        if (Quantise(gi.step, ix) > 8205) continue;  // above what the step can settle on
+        if (Quantise(gi.step, ix) > kLargestSettledLine) continue;
         Runs(ix, gi, zeroFrom_);
         const int32_t count1Bits = Count1Bits(ix, gi);
         RegionSplit(gi);
@@ -395,7 +395,7 @@ void QuantLoop::QuantiseFrame(const double* spectrum, SideInfo& side, int32_t* i
             const int32_t bits = QuantiseBlock(spectrum + block, ix + block, gi, maxBits);
             gi.part2_3_length = bits;
             leftover_ += maxBits - bits;
-            gi.global_gain = static_cast<int32_t>(std::trunc(gi.step)) + 210;
+            gi.global_gain = static_cast<int32_t>(std::trunc(gi.step)) + kGlobalGainOffset;
         }
     // The unused bits become stuffing, in granule 0 channel 0 first; a block takes no
     // more than its 12-bit length field holds (at 32000 Hz one block cannot hold them all).

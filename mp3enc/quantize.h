@@ -17,6 +17,17 @@ namespace mp3enc {
 constexpr int32_t kMaxQuantised = 8206;
 // The largest part2_3_length its 12-bit field holds.
 constexpr int32_t kMaxPart23Length = 4095;
+// The binary search counts a block only while its largest line is at most this; a larger
+// line makes the count kUncountedBits, more than any block may have.
+constexpr int32_t kLargestCountedLine = 8192;
+constexpr int32_t kUncountedBits = 100000;
+// The binary search's upper bound on the quantiser step.
+constexpr int32_t kHighestSearchStep = 200;
+// The outer loop raises the step while a line quantises above this, so it never settles
+// on a block with a clamped line.
+constexpr int32_t kLargestSettledLine = kMaxQuantised - 1;
+// global_gain is the step plus this.
+constexpr int32_t kGlobalGainOffset = 210;
 
 class QuantLoop {
 public:

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "platform/audio_block.h"
 
 class MessageWindow;
 
@@ -21,7 +22,7 @@ enum class DeviceState : int32_t {
     Paused = 5,    // output paused
 };
 
-constexpr int kSegmentFrames = 4608;  // frames per host segment and per callback
+constexpr int kSegmentFrames = int(kBlockFrames);  // frames per host segment and per callback
 constexpr int kRingSegments = 2;
 
 class DeviceLink {

@@ -132,8 +132,8 @@ void Player::LoadFile(const char* path) {
         return;
     }
     const uint32_t rate = DeviceStarted(device_) ? uint32_t(ASIOSetSampleRate()) : 0;
-    const bool usable = track->Open(rate) && ((track->Channels() == 2 && track->BlockBytes() == 18432) ||
-                                              (track->Channels() == 1 && track->BlockBytes() == 9216));
+    const bool usable = track->Open(rate) && ((track->Channels() == 2 && track->BlockBytes() == kStereoBlockBytes) ||
+                                              (track->Channels() == 1 && track->BlockBytes() == kBlockBytesPerChannel));
     if (!usable || decodeBuffer_ == nullptr) {
         delete track;  // closes the mapping too
         return;

@@ -2,7 +2,7 @@
 // device link, the loaded track, the sample buffers, the play queue with its folder
 // table, and the recorder.
 //
-// Playback is pulled by the host: a ring of two 4608-frame segments is refilled through
+// Playback is pulled by the host: a ring of two one-block segments is refilled through
 // OnPlayBlock on the host's worker thread, from four blocks decoded ahead; every fourth
 // segment the next four are decoded on that thread. The player talks to its window only
 // through messages: posted from the worker, sent from the user-interface thread.
@@ -37,9 +37,9 @@ constexpr uint32_t WMU_TRACK_END = 0x800F;  // the track has been played out
 constexpr int kVolumeLevels = 16;   // 0..15, 15 = full level
 constexpr int32_t kNoDevice = -1;
 constexpr int32_t kStoredDevice = -2;  // the device number kept in the settings
-constexpr uint32_t kDecodeBufferBytes = kRefillBlocks * kBlockFrames * 2 * 2;  // 73728
-constexpr uint32_t kChannelBufferBytes = kRefillBlocks * kBlockFrames * 2;     // 36864
-constexpr int kCallbackBytes = int(kBlockFrames) * 2;                          // 9216
+constexpr uint32_t kDecodeBufferBytes = kRefillBlocks * kStereoBlockBytes;      // 73728
+constexpr uint32_t kChannelBufferBytes = kRefillBlocks * kBlockBytesPerChannel;  // 36864
+constexpr int kCallbackBytes = int(kBlockBytesPerChannel);                      // 9216
 constexpr int kFolderChars = 256;
 
 class Player {

@@ -11,11 +11,12 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/audio_block.h"
 #include "platform/kernel.h"
 
 enum class SlotState : int32_t { Free = 0, Filling = 1, Filled = 2, Writing = 3, Written = 4 };
 
-constexpr uint32_t kRecordSlotBytes = 18432;  // 4608 stereo frames x 4 bytes
+constexpr uint32_t kRecordSlotBytes = kStereoBlockBytes;  // one interleaved stereo block
 constexpr uint32_t kRecordSlots = 16;
 constexpr uint32_t kRecordRingBytes = kRecordSlots * kRecordSlotBytes;
 

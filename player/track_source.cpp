@@ -43,7 +43,7 @@ bool TrackSource::Open(uint32_t rateHz) {
     seekTarget_.store(0);
     seekPending_.store(false);
     totalBytes_ = channels_ * soundFile_->totalFrames * 2;
-    blockBytes_ = channels_ * kBlockFrames * 2;
+    blockBytes_ = channels_ * kBlockBytesPerChannel;
     return true;
 }
 

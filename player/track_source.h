@@ -54,7 +54,7 @@ private:
     SoundFile* soundFile_ = nullptr;
     MappedFile* file_ = nullptr;
     uint32_t totalBytes_ = 0;  // channels x totalFrames x 2 at the device rate
-    uint32_t blockBytes_ = 0;  // channels x 9216
+    uint32_t blockBytes_ = 0;  // channels x kBlockBytesPerChannel
     uint32_t channels_ = 0;
     int32_t blocksRead_ = 0;   // since the last rewind or seek; the decoding thread's
     std::atomic<int32_t> seekTarget_{0};

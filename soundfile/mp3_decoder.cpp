@@ -8,10 +8,12 @@
 #include <mutex>
 #include <new>
 
+#include "platform/audio_block.h"
+
 namespace {
 
-// hip_decode1 returns at most one frame: 1152 samples per channel.
-constexpr int kMaxFrameSamples = 1152;
+// hip_decode1 returns at most one frame: an MPEG-1 frame's samples per channel.
+constexpr int kMaxFrameSamples = kMpeg1FrameSamples;
 // The largest frame PrimeReservoir makes: 320 kbit/s at 32000 Hz.
 constexpr int kMaxSilentFrame = 144000 * 320 / 32000;
 
@@ -76,7 +78,7 @@ Mp3DecoderContext* Mp3Decoder::CreateContext(const uint8_t* data, const uint32_t
                                              const int32_t* frameLengths, int32_t* readPositions,
                                              uint32_t channels, uint32_t frameSamples) const {
     if (data == nullptr || frameOffsets == nullptr || frameLengths == nullptr || readPositions == nullptr ||
-        channels < 1 || channels > 2 || (frameSamples != 1152 && frameSamples != 576))
+        channels < 1 || channels > 2 || (frameSamples != kMpeg1FrameSamples && frameSamples != kMpeg2FrameSamples))
         return nullptr;
     Mp3DecoderContext* context = new (std::nothrow) Mp3DecoderContext;
     if (context == nullptr) return nullptr;

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/audio_block.h"
+
 namespace {
 
 // Indexed by (1 - versionId) * 4 + rateIndex.
@@ -95,7 +97,7 @@ uint32_t Mp3FrameScanner::Build() {
     if (frameCount == 0 || channels == 0) return 0;
     // The decoder's output lags one frame behind its input, so the last frame never
     // yields PCM.
-    const uint32_t frameSamples = sampleRate < 32000 ? 576 : 1152;
+    const uint32_t frameSamples = sampleRate < 32000 ? kMpeg2FrameSamples : kMpeg1FrameSamples;
     sourceFrames = (frameCount - 1) * frameSamples;
     pcmBytes = uint64_t(sourceFrames) * channels * 2;
     return pagesUsed;

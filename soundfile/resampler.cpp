@@ -10,6 +10,8 @@ namespace {
 
 constexpr double kScale = 3.0517578125e-05;  // 1 / 32768
 constexpr double kPi = 3.14159265359;
+// The MP3 window: two MPEG-1 frames, the carried frames and one decoded frame behind them.
+constexpr uint32_t kWindowFrames = 2 * kMpeg1FrameSamples;
 
 int16_t Limit(double value) {
     if (value >= 32767.0) return 32767;
@@ -61,10 +63,10 @@ bool Resampler::Reset(uint32_t remaining) {
         return true;
     }
     if (window == nullptr) {
-        window = new (std::nothrow) int16_t[size_t(channels) * 2304];
+        window = new (std::nothrow) int16_t[size_t(channels) * kWindowFrames];
         if (window == nullptr) return false;
     }
-    std::memset(window, 0, size_t(channels) * 2304 * sizeof(int16_t));
+    std::memset(window, 0, size_t(channels) * kWindowFrames * sizeof(int16_t));
     samples = reinterpret_cast<const uint8_t*>(window);
     const uint32_t first = mp3Source->DecodeNext(window);
     const uint32_t second = mp3Source->DecodeNext(window + first / 2);
@@ -119,7 +121,7 @@ void Resampler::Start(int16_t* out, uint32_t& k, uint32_t blockSamples) {
 uint32_t Resampler::ReadBlock(int16_t* out) {
     if (filled == 0 && produced < totalOut) produced = totalOut;  // nothing to read from
     if (produced == totalOut) return 0;
-    const uint32_t blockSamples = channels * 4608;
+    const uint32_t blockSamples = channels * kBlockFrames;
     if (produced > totalOut) {
         std::memset(out, 0, blockSamples * sizeof(int16_t));
         return 0;

@@ -23,11 +23,11 @@ public:
     // Restarts the conversion at the source's current read position, from where
     // `remaining` source frames are left. False when the window cannot be allocated.
     bool Reset(uint32_t remaining);
-    // Fills one block (channels * 4608 samples); returns the output frames written, the
+    // Fills one block (channels * kBlockFrames samples); returns the output frames written, the
     // rest of a short block zeroed. 0 at the end, out untouched.
     uint32_t ReadBlock(int16_t* out);
 
-    int16_t* window = nullptr;   // MP3 only: channels * 2304 samples (two MPEG-1 frames)
+    int16_t* window = nullptr;   // MP3 only: two MPEG-1 frames of channels samples
     PcmSource* pcmSource;
     Mp3Source* mp3Source;
     uint32_t channels;

@@ -10,7 +10,7 @@
 
 namespace {
 
-uint32_t BlockBytes(uint32_t channels) { return channels == 2 ? kBlockFrames * 4 : kBlockFrames * 2; }
+uint32_t BlockBytes(uint32_t channels) { return channels == 2 ? kStereoBlockBytes : kBlockBytesPerChannel; }
 
 }  // namespace
 
@@ -43,7 +43,7 @@ bool Mp3Source::Open(const uint8_t* mp3Data, uint32_t bytes) {
         delete scanner;
         return false;
     }
-    format = 85;
+    format = kWavFormatMpegLayer3;
     channels = scanner->channels;
     sampleRate = scanner->sampleRate;
     sourceFrames = scanner->sourceFrames;
@@ -98,7 +98,7 @@ uint32_t Mp3Source::SeekToFrame(uint64_t position) {
     //   information frame, which the decoder skips; the lead-in decodes the frame of
     //   silence and every frame from `first` on, so `first` is chosen to match.
     const uint64_t target = stop - 1;
-    const uint64_t period = frameSamples == 1152 ? 4 : 8;
+    const uint64_t period = frameSamples == kMpeg1FrameSamples ? 4 : 8;
     const uint64_t skipped = target > 0 && IsInformationFrame(data + frameOffsets[0], frameLengths[0]) ? 1 : 0;
     uint64_t first = 0;  // a straight read from the start unless a lead-in fits
     if (target >= 2 + skipped && target < frameCount) {
@@ -107,7 +107,7 @@ uint32_t Mp3Source::SeekToFrame(uint64_t position) {
         if (first == 0 || !decoder.PrimeReservoir(context, uint32_t(first))) first = 0;
     }
     nextFrame = uint32_t(first);
-    int16_t scratch[1152 * 2];
+    int16_t scratch[2 * kMpeg1FrameSamples];  // one stereo frame
     while (nextFrame < stop && nextFrame < frameCount) {
         uint32_t bytes = 0;
         if (decoder.DecodeFrame(context, nextFrame, scratch, bytes) == -1) return 0;

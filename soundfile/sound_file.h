@@ -9,9 +9,8 @@
 
 #include <cstdint>
 
+#include "platform/audio_block.h"
 #include "soundfile/mp3_decoder.h"
-
-constexpr uint32_t kBlockFrames = 4608;  // four MPEG-1 frames, eight MPEG-2 frames
 
 class Resampler;
 
@@ -50,7 +49,7 @@ public:
     // Feeds frames from nextFrame on until one yields PCM into buffer; returns its bytes,
     // 0 when the frames run out or the decoder fails.
     uint32_t DecodeNext(int16_t* buffer);
-    uint32_t FrameSamples() const { return sampleRate < 32000 ? 576 : 1152; }
+    uint32_t FrameSamples() const { return sampleRate < 32000 ? kMpeg2FrameSamples : kMpeg1FrameSamples; }
 
     const Mp3Decoder& decoder;
     uint32_t frameCount = 0;

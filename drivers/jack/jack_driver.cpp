@@ -4,7 +4,7 @@
 // The server owns the clock, the period and the rate; the driver serves
 // ASIOSTFloat32LSB, JACK's own sample format, so samples are copied and never converted.
 // The host's buffer size is fixed at init: the server's period when that divides the
-// player's 4608-frame block into two or more buffers, else the largest such size that
+// player's block (kBlockFrames) into two or more buffers, else the largest such size that
 // divides the period (512 at 1024, 2048 or 4096), so any period works. Between the ports
 // and the halves stand two FIFOs, one per direction. Each process cycle appends the
 // input ports to the input FIFO; for every whole host buffer it holds, it copies one into
@@ -51,6 +51,7 @@
 
 #include "drivers/jack/jack_settings.h"
 #include "host/asio_driver.h"
+#include "platform/audio_block.h"
 #include "platform/kernel.h"
 
 namespace {
@@ -61,8 +62,6 @@ constexpr long kMaxBuffers = 2 * kChannels;
 const char* const kOutputNames[kChannels] = {"out_1", "out_2"};
 const char* const kInputNames[kChannels] = {"in_1", "in_2"};
 
-// The player's block, which the host's buffer size must divide at least twice.
-constexpr long kBlockFrames = 4608;
 // The longest period the FIFOs take: jackd's and PipeWire's largest.
 constexpr long kMaxServerFrames = 8192;
 

@@ -1,7 +1,7 @@
 // The JACK driver's class id, as registered in machine.reg. The driver is a JACK client
 // with two output ports (out_1, out_2) and two input ports (in_1, in_2); the server sets
 // the period and the rate, and its process callback runs the buffer switches. The host's
-// buffer size divides the player's 4608-frame block whatever the period; the driver
+// buffer size divides the player's block (platform/audio_block.h) whatever the period; the driver
 // also answers IID_IDriverDropouts (host/asio_driver.h) with the server's xruns.
 //
 // Settings (HKLM\software\asio\<key whose "clsid" is this class>):

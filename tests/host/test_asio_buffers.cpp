@@ -42,8 +42,8 @@ TEST(DeviceQuery, LogsTheDeviceAndServesFourTypes) {
     drv.groups = {0, 0, 1};
     {
         ASIOBuffers b(&drv, nullptr);
-        EXPECT_TRUE(b.bInitSuccess);
-        EXPECT_EQ(b.formatClass, kFormatFloat32);
+        EXPECT_TRUE(b.InitSuccess());
+        EXPECT_EQ(b.Format(), FormatClass::Float32);
         EXPECT_EQ(b.Record()->numOutputs, 2);
     }
     const std::vector<std::string> lines = log.Lines();
@@ -61,8 +61,8 @@ TEST(DeviceQuery, LogsTheDeviceAndServesFourTypes) {
         FakeDriver d;
         d.type = type;
         ASIOBuffers b(&d, nullptr);
-        EXPECT_TRUE(b.bInitSuccess) << type;
-        EXPECT_EQ(b.formatClass, type - ASIOSTInt16LSB + 1) << type;
+        EXPECT_TRUE(b.InitSuccess()) << type;
+        EXPECT_EQ(static_cast<int>(b.Format()), type - ASIOSTInt16LSB + 1) << type;
     }
 }
 
@@ -71,7 +71,7 @@ TEST(DeviceQuery, RefusesOtherTypesAfterLoggingThem) {
         LogScope log;
         FakeDriver drv;
         drv.type = type;
-        { EXPECT_FALSE(ASIOBuffers(&drv, nullptr).bInitSuccess) << type; }
+        { EXPECT_FALSE(ASIOBuffers(&drv, nullptr).InitSuccess()) << type; }
         ExpectInOrder(log.Lines(), {std::string("First group output ASIO sample type: ") + SampleTypeName(type),
                                     "Can't support sound card's internal format!"});
     }
@@ -87,7 +87,7 @@ TEST(DeviceQuery, InitFailureRequestedSizeAndRate) {
     LogScope log;
     FakeDriver failing;
     failing.initOk = false;
-    { EXPECT_FALSE(ASIOBuffers(&failing, nullptr).bInitSuccess); }
+    { EXPECT_FALSE(ASIOBuffers(&failing, nullptr).InitSuccess()); }
 
     // A device that allows a size of 0: the request of 0 is no size at all.
     FakeDriver zero;

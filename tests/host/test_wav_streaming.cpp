@@ -370,7 +370,7 @@ TEST(WavStreaming, NativeDataOnDevicesOfDifferentWidths) {
         EXPECT_EQ(Host().wavBufs[0]->outSegBytes, width * kSegmentSamples);
         Host().wavBufs[0]->fnPlay = [](void* data, int bytes, void* user) {
             Stream* st = static_cast<Stream*>(user);
-            const int width = Host().buffers->formatClass == 2 ? 3 : 4;
+            const int width = Host().buffers->Format() == FormatClass::Int24 ? 3 : 4;
             uint8_t* p = static_cast<uint8_t*>(data);
             std::lock_guard<std::mutex> lock(st->mutex);
             for (int i = 0; i < bytes / width; ++i, ++st->ramp) {
