@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -405,6 +406,7 @@ void Player::StartRecording() {
 void Player::OnRecordBlock(void* data, int n, void* user) {
     Player* p = static_cast<Player*>(user);
     if (!p->recordArmed_.load() || data == nullptr || n != kCallbackBytes) return;
+    p->recordCalls_.fetch_add(1);
     const int32_t count = p->countdown_.load();
     if (count > 0) {
         p->countdown_.store(count - 1);
@@ -556,6 +558,12 @@ void Player::ForgetDevice() {
 
 void Player::EndTakeAtLoss() {
     if (!recordingActive_.load()) return;
+    // The loss is seen a little after it happened, and the worker may still be handing
+    // on a block the device finished before it. Two more blocks bring in that one and
+    // the one the loss fell in; the device streams on (its inputs silent), so they come.
+    const uint32_t from = recordCalls_.load();
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (recordCalls_.load() - from < 2 && std::chrono::steady_clock::now() < giveUp) Sleep(2);
     Stop();
     recordArmed_.store(true);
 }

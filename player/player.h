@@ -183,6 +183,7 @@ private:
     std::atomic<bool> deviceReady_{false};
     std::atomic<bool> loaded_{false};
     std::atomic<bool> recordingActive_{false};
+    std::atomic<uint32_t> recordCalls_{0};  // record callbacks that took a block
     std::atomic<bool> recordArmed_{false};
     std::atomic<bool> playing_{false};
     std::atomic<bool> paused_{false};
