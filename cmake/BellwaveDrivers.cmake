@@ -1,14 +1,46 @@
 # Driver plug-ins register themselves here; the build writes
 # build/share/bellwave/machine.reg naming the built libraries, and the install writes
 # one naming the installed libraries.
+
+# bellwave_add_driver(TARGET target OUTPUT_NAME file NAME "Display Name"
+#                     CLSID "{...}"
+#                     SOURCES ... [PACKAGE pkg-config-module] [VALUES "\"Key\"=..."...])
 #
-# bellwave_add_driver(TARGET target NAME "Display Name" CLSID "{...}" [VALUES "\"Key\"=..."...])
+# Builds lib/bellwave/drivers/<file>.so and registers it in machine.reg as "Display Name"
+# with its class id. A driver sees the
+# driver interface and the platform layer only; the platform layer is linked in and kept
+# private to the module, so the module's copy never stands in for the program's. Every
+# symbol is resolved at link time and only DllGetClassObject is exported. A driver whose
+# PACKAGE is not installed is skipped, saying so.
 function(bellwave_add_driver)
-  cmake_parse_arguments(ARG "" "TARGET;NAME;CLSID" "VALUES" ${ARGN})
+  cmake_parse_arguments(ARG "" "TARGET;OUTPUT_NAME;NAME;CLSID;PACKAGE"
+                        "SOURCES;VALUES" ${ARGN})
+  set(package_target "")
+  if(ARG_PACKAGE)
+    pkg_check_modules(driver_package IMPORTED_TARGET ${ARG_PACKAGE})
+    if(NOT driver_package_FOUND)
+      message(STATUS "${ARG_NAME} driver skipped: ${ARG_PACKAGE} development files not found")
+      return()
+    endif()
+    set(package_target PkgConfig::driver_package)
+  endif()
+
+  add_library(${ARG_TARGET} MODULE ${ARG_SOURCES})
+  target_include_directories(${ARG_TARGET} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${ARG_TARGET} PRIVATE platform ${package_target})
+  target_link_options(${ARG_TARGET} PRIVATE -Wl,--exclude-libs,ALL)
+  if(BELLWAVE_SANITIZE STREQUAL "")
+    target_link_options(${ARG_TARGET} PRIVATE -Wl,-z,defs)
+  endif()
   set_target_properties(${ARG_TARGET} PROPERTIES
+    OUTPUT_NAME ${ARG_OUTPUT_NAME}
+    PREFIX ""
     LIBRARY_OUTPUT_DIRECTORY ${BELLWAVE_DRIVER_OUTPUT_DIR}
-    PREFIX "")
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    BELLWAVE_CLSID "${ARG_CLSID}")
   install(TARGETS ${ARG_TARGET} LIBRARY DESTINATION ${BELLWAVE_DRIVER_INSTALL_DIR})
+
   string(TOLOWER "${ARG_CLSID}" clsid)
   # Value lines are joined with a placeholder: a list inside a list entry would split it.
   list(JOIN ARG_VALUES "@NL@" values)
