@@ -3,17 +3,17 @@
 # one naming the installed libraries.
 
 # bellwave_add_driver(TARGET target OUTPUT_NAME file NAME "Display Name"
-#                     CLSID "{...}"
+#                     CLSID "{...}" | CLSID_HEADER header CLSID_CONSTANT name
 #                     SOURCES ... [PACKAGE pkg-config-module] [VALUES "\"Key\"=..."...])
 #
 # Builds lib/bellwave/drivers/<file>.so and registers it in machine.reg as "Display Name"
-# with its class id. A driver sees the
+# with its class id, given or read from the header that defines it. A driver sees the
 # driver interface and the platform layer only; the platform layer is linked in and kept
 # private to the module, so the module's copy never stands in for the program's. Every
 # symbol is resolved at link time and only DllGetClassObject is exported. A driver whose
 # PACKAGE is not installed is skipped, saying so.
 function(bellwave_add_driver)
-  cmake_parse_arguments(ARG "" "TARGET;OUTPUT_NAME;NAME;CLSID;PACKAGE"
+  cmake_parse_arguments(ARG "" "TARGET;OUTPUT_NAME;NAME;CLSID;CLSID_HEADER;CLSID_CONSTANT;PACKAGE"
                         "SOURCES;VALUES" ${ARGN})
   set(package_target "")
   if(ARG_PACKAGE)
@@ -23,6 +23,9 @@ function(bellwave_add_driver)
       return()
     endif()
     set(package_target PkgConfig::driver_package)
+  endif()
+  if(ARG_CLSID_HEADER)
+    bellwave_clsid_from_header(${ARG_CLSID_HEADER} ${ARG_CLSID_CONSTANT} ARG_CLSID)
   endif()
 
   add_library(${ARG_TARGET} MODULE ${ARG_SOURCES})
@@ -45,6 +48,38 @@ function(bellwave_add_driver)
   # Value lines are joined with a placeholder: a list inside a list entry would split it.
   list(JOIN ARG_VALUES "@NL@" values)
   set_property(GLOBAL APPEND PROPERTY BELLWAVE_DRIVERS "${ARG_TARGET}|${ARG_NAME}|${clsid}|${values}")
+endfunction()
+
+# Sets out to the class id that header defines as
+#     inline constexpr CLSID <constant> = {0x..., 0x..., 0x..., {0x..., ...}};
+# in registry form, {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
+function(bellwave_clsid_from_header header constant out)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${header})
+  file(READ ${header} text)
+  string(REGEX MATCH "${constant} = {[^;]*}" definition "${text}")
+  string(REGEX MATCHALL "0x[0-9a-fA-F]+" numbers "${definition}")
+  list(LENGTH numbers count)
+  if(NOT count EQUAL 11)
+    message(FATAL_ERROR "${header} defines no class id ${constant} as {0x..., 0x..., 0x..., {8 bytes}}")
+  endif()
+  set(widths 8 4 4 2 2 2 2 2 2 2 2)
+  set(clsid "{")
+  set(index 0)
+  foreach(number width IN ZIP_LISTS numbers widths)
+    string(SUBSTRING "${number}" 2 -1 digits)
+    string(LENGTH "${digits}" length)
+    while(length LESS width)
+      string(PREPEND digits "0")
+      math(EXPR length "${length} + 1")
+    endwhile()
+    if(index EQUAL 1 OR index EQUAL 2 OR index EQUAL 3 OR index EQUAL 5)
+      string(APPEND clsid "-")
+    endif()
+    string(APPEND clsid "${digits}")
+    math(EXPR index "${index} + 1")
+  endforeach()
+  string(TOUPPER "${clsid}}" clsid)
+  set(${out} "${clsid}" PARENT_SCOPE)
 endfunction()
 
 function(bellwave_write_machine_reg)
