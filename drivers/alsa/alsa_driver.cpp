@@ -13,7 +13,8 @@
 // bufferSwitch(index), write output half `index` as a period of playback, flip the index.
 // The device's blocking paces it. Both sides are opened non-blocking and waited on in
 // short steps, so stop never waits long for a device that has stalled. Under- and
-// over-runs are recovered and counted (the thread writes nothing on them). Playback
+// over-runs are recovered and counted; the thread writes nothing, not even on a
+// failure, which the application thread logs when it stops the driver. Playback
 // never waits on capture beyond the moment it would run dry: a capture period that is
 // late by then is silence (counted once for each run of late periods), and a capture side
 // that gives nothing for two seconds or fails for good is dropped and counted as an input
@@ -125,6 +126,7 @@ public:
         running_.store(false);
         if (thread_ != nullptr) thread_->Join();  // the thread waits at most one wait step
         thread_.reset();
+        TellFailure();
         return ASE_OK;
     }
 
@@ -185,6 +187,9 @@ private:
     // recovered from. Unlike snd_pcm_recover it never waits longer than a stall.
     int Recover(snd_pcm_t* pcm, int error);
     void Fail(const char* what, int error);
+    // Logs what Fail kept, once, on the application thread after the streaming thread
+    // has been joined.
+    void TellFailure();
 
     AlsaSettings settings_;
 
@@ -207,6 +212,9 @@ private:
     bool captureLive_ = false;
     bool captureLate_ = false;  // the last period's capture was late
     std::chrono::steady_clock::time_point lateSince_;
+    // What ended the thread (Fail), read by TellFailure once the thread has been joined.
+    const char* failedWhat_ = nullptr;
+    int failedError_ = 0;
 };
 
 AlsaDriver::~AlsaDriver() {
@@ -321,6 +329,7 @@ ASIOError AlsaDriver::start() {
     if (memory_ == nullptr) return ASE_InvalidMode;
     if (running_.load()) return ASE_OK;
     thread_.reset();  // a thread that ended by itself after a device failure
+    TellFailure();
     thread_.reset(new (std::nothrow) SuspendedThread);
     running_.store(true);
     if (thread_ == nullptr || !thread_->Create([this] { Stream(); })) {
@@ -337,10 +346,17 @@ ASIOError AlsaDriver::start() {
 }
 
 void AlsaDriver::Fail(const char* what, int error) {
-    std::fprintf(stderr, "ALSA driver: %s on \"%s\" failed: %s; asking for a reset\n", what, settings_.device,
-                 snd_strerror(error));
+    failedWhat_ = what;
+    failedError_ = error;
     running_.store(false);
     if (callbacks_.asioMessage != nullptr) callbacks_.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+}
+
+void AlsaDriver::TellFailure() {
+    if (failedWhat_ == nullptr) return;
+    std::fprintf(stderr, "ALSA driver: %s on \"%s\" failed: %s; asked for a reset\n", failedWhat_, settings_.device,
+                 snd_strerror(failedError_));
+    failedWhat_ = nullptr;
 }
 
 int AlsaDriver::WaitReady(snd_pcm_t* pcm) {
