@@ -144,7 +144,7 @@ private:
     long BufferFrames() const override { return hostFrames_; }
     ASIOSampleRate SampleRateHz() const override { return sampleRate_.load(); }
     void ConnectPhysicalPorts();
-    void SetError(const char* text) { std::snprintf(error_, sizeof error_, "%s", text); }
+    void SetError(const char* text) { CopyTextTruncated(error_, sizeof error_, text); }
 
     JackSettings settings_;
 
