@@ -1,6 +1,8 @@
 #include "platform/driver_settings.h"
 
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 namespace {
 
@@ -52,6 +54,12 @@ SettingRead ReadSettingString(HKEY key, const char* name, char* text, uint32_t t
     }
     text[bytes < textBytes ? bytes : textBytes - 1] = '\0';  // whatever the stored terminator
     return SettingRead::Ok;
+}
+
+void ReadSettingStringOrKeep(HKEY key, const char* name, char* text, uint32_t textBytes) {
+    std::string read(textBytes, '\0');
+    if (ReadSettingString(key, name, read.data(), textBytes) == SettingRead::Ok && read[0] != '\0')
+        std::memcpy(text, read.data(), textBytes);
 }
 
 SettingRead ReadSettingDword(HKEY key, const char* name, uint32_t* value) {

@@ -18,6 +18,10 @@ HKEY OpenDriverKey(const CLSID& clsid, char* keyName = nullptr, uint32_t keyName
 // but Ok leaves text empty: Absent, TooLong, or Unusable for a value that is no string.
 SettingRead ReadSettingString(HKEY key, const char* name, char* text, uint32_t textBytes);
 
+// A string value that is there, fits and is not empty replaces text; anything else
+// leaves text as it was, so a default stands.
+void ReadSettingStringOrKeep(HKEY key, const char* name, char* text, uint32_t textBytes);
+
 // A dword value into *value, which is left alone unless Ok; Unusable for a value that is
 // not a four-byte dword.
 SettingRead ReadSettingDword(HKEY key, const char* name, uint32_t* value);

@@ -13,7 +13,8 @@
 // bufferSwitch(index), write output half `index` as a period of playback, flip the index.
 // The device's blocking paces it. Both sides are opened non-blocking and waited on in
 // short steps, so stop never waits long for a device that has stalled. Under- and
-// over-runs are recovered and counted (the thread writes nothing on them). Playback
+// over-runs are recovered and counted; the thread writes nothing, not even on a
+// failure, which the application thread logs when it stops the driver. Playback
 // never waits on capture beyond the moment it would run dry: a capture period that is
 // late by then is silence (counted once for each run of late periods), and a capture side
 // that gives nothing for two seconds or fails for good is dropped and counted as an input
@@ -33,11 +34,11 @@
 #include <new>
 
 #include "drivers/alsa/alsa_settings.h"
+#include "drivers/streaming_driver.h"
 #include "platform/kernel.h"
 
 namespace {
 
-constexpr IID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr unsigned kMaxChannels = 32;  // per direction
 constexpr unsigned kWantedChannels = 2;
 constexpr unsigned kWantedRateHz = 48000;
@@ -113,59 +114,36 @@ int Configure(snd_pcm_t* pcm, bool matchExactly, PcmSetup* setup) {
     return snd_pcm_sw_params(pcm, sw);
 }
 
-class AlsaDriver final : public IASIO, public IDriverDropouts {
+class AlsaDriver final : public StreamingDriver {
 public:
-    explicit AlsaDriver(const CLSID& clsid) : clsid_(clsid) {}
-
-    HRESULT QueryInterface(const IID& iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (iid == clsid_ || iid == kIidUnknown) {
-            *object = static_cast<IASIO*>(this);
-        } else if (iid == IID_IDriverDropouts) {
-            *object = static_cast<IDriverDropouts*>(this);
-        } else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    unsigned long AddRef() override { return refs_.fetch_add(1) + 1; }
-    unsigned long Release() override {
-        unsigned long left = refs_.fetch_sub(1) - 1;
-        if (left == 0) delete this;
-        return left;
-    }
+    explicit AlsaDriver(const CLSID& clsid) : StreamingDriver(clsid, "ALSA", "ALSA device") {}
 
     ASIOBool init(void*) override;
-    void getDriverName(char* name) override {
-        if (name != nullptr) std::snprintf(name, 32, "ALSA");
-    }
-    long getDriverVersion() override { return 1; }
-    void getErrorMessage(char* text) override {
-        if (text != nullptr) std::snprintf(text, 128, "%s", error_);
-    }
     ASIOError start() override;
-    ASIOError stop() override;
-    ASIOError getChannels(long* numInputChannels, long* numOutputChannels) override;
-    ASIOError getLatencies(long* inputLatency, long* outputLatency) override;
-    ASIOError getBufferSize(long* minSize, long* maxSize, long* preferredSize, long* granularity) override;
-    ASIOError canSampleRate(ASIOSampleRate sampleRate) override;
-    ASIOError getSampleRate(ASIOSampleRate* sampleRate) override;
-    ASIOError setSampleRate(ASIOSampleRate sampleRate) override { return canSampleRate(sampleRate); }
-    ASIOError getClockSources(ASIOClockSource* clocks, long* numSources) override;
-    ASIOError setClockSource(long reference) override;
-    ASIOError getSamplePosition(ASIOSamples* samplePosition, ASIOTimeStamp* timeStamp) override;
+
+    ASIOError stop() override {
+        if (!Initialized()) return ASE_NotPresent;
+        running_.store(false);
+        if (thread_ != nullptr) thread_->Join();  // the thread waits at most one wait step
+        thread_.reset();
+        TellFailure();
+        return ASE_OK;
+    }
+
+    ASIOError getLatencies(long* inputLatency, long* outputLatency) override {
+        if (!Initialized()) return ASE_NotPresent;
+        if (inputLatency == nullptr || outputLatency == nullptr) return ASE_InvalidParameter;
+        // A captured period waits one period; a played one waits behind the full ring.
+        *inputLatency = static_cast<long>(playbackSetup_.periodFrames);
+        *outputLatency = static_cast<long>(playbackSetup_.ringFrames);
+        return ASE_OK;
+    }
+
     ASIOError getChannelInfo(ASIOChannelInfo* info) override;
     ASIOError createBuffers(ASIOBufferInfo* bufferInfos, long numChannels, long bufferSize,
                             ASIOCallbacks* callbacks) override;
     ASIOError disposeBuffers() override;
-    ASIOError controlPanel() override { return ASE_NotPresent; }
-    ASIOError future(long, void*) override { return ASE_InvalidParameter; }
-    // The output half is written when bufferSwitch returns; there is nothing to hurry.
-    ASIOError outputReady() override { return ASE_NotPresent; }
 
-    long long Xruns() override { return xruns_.load(std::memory_order_relaxed); }
     long long InputLosses() override { return inputLosses_.load(std::memory_order_relaxed); }
 
 private:
@@ -176,9 +154,15 @@ private:
     };
 
     ~AlsaDriver();
-    bool Initialized() const { return playback_ != nullptr; }
+    bool Initialized() const override { return playback_ != nullptr; }
     // Without capture the inputs are still there, silent.
-    long Inputs() const { return static_cast<long>(capture_ != nullptr ? captureSetup_.channels : kWantedChannels); }
+    long Inputs() const override {
+        return static_cast<long>(capture_ != nullptr ? captureSetup_.channels : kWantedChannels);
+    }
+    long Outputs() const override { return static_cast<long>(playbackSetup_.channels); }
+    // The period, settled at init.
+    long BufferFrames() const override { return static_cast<long>(playbackSetup_.periodFrames); }
+    ASIOSampleRate SampleRateHz() const override { return playbackSetup_.rateHz; }
     void CloseDevices();
 
     // The streaming thread's own.
@@ -203,11 +187,11 @@ private:
     // recovered from. Unlike snd_pcm_recover it never waits longer than a stall.
     int Recover(snd_pcm_t* pcm, int error);
     void Fail(const char* what, int error);
+    // Logs what Fail kept, once, on the application thread after the streaming thread
+    // has been joined.
+    void TellFailure();
 
-    std::atomic<unsigned long> refs_{1};
-    CLSID clsid_;
     AlsaSettings settings_;
-    char error_[128] = "";
 
     snd_pcm_t* playback_ = nullptr;
     snd_pcm_t* capture_ = nullptr;
@@ -223,15 +207,14 @@ private:
     ASIOCallbacks callbacks_ = {};
 
     std::unique_ptr<SuspendedThread> thread_;
-    std::atomic<bool> running_{false};
-    std::atomic<long long> xruns_{0};
     std::atomic<long long> inputLosses_{0};
     // The streaming thread's own while it runs.
     bool captureLive_ = false;
     bool captureLate_ = false;  // the last period's capture was late
     std::chrono::steady_clock::time_point lateSince_;
-    std::atomic<uint64_t> samplePosition_{0};
-    std::atomic<int64_t> systemTimeNs_{0};
+    // What ended the thread (Fail), read by TellFailure once the thread has been joined.
+    const char* failedWhat_ = nullptr;
+    int failedError_ = 0;
 };
 
 AlsaDriver::~AlsaDriver() {
@@ -248,7 +231,7 @@ void AlsaDriver::CloseDevices() {
 
 ASIOBool AlsaDriver::init(void*) {
     if (Initialized()) return ASIOTrue;
-    ReadAlsaSettings(clsid_, &settings_);
+    ReadAlsaSettings(ClassId(), &settings_);
     const char* device = settings_.device;
 
     int error = snd_pcm_open(&playback_, device, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
@@ -287,80 +270,11 @@ ASIOBool AlsaDriver::init(void*) {
     return ASIOTrue;
 }
 
-ASIOError AlsaDriver::getChannels(long* numInputChannels, long* numOutputChannels) {
-    if (!Initialized()) return ASE_NotPresent;
-    if (numInputChannels == nullptr || numOutputChannels == nullptr) return ASE_InvalidParameter;
-    *numInputChannels = Inputs();
-    *numOutputChannels = static_cast<long>(playbackSetup_.channels);
-    return ASE_OK;
-}
-
-ASIOError AlsaDriver::getLatencies(long* inputLatency, long* outputLatency) {
-    if (!Initialized()) return ASE_NotPresent;
-    if (inputLatency == nullptr || outputLatency == nullptr) return ASE_InvalidParameter;
-    // A captured period waits one period; a played one waits behind the full ring.
-    *inputLatency = static_cast<long>(playbackSetup_.periodFrames);
-    *outputLatency = static_cast<long>(playbackSetup_.ringFrames);
-    return ASE_OK;
-}
-
-ASIOError AlsaDriver::getBufferSize(long* minSize, long* maxSize, long* preferredSize, long* granularity) {
-    if (!Initialized()) return ASE_NotPresent;
-    if (minSize == nullptr || maxSize == nullptr || preferredSize == nullptr || granularity == nullptr)
-        return ASE_InvalidParameter;
-    // The period was settled at init; it is the only size on offer.
-    *minSize = *maxSize = *preferredSize = static_cast<long>(playbackSetup_.periodFrames);
-    *granularity = 0;
-    return ASE_OK;
-}
-
-ASIOError AlsaDriver::canSampleRate(ASIOSampleRate sampleRate) {
-    if (!Initialized()) return ASE_NotPresent;
-    return sampleRate == playbackSetup_.rateHz ? ASE_OK : ASE_NoClock;
-}
-
-ASIOError AlsaDriver::getSampleRate(ASIOSampleRate* sampleRate) {
-    if (!Initialized()) return ASE_NotPresent;
-    if (sampleRate == nullptr) return ASE_InvalidParameter;
-    *sampleRate = playbackSetup_.rateHz;
-    return ASE_OK;
-}
-
-ASIOError AlsaDriver::getClockSources(ASIOClockSource* clocks, long* numSources) {
-    if (!Initialized()) return ASE_NotPresent;
-    if (clocks == nullptr || numSources == nullptr || *numSources < 1) return ASE_InvalidParameter;
-    *clocks = ASIOClockSource{};
-    clocks->associatedChannel = -1;
-    clocks->associatedGroup = -1;
-    clocks->isCurrentSource = ASIOTrue;
-    std::snprintf(clocks->name, sizeof clocks->name, "ALSA device");
-    *numSources = 1;
-    return ASE_OK;
-}
-
-ASIOError AlsaDriver::setClockSource(long reference) {
-    if (!Initialized()) return ASE_NotPresent;
-    return reference == 0 ? ASE_OK : ASE_InvalidParameter;
-}
-
-ASIOError AlsaDriver::getSamplePosition(ASIOSamples* samplePosition, ASIOTimeStamp* timeStamp) {
-    if (!Initialized()) return ASE_NotPresent;
-    if (samplePosition == nullptr || timeStamp == nullptr) return ASE_InvalidParameter;
-    if (!running_.load()) return ASE_SPNotAdvancing;
-    uint64_t position = samplePosition_.load(std::memory_order_relaxed);
-    auto nanoseconds = static_cast<uint64_t>(systemTimeNs_.load(std::memory_order_relaxed));
-    samplePosition->hi = static_cast<unsigned long>(position >> 32);
-    samplePosition->lo = static_cast<unsigned long>(position & 0xffffffffu);
-    timeStamp->hi = static_cast<unsigned long>(nanoseconds >> 32);
-    timeStamp->lo = static_cast<unsigned long>(nanoseconds & 0xffffffffu);
-    return ASE_OK;
-}
-
 ASIOError AlsaDriver::getChannelInfo(ASIOChannelInfo* info) {
     if (!Initialized()) return ASE_NotPresent;
     if (info == nullptr) return ASE_InvalidParameter;
     const bool isInput = info->isInput != ASIOFalse;
-    const long count = isInput ? Inputs() : static_cast<long>(playbackSetup_.channels);
+    const long count = isInput ? Inputs() : Outputs();
     if (info->channel < 0 || info->channel >= count) return ASE_InvalidParameter;
     info->isActive = ASIOFalse;
     for (long b = 0; b < bufferCount_; ++b)
@@ -373,21 +287,9 @@ ASIOError AlsaDriver::getChannelInfo(ASIOChannelInfo* info) {
 
 ASIOError AlsaDriver::createBuffers(ASIOBufferInfo* bufferInfos, long numChannels, long bufferSize,
                                     ASIOCallbacks* callbacks) {
-    if (!Initialized()) return ASE_NotPresent;
-    if (memory_ != nullptr) return ASE_InvalidMode;  // dispose the old ones first
-    if (bufferInfos == nullptr || callbacks == nullptr || callbacks->bufferSwitch == nullptr)
-        return ASE_InvalidParameter;
-    const long outputs = static_cast<long>(playbackSetup_.channels);
-    if (numChannels < 1 || numChannels > outputs + Inputs()) return ASE_InvalidParameter;
-    if (bufferSize != static_cast<long>(playbackSetup_.periodFrames)) return ASE_InvalidMode;
-    for (long i = 0; i < numChannels; ++i) {
-        const bool isInput = bufferInfos[i].isInput != ASIOFalse;
-        const long channel = bufferInfos[i].channelNum;
-        if (channel < 0 || channel >= (isInput ? Inputs() : outputs)) return ASE_InvalidParameter;
-        for (long j = 0; j < i; ++j)
-            if (bufferInfos[j].channelNum == channel && (bufferInfos[j].isInput != ASIOFalse) == isInput)
-                return ASE_InvalidParameter;
-    }
+    const ASIOError refused = CheckBufferRequest(memory_ != nullptr, bufferInfos, numChannels, bufferSize, callbacks);
+    if (refused != ASE_OK) return refused;
+    if (!ChannelsUsable(bufferInfos, numChannels)) return ASE_InvalidParameter;
 
     const size_t bytes = playbackSetup_.format->bytes;
     const size_t halfBytes = static_cast<size_t>(bufferSize) * bytes;
@@ -427,6 +329,7 @@ ASIOError AlsaDriver::start() {
     if (memory_ == nullptr) return ASE_InvalidMode;
     if (running_.load()) return ASE_OK;
     thread_.reset();  // a thread that ended by itself after a device failure
+    TellFailure();
     thread_.reset(new (std::nothrow) SuspendedThread);
     running_.store(true);
     if (thread_ == nullptr || !thread_->Create([this] { Stream(); })) {
@@ -442,19 +345,18 @@ ASIOError AlsaDriver::start() {
     return ASE_OK;
 }
 
-ASIOError AlsaDriver::stop() {
-    if (!Initialized()) return ASE_NotPresent;
-    running_.store(false);
-    if (thread_ != nullptr) thread_->Join();  // the thread waits at most one wait step
-    thread_.reset();
-    return ASE_OK;
-}
-
 void AlsaDriver::Fail(const char* what, int error) {
-    std::fprintf(stderr, "ALSA driver: %s on \"%s\" failed: %s; asking for a reset\n", what, settings_.device,
-                 snd_strerror(error));
+    failedWhat_ = what;
+    failedError_ = error;
     running_.store(false);
     if (callbacks_.asioMessage != nullptr) callbacks_.asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+}
+
+void AlsaDriver::TellFailure() {
+    if (failedWhat_ == nullptr) return;
+    std::fprintf(stderr, "ALSA driver: %s on \"%s\" failed: %s; asked for a reset\n", failedWhat_, settings_.device,
+                 snd_strerror(failedError_));
+    failedWhat_ = nullptr;
 }
 
 int AlsaDriver::WaitReady(snd_pcm_t* pcm) {
@@ -653,10 +555,7 @@ void AlsaDriver::Stream() {
         }
         if (!Play()) break;
         index = 1 - index;
-        samplePosition_.fetch_add(period, std::memory_order_relaxed);
-        systemTimeNs_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                std::chrono::steady_clock::now().time_since_epoch()).count(),
-                            std::memory_order_relaxed);
+        AdvancePosition(period);
     }
     snd_pcm_drop(playback_);
     if (captureLive_) snd_pcm_drop(capture_);
@@ -664,16 +563,7 @@ void AlsaDriver::Stream() {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int32_t DllGetClassObject(const CLSID* clsid, const IID* iid,
-                                                                            void** object) {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (clsid == nullptr || iid == nullptr) return E_POINTER;
-    if (!(*clsid == CLSID_AlsaDriver)) return CLASS_E_CLASSNOTAVAILABLE;
-    // Creating the object opens no device: that waits for init.
-    AlsaDriver* driver = new (std::nothrow) AlsaDriver(*clsid);
-    if (driver == nullptr) return E_OUTOFMEMORY;
-    HRESULT result = driver->QueryInterface(*iid, object);
-    driver->Release();
-    return result;
+// Creating the object opens no device: that waits for init.
+int32_t DllGetClassObject(const CLSID* clsid, const IID* iid, void** object) {
+    return ServeOneClass<AlsaDriver>(CLSID_AlsaDriver, clsid, iid, object);
 }

@@ -12,6 +12,6 @@
 
 #include "host/asio_driver.h"
 
-// {8D92413F-A1C4-4341-8E63-3DB13FAD02F5}
+// Written here only: the build reads it from here for machine.reg.
 inline constexpr CLSID CLSID_AlsaDriver = {
     0x8d92413f, 0xa1c4, 0x4341, {0x8e, 0x63, 0x3d, 0xb1, 0x3f, 0xad, 0x02, 0xf5}};

@@ -50,13 +50,13 @@
 #include <new>
 
 #include "drivers/jack/jack_settings.h"
+#include "drivers/streaming_driver.h"
 #include "host/asio_driver.h"
 #include "platform/audio_block.h"
 #include "platform/kernel.h"
 
 namespace {
 
-constexpr IID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr long kChannels = 2;  // per direction
 constexpr long kMaxBuffers = 2 * kChannels;
 const char* const kOutputNames[kChannels] = {"out_1", "out_2"};
@@ -80,59 +80,19 @@ long HostFramesFor(long period) {
 
 using AsioMessageFunction = long (*)(long selector, long value, void* message, double* opt);
 
-class JackDriver final : public IASIO, public IDriverDropouts {
+class JackDriver final : public StreamingDriver {
 public:
-    explicit JackDriver(const CLSID& clsid) : clsid_(clsid) {}
-
-    HRESULT QueryInterface(const IID& iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (iid == clsid_ || iid == kIidUnknown) {
-            *object = static_cast<IASIO*>(this);
-        } else if (iid == IID_IDriverDropouts) {
-            *object = static_cast<IDriverDropouts*>(this);
-        } else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    unsigned long AddRef() override { return refs_.fetch_add(1) + 1; }
-    unsigned long Release() override {
-        unsigned long left = refs_.fetch_sub(1) - 1;
-        if (left == 0) delete this;
-        return left;
-    }
+    explicit JackDriver(const CLSID& clsid) : StreamingDriver(clsid, "JACK", "JACK server") {}
 
     ASIOBool init(void*) override;
-    void getDriverName(char* name) override {
-        if (name != nullptr) std::snprintf(name, 32, "JACK");
-    }
-    long getDriverVersion() override { return 1; }
-    void getErrorMessage(char* text) override {
-        if (text != nullptr) std::snprintf(text, 128, "%s", error_);
-    }
     ASIOError start() override;
     ASIOError stop() override;
-    ASIOError getChannels(long* numInputChannels, long* numOutputChannels) override;
     ASIOError getLatencies(long* inputLatency, long* outputLatency) override;
-    ASIOError getBufferSize(long* minSize, long* maxSize, long* preferredSize, long* granularity) override;
-    ASIOError canSampleRate(ASIOSampleRate sampleRate) override;
-    ASIOError getSampleRate(ASIOSampleRate* sampleRate) override;
-    ASIOError setSampleRate(ASIOSampleRate sampleRate) override { return canSampleRate(sampleRate); }
-    ASIOError getClockSources(ASIOClockSource* clocks, long* numSources) override;
-    ASIOError setClockSource(long reference) override;
-    ASIOError getSamplePosition(ASIOSamples* samplePosition, ASIOTimeStamp* timeStamp) override;
     ASIOError getChannelInfo(ASIOChannelInfo* info) override;
     ASIOError createBuffers(ASIOBufferInfo* bufferInfos, long numChannels, long bufferSize,
                             ASIOCallbacks* callbacks) override;
     ASIOError disposeBuffers() override;
-    ASIOError controlPanel() override { return ASE_NotPresent; }
-    ASIOError future(long, void*) override { return ASE_InvalidParameter; }
-    // The output half leaves when bufferSwitch returns; there is nothing to hurry.
-    ASIOError outputReady() override { return ASE_NotPresent; }
 
-    long long Xruns() override { return xruns_.load(std::memory_order_relaxed); }
     long long InputLosses() override { return 0; }  // the ports are there while the server is
 
 private:
@@ -177,14 +137,16 @@ private:
     void RequestReset();
     void RequestLatencyNotice();
     void NotifierLoop();
-    bool Initialized() const { return client_ != nullptr; }
+    bool Initialized() const override { return client_ != nullptr; }
+    long Inputs() const override { return kChannels; }
+    long Outputs() const override { return kChannels; }
+    // Chosen at init for the server's period then.
+    long BufferFrames() const override { return hostFrames_; }
+    ASIOSampleRate SampleRateHz() const override { return sampleRate_.load(); }
     void ConnectPhysicalPorts();
-    void SetError(const char* text) { std::snprintf(error_, sizeof error_, "%s", text); }
+    void SetError(const char* text) { CopyTextTruncated(error_, sizeof error_, text); }
 
-    std::atomic<unsigned long> refs_{1};
-    CLSID clsid_;
     JackSettings settings_;
-    char error_[128] = "";
 
     jack_client_t* client_ = nullptr;
     jack_port_t* outputPorts_[kChannels] = {};
@@ -207,12 +169,8 @@ private:
     long outFill_ = 0;
     long index_ = 0;  // the due half
     std::atomic<long> fifoFrames_{0};  // inFill_ + outFill_ between cycles
-    std::atomic<bool> running_{false};
     std::atomic<bool> active_{false};
-    std::atomic<uint64_t> samplePosition_{0};
-    std::atomic<int64_t> systemTimeNs_{0};
     std::atomic<uint64_t> cycles_{0};  // released by each cycle, acquired by stop
-    std::atomic<long long> xruns_{0};
 
     // Messages to the host: raised by JACK's threads, sent by the notifier thread.
     std::atomic<bool> serverGone_{false};
@@ -242,7 +200,7 @@ JackDriver::~JackDriver() {
 
 ASIOBool JackDriver::init(void*) {
     if (Initialized()) return ASIOTrue;
-    ReadJackSettings(clsid_, &settings_);
+    ReadJackSettings(ClassId(), &settings_);
 
     jack_status_t status{};
     // JackNoStartServer: a driver must never spawn a server of its own.
@@ -390,20 +348,9 @@ int JackDriver::Process(jack_nframes_t frames) {
         std::memmove(outFifo_[c], outFifo_[c] + n, static_cast<size_t>(outFill_) * sizeof(float));
     }
     fifoFrames_.store(inFill_ + outFill_, std::memory_order_relaxed);
-    samplePosition_.fetch_add(frames, std::memory_order_relaxed);
-    systemTimeNs_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                            std::chrono::steady_clock::now().time_since_epoch()).count(),
-                        std::memory_order_relaxed);
+    AdvancePosition(frames);
     cycles_.fetch_add(1, std::memory_order_release);
     return 0;
-}
-
-ASIOError JackDriver::getChannels(long* numInputChannels, long* numOutputChannels) {
-    if (!Initialized()) return ASE_NotPresent;
-    if (numInputChannels == nullptr || numOutputChannels == nullptr) return ASE_InvalidParameter;
-    *numInputChannels = kChannels;
-    *numOutputChannels = kChannels;
-    return ASE_OK;
 }
 
 ASIOError JackDriver::getLatencies(long* inputLatency, long* outputLatency) {
@@ -418,59 +365,6 @@ ASIOError JackDriver::getLatencies(long* inputLatency, long* outputLatency) {
     const long fifo = running_.load() ? fifoFrames_.load() : hostFrames_ - std::gcd(hostFrames_, period);
     *inputLatency = period + static_cast<long>(capture.max);
     *outputLatency = period + fifo + static_cast<long>(playback.max);
-    return ASE_OK;
-}
-
-ASIOError JackDriver::getBufferSize(long* minSize, long* maxSize, long* preferredSize, long* granularity) {
-    if (!Initialized()) return ASE_NotPresent;
-    if (minSize == nullptr || maxSize == nullptr || preferredSize == nullptr || granularity == nullptr)
-        return ASE_InvalidParameter;
-    // Chosen at init for the server's period then; the only size on offer.
-    *minSize = *maxSize = *preferredSize = hostFrames_;
-    *granularity = 0;
-    return ASE_OK;
-}
-
-ASIOError JackDriver::canSampleRate(ASIOSampleRate sampleRate) {
-    if (!Initialized()) return ASE_NotPresent;
-    return sampleRate == sampleRate_.load() ? ASE_OK : ASE_NoClock;
-}
-
-ASIOError JackDriver::getSampleRate(ASIOSampleRate* sampleRate) {
-    if (!Initialized()) return ASE_NotPresent;
-    if (sampleRate == nullptr) return ASE_InvalidParameter;
-    *sampleRate = sampleRate_.load();
-    return ASE_OK;
-}
-
-ASIOError JackDriver::getClockSources(ASIOClockSource* clocks, long* numSources) {
-    if (!Initialized()) return ASE_NotPresent;
-    if (clocks == nullptr || numSources == nullptr || *numSources < 1) return ASE_InvalidParameter;
-    *clocks = ASIOClockSource{};
-    clocks->index = 0;
-    clocks->associatedChannel = -1;
-    clocks->associatedGroup = -1;
-    clocks->isCurrentSource = ASIOTrue;
-    std::snprintf(clocks->name, sizeof clocks->name, "JACK server");
-    *numSources = 1;
-    return ASE_OK;
-}
-
-ASIOError JackDriver::setClockSource(long reference) {
-    if (!Initialized()) return ASE_NotPresent;
-    return reference == 0 ? ASE_OK : ASE_InvalidParameter;
-}
-
-ASIOError JackDriver::getSamplePosition(ASIOSamples* samplePosition, ASIOTimeStamp* timeStamp) {
-    if (!Initialized()) return ASE_NotPresent;
-    if (samplePosition == nullptr || timeStamp == nullptr) return ASE_InvalidParameter;
-    if (!running_.load()) return ASE_SPNotAdvancing;
-    uint64_t position = samplePosition_.load(std::memory_order_relaxed);
-    auto nanoseconds = static_cast<uint64_t>(systemTimeNs_.load(std::memory_order_relaxed));
-    samplePosition->hi = static_cast<unsigned long>(position >> 32);
-    samplePosition->lo = static_cast<unsigned long>(position & 0xffffffffu);
-    timeStamp->hi = static_cast<unsigned long>(nanoseconds >> 32);
-    timeStamp->lo = static_cast<unsigned long>(nanoseconds & 0xffffffffu);
     return ASE_OK;
 }
 
@@ -489,23 +383,13 @@ ASIOError JackDriver::getChannelInfo(ASIOChannelInfo* info) {
 
 ASIOError JackDriver::createBuffers(ASIOBufferInfo* bufferInfos, long numChannels, long bufferSize,
                                     ASIOCallbacks* callbacks) {
-    if (!Initialized()) return ASE_NotPresent;
-    if (memory_ != nullptr) return ASE_InvalidMode;  // dispose the old ones first
-    if (bufferInfos == nullptr || callbacks == nullptr || callbacks->bufferSwitch == nullptr)
-        return ASE_InvalidParameter;
-    if (numChannels < 1 || numChannels > kMaxBuffers) return ASE_InvalidParameter;
-    if (bufferSize != hostFrames_) return ASE_InvalidMode;
+    const ASIOError refused = CheckBufferRequest(memory_ != nullptr, bufferInfos, numChannels, bufferSize, callbacks);
+    if (refused != ASE_OK) return refused;
     if (serverGone_.load()) {
         SetError("The JACK server has gone away");
         return ASE_HWMalfunction;
     }
-    for (long i = 0; i < numChannels; ++i) {
-        const long channel = bufferInfos[i].channelNum;
-        if (channel < 0 || channel >= kChannels) return ASE_InvalidParameter;
-        for (long j = 0; j < i; ++j)
-            if (bufferInfos[j].channelNum == channel && (bufferInfos[j].isInput != ASIOFalse) == (bufferInfos[i].isInput != ASIOFalse))
-                return ASE_InvalidParameter;
-    }
+    if (!ChannelsUsable(bufferInfos, numChannels)) return ASE_InvalidParameter;
     const size_t halves = static_cast<size_t>(numChannels) * 2 * static_cast<size_t>(bufferSize);
     const size_t fifo = kMaxServerFrames + 2 * static_cast<size_t>(bufferSize);
     memory_ = new (std::nothrow) float[halves + 2 * kChannels * fifo]();
@@ -602,16 +486,7 @@ ASIOError JackDriver::stop() {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int32_t DllGetClassObject(const CLSID* clsid, const IID* iid,
-                                                                            void** object) {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (clsid == nullptr || iid == nullptr) return E_POINTER;
-    if (!(*clsid == CLSID_JackDriver)) return CLASS_E_CLASSNOTAVAILABLE;
-    // Creating the object touches no server: a machine without JACK can still list us.
-    JackDriver* driver = new (std::nothrow) JackDriver(*clsid);
-    if (driver == nullptr) return E_OUTOFMEMORY;
-    HRESULT result = driver->QueryInterface(*iid, object);
-    driver->Release();
-    return result;
+// Creating the object touches no server: a machine without JACK can still list us.
+int32_t DllGetClassObject(const CLSID* clsid, const IID* iid, void** object) {
+    return ServeOneClass<JackDriver>(CLSID_JackDriver, clsid, iid, object);
 }

@@ -12,6 +12,6 @@
 
 #include "platform/com.h"
 
-// {0CAD8258-A536-4162-8980-A550E360E14C}
+// Written here only: the build reads it from here for machine.reg.
 inline constexpr CLSID CLSID_JackDriver = {
     0x0cad8258, 0xa536, 0x4162, {0x89, 0x80, 0xa5, 0x50, 0xe3, 0x60, 0xe1, 0x4c}};

@@ -34,51 +34,21 @@
 #include "drivers/virtual/capture_file.h"
 #include "drivers/virtual/device_settings.h"
 #include "drivers/virtual/sample_types.h"
+#include "platform/com_object.h"
+#include "platform/copy_text.h"
 #include "platform/kernel.h"
 
 namespace {
-
-// {00000000-0000-0000-C000-000000000046}
-constexpr IID kIidUnknown = {0, 0, 0, {0xc0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 constexpr long kDriverVersion = 1;
 constexpr double kToneHz = 997.0;
 constexpr double kToneAmplitude = 0.50118723362727229;  // -6 dBFS: 10^(-6/20)
 constexpr long long kMaxLagPeriods = 16;
 
-void CopyText(char* to, size_t toBytes, const char* from) {
-    if (to == nullptr || toBytes == 0) return;
-    size_t bytes = std::strlen(from);
-    if (bytes >= toBytes) bytes = toBytes - 1;  // cut to fit with its terminator
-    std::memcpy(to, from, bytes);
-    to[bytes] = '\0';
-}
-
-class VirtualDevice final : public IASIO, public IVirtualDeviceClock {
+class VirtualDevice final : public ComObject<IASIO, IVirtualDeviceClock> {
 public:
-    VirtualDevice(const CLSID& clsid, const DeviceSettings& settings) : clsid_(clsid), settings_(settings) {}
-
-    HRESULT QueryInterface(const IID& iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (iid == clsid_ || iid == kIidUnknown) {
-            *object = static_cast<IASIO*>(this);
-        } else if (iid == IID_IVirtualDeviceClock) {
-            *object = static_cast<IVirtualDeviceClock*>(this);
-        } else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-
-    unsigned long AddRef() override { return ++references_; }
-
-    unsigned long Release() override {
-        unsigned long left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
+    VirtualDevice(const CLSID& clsid, const DeviceSettings& settings)
+        : ComObject(clsid, IID_IVirtualDeviceClock), settings_(settings) {}
 
     ASIOBool init(void*) override {
         if (initialized_) return ASIOTrue;
@@ -88,9 +58,9 @@ public:
         return ASIOTrue;
     }
 
-    void getDriverName(char* name) override { CopyText(name, 32, settings_.name); }
+    void getDriverName(char* name) override { CopyTextTruncated(name, 32, settings_.name); }
     long getDriverVersion() override { return kDriverVersion; }
-    void getErrorMessage(char* text) override { CopyText(text, 128, errorMessage_); }
+    void getErrorMessage(char* text) override { CopyTextTruncated(text, 128, errorMessage_); }
 
     ASIOError start() override {
         if (!buffersCreated_) return ASE_NotPresent;
@@ -171,7 +141,7 @@ public:
         clocks->associatedChannel = -1;
         clocks->associatedGroup = -1;
         clocks->isCurrentSource = ASIOTrue;
-        CopyText(clocks->name, sizeof clocks->name, "Internal");
+        CopyTextTruncated(clocks->name, sizeof clocks->name, "Internal");
         *numSources = 1;
         return ASE_OK;
     }
@@ -243,7 +213,7 @@ private:
     }
 
     ASIOBool Fail(const char* message) {
-        CopyText(errorMessage_, sizeof errorMessage_, message);
+        CopyTextTruncated(errorMessage_, sizeof errorMessage_, message);
         return ASIOFalse;
     }
 
@@ -280,8 +250,6 @@ private:
     void FillInputs(long half);
     void CaptureOutputs(long half);
 
-    std::atomic<unsigned long> references_{1};
-    const CLSID clsid_;
     const DeviceSettings settings_;
     char errorMessage_[128] = "";
     std::atomic<bool> initialized_{false};
@@ -481,17 +449,15 @@ void VirtualDevice::CaptureOutputs(long half) {
 
 // Creates a device for any class registered to this library; its settings come from
 // the HKLM\software\asio key that names the class.
-extern "C" __attribute__((visibility("default"))) int32_t DllGetClassObject(const CLSID* clsid, const IID* iid,
-                                                                            void** object) {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (clsid == nullptr || iid == nullptr) return E_POINTER;
-    auto settings = std::unique_ptr<DeviceSettings>(new (std::nothrow) DeviceSettings);
-    if (!settings) return E_OUTOFMEMORY;
-    if (!ReadDeviceSettings(*clsid, settings.get())) return CLASS_E_CLASSNOTAVAILABLE;
-    VirtualDevice* device = new (std::nothrow) VirtualDevice(*clsid, *settings);
-    if (device == nullptr) return E_OUTOFMEMORY;
-    HRESULT result = device->QueryInterface(*iid, object);
-    device->Release();
-    return result;
+int32_t DllGetClassObject(const CLSID* clsid, const IID* iid, void** object) {
+    return ServeClassObject(clsid, iid, object, [](const CLSID& id, HRESULT* result) -> VirtualDevice* {
+        // Any class registered with a key of settings is a virtual device.
+        auto settings = std::unique_ptr<DeviceSettings>(new (std::nothrow) DeviceSettings);
+        if (!settings) return nullptr;
+        if (!ReadDeviceSettings(id, settings.get())) {
+            *result = CLASS_E_CLASSNOTAVAILABLE;
+            return nullptr;
+        }
+        return new (std::nothrow) VirtualDevice(id, *settings);
+    });
 }
