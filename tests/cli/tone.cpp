@@ -15,10 +15,9 @@
 
 namespace {
 
-using host_test::Dword;
+using cli_test::RunCli;
 using host_test::MachineHive;
 using host_test::Text;
-using cli_test::RunCli;
 using testing_support::IsolatedScope;
 
 // The float frames of a capture's data chunk.
