@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "cli/commands.h"
+#include "cli/terminal_window.h"
 #include "host/asio_messages.h"
 #include "host/host.h"
 #include "player/device_watch.h"

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/terminal_window.h"
 #include "host/host.h"
 #include "player/device_watch.h"
 

@@ -13,11 +13,7 @@ DeviceLink::DeviceLink(PlayCallback play, RecordCallback record, void* user) {
 }
 
 bool DeviceLink::Open(MessageWindow* window, int32_t& deviceNumber) {
-    if (State() != DeviceState::Closed) {
-        Release();
-        ASIOShutdown();
-        SetState(DeviceState::Closed);
-    }
+    if (State() != DeviceState::Closed) Shutdown();
     int index = deviceNumber;
     if (!ASIOInit(&index, window)) return false;
     deviceNumber = index;
@@ -84,6 +80,28 @@ bool DeviceLink::Resume() {
     ResumeWavSnd(0);
     SetState(DeviceState::Playing);
     return true;
+}
+
+void DeviceLink::Shutdown() {
+    Release();
+    ASIOShutdown();
+    SetState(DeviceState::Closed);
+}
+
+int DeviceLink::DeviceBufferFrames() const { return ASIOGetPrimaryBufferSizeSamples(); }
+
+int DeviceLink::SampleRateHz() const { return State() >= DeviceState::Started ? ASIOSetSampleRate() : 0; }
+
+int64_t DeviceLink::PositionFrames() const { return GetWavSndPosition(0); }
+
+int DeviceLink::Segments() const { return GetWavBufSegments(); }
+
+void DeviceLink::SetVolumeLevel(int level) { SetWavSndVolume(0, level); }
+
+DropoutCounts DeviceLink::Dropouts() const {
+    DropoutCounts counts;
+    if (State() != DeviceState::Closed) GetDropoutCounts(0, &counts);
+    return counts;
 }
 
 int DeviceLink::ListDrivers(std::vector<std::string>& names) {

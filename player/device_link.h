@@ -53,10 +53,25 @@ public:
     // Replaces names with the installed drivers' names, item i naming driver i; returns
     // the number of installed drivers (kept as DriverCount).
     int ListDrivers(std::vector<std::string>& names);
+    // Releases channel 0 and shuts the host down, then Closed. Also after an Open that
+    // failed half-way: the host's log and driver list close.
+    void Shutdown();
+
+    // What the open device tells; the host's calls, for channel 0.
+    // The device's own buffer, in frames; 0 when it has none.
+    int DeviceBufferFrames() const;
+    // The device's rate; 0 before the host has started or when the driver cannot tell.
+    int SampleRateHz() const;
+    // Frames played since Start.
+    int64_t PositionFrames() const;
+    // Segments in channel 0's ring; 0 before the buffers exist.
+    int Segments() const;
+    // level 0 (quietest) .. 15 (full scale); other values are ignored.
+    void SetVolumeLevel(int level);
+    // What went missing since the device opened; all 0 while Closed.
+    DropoutCounts Dropouts() const;
 
     DeviceState State() const { return state_.load(std::memory_order_acquire); }
-    // Used by teardown: Closed without touching the host again.
-    void MarkClosed() { state_.store(DeviceState::Closed, std::memory_order_release); }
     int32_t DeviceNumber() const { return deviceNumber_; }
     int32_t DriverCount() const { return driverCount_; }
 

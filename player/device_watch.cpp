@@ -6,7 +6,6 @@
 #include <cstdlib>
 
 #include "host/debug_log.h"
-#include "host/host.h"
 #include "player/player.h"
 
 namespace {
@@ -121,7 +120,7 @@ DeviceEvent DeviceWatch::PollDropouts() {
     char line[256];
     if (recording || player_.Playing()) {
         const int64_t frame = player_.Position();
-        const int rate = player_.DeviceReady() ? ASIOSetSampleRate() : 0;
+        const int rate = player_.DeviceReady() ? player_.Link().SampleRateHz() : 0;
         std::snprintf(line, sizeof line, "Dropout at frame %" PRId64 " (%.3f s) of the %s: %s", frame,
                       rate > 0 ? double(frame) / rate : 0.0, recording ? "take" : "track", what);
     } else {

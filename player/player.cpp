@@ -28,8 +28,6 @@ bool CopyText(char* to, size_t bytes, const char* text) {
     return true;
 }
 
-bool DeviceStarted(const DeviceLink& link) { return link.State() >= DeviceState::Started; }
-
 }  // namespace
 
 Player::Player(MessageWindow* window, const char* startDirectory, int32_t device)
@@ -59,10 +57,7 @@ Player::~Player() {
     const DeviceState state = device_.State();
     if (state == DeviceState::Playing || state == DeviceState::Paused) device_.Stop();
     StopRecording();
-    if (device_.State() != DeviceState::Closed) device_.Release();
-    // Also after a start-up that failed half-way: the host's log and driver list close.
-    ASIOShutdown();
-    device_.MarkClosed();
+    device_.Shutdown();
     loaded_.store(false);
     delete track_;
     track_ = nullptr;
@@ -81,7 +76,7 @@ void Player::FreeBuffers() {
 }
 
 bool Player::ConfigureForPlayback() {
-    const int size = ASIOGetPrimaryBufferSizeSamples();
+    const int size = device_.DeviceBufferFrames();
     // The device's buffer must divide a segment, at least twice.
     if (size <= 0 || kSegmentFrames % size != 0 || kSegmentFrames / size < 2) return false;
     FreeBuffers();
@@ -132,7 +127,7 @@ void Player::LoadFile(const char* path) {
         delete file;
         return;
     }
-    const uint32_t rate = DeviceStarted(device_) ? uint32_t(ASIOSetSampleRate()) : 0;
+    const uint32_t rate = uint32_t(device_.SampleRateHz());
     const bool usable = track->Open(rate) && ((track->Channels() == 2 && track->BlockBytes() == kStereoBlockBytes) ||
                                               (track->Channels() == 1 && track->BlockBytes() == kBlockBytesPerChannel));
     if (!usable || decodeBuffer_ == nullptr) {
@@ -171,7 +166,7 @@ void Player::PrepareToPlay() {
     positionBase_.store(0);
     hostPosition_.store(0);
     DecodeFirstBlocks();
-    SetWavSndVolume(0, volume_.load());
+    device_.SetVolumeLevel(volume_.load());
     endOfTrack_.store(false);
 }
 
@@ -240,7 +235,7 @@ void Player::PostPosition() {
 }
 
 void Player::RefillBlocks() {
-    hostPosition_.store(device_.State() == DeviceState::Playing ? GetWavSndPosition(0) : 0);
+    hostPosition_.store(device_.State() == DeviceState::Playing ? device_.PositionFrames() : 0);
     PostPosition();
     if (track_->DecodeBlocks(decodeBuffer_, loop_.load())) {
         track_->SplitChannels(leftBuffer_, rightBuffer_, decodeBuffer_, decodeBuffer_ + kDecodeBufferBytes / 2);
@@ -248,7 +243,7 @@ void Player::RefillBlocks() {
     }
     // The segments already in the ring play out, then this many silent ones, then the
     // track end is reported.
-    countdown_.store(GetWavBufSegments());
+    countdown_.store(device_.Segments());
     endOfTrack_.store(true);
 }
 
@@ -286,7 +281,7 @@ void Player::SeekToFraction(float f) {
 
 void Player::SeekBySeconds(int seconds) {
     const int64_t total = totalFrames_.load();
-    const int rate = DeviceStarted(device_) ? ASIOSetSampleRate() : 0;
+    const int rate = device_.SampleRateHz();
     if (!loaded_.load() || total <= 0 || rate <= 0 || trackBlocks_ <= 0) return;
     const int64_t target = Position() % total + int64_t(seconds) * rate;
     const int64_t block = std::clamp<int64_t>((target + kBlockFrames / 2) / kBlockFrames, 0, trackBlocks_ - 1);
@@ -297,7 +292,7 @@ void Player::SeekBySeconds(int seconds) {
 void Player::SetVolume(int level) {
     if (level < 0 || level >= kVolumeLevels) return;
     volume_.store(level);
-    if (deviceReady_.load()) SetWavSndVolume(0, level);
+    if (deviceReady_.load()) device_.SetVolumeLevel(level);
 }
 
 bool Player::ChangeDevice() {
@@ -355,7 +350,7 @@ const char* Player::AdvanceQueue() {
         }
         CopyText(title_, sizeof title_, entry.name);
         endOfTrack_.store(false);
-        SetWavSndVolume(0, volume_.load());
+        device_.SetVolumeLevel(volume_.load());
         if (wasPlaying) playing_.store(device_.Toggle());
         break;
     }
@@ -389,7 +384,7 @@ void Player::StartRecording() {
     if (recordBuffer_ == nullptr) recordBuffer_ = new (std::nothrow) int16_t[kRecordSlotBytes / 2];
     if (recordBuffer_ == nullptr) return;
     std::memset(recordBuffer_, 0, kRecordSlotBytes);
-    const int32_t rate = DeviceStarted(device_) ? ASIOSetSampleRate() : 0;
+    const int32_t rate = device_.SampleRateHz();
     const bool mp3 = recordMp3_.load();
     char path[kFolderChars];
     const int length = std::snprintf(path, sizeof path, "%s/%s", currentDirectory_, mp3 ? "Out.mp3" : "Out.wav");
@@ -399,7 +394,7 @@ void Player::StartRecording() {
         return;
     }
     if (!recorder_.Start(path, rate, mp3)) return;
-    countdown_.store(2 + GetWavBufSegments());
+    countdown_.store(2 + device_.Segments());
     recordingActive_.store(true);
 }
 
@@ -424,7 +419,7 @@ void Player::OnRecordBlock(void* data, int n, void* user) {
         }
         if (p->recordingActive_.load()) p->recorder_.PushBlock(out);
     }
-    p->hostPosition_.store(p->device_.State() == DeviceState::Playing ? GetWavSndPosition(0) : 0);
+    p->hostPosition_.store(p->device_.State() == DeviceState::Playing ? p->device_.PositionFrames() : 0);
     if (p->segmentCalls_.fetch_add(1) % kRefillBlocks == 0) p->PostPosition();
 }
 
@@ -441,7 +436,7 @@ void Player::StopRecording() {
 
 PlayerDropouts Player::Dropouts() const {
     PlayerDropouts dropouts;
-    if (device_.State() != DeviceState::Closed) GetDropoutCounts(0, &dropouts.device);
+    dropouts.device = device_.Dropouts();
     dropouts.droppedBlocks = recorder_.DroppedBlocks();
     return dropouts;
 }
@@ -449,7 +444,7 @@ PlayerDropouts Player::Dropouts() const {
 int64_t Player::Position() const {
     const DeviceState state = device_.State();
     const bool streaming = state == DeviceState::Playing || state == DeviceState::Paused;
-    return positionBase_.load() + (streaming ? GetWavSndPosition(0) : hostPosition_.load());
+    return positionBase_.load() + (streaming ? device_.PositionFrames() : hostPosition_.load());
 }
 
 // ---- the device failing under us -------------------------------------------------------
@@ -468,15 +463,13 @@ bool Player::DropDevice() {
             resume_.playing = true;
             resume_.paused = paused_.load();
             resume_.frame = frame;
-            resume_.rateHz = ASIOSetSampleRate();
+            resume_.rateHz = device_.SampleRateHz();
         }
     }
     const bool take = recordingActive_.load();
     Stop();  // the stream, and the take with what reached it
     Unload();  // opened again at the rate of the device that comes back
-    device_.Release();
-    ASIOShutdown();
-    device_.MarkClosed();
+    device_.Shutdown();
     deviceReady_.store(false);
     deviceUsable.store(false);
     recordArmed_.store(false);
@@ -495,7 +488,7 @@ bool Player::ReopenDevice() {
         if (!loaded_.load()) {
             title_[0] = '\0';  // the file went away meanwhile
         } else if (resume_.playing) {
-            const int32_t rate = ASIOSetSampleRate();
+            const int32_t rate = device_.SampleRateHz();
             int64_t frame = resume_.frame;
             if (rate > 0 && resume_.rateHz > 0 && rate != resume_.rateHz) frame = frame * rate / resume_.rateHz;
             PlayOnFrom(frame, resume_.paused);
@@ -515,7 +508,7 @@ void Player::PlayOnFrom(int64_t frame, bool paused) {
     endOfTrack_.store(false);
     if (block >= trackBlocks_ && !loop_.load()) {
         // Played out already: the track end is reported after the ring's silence.
-        countdown_.store(GetWavBufSegments());
+        countdown_.store(device_.Segments());
         endOfTrack_.store(true);
     } else {
         track_->RequestSeek(int32_t(start));
@@ -523,14 +516,14 @@ void Player::PlayOnFrom(int64_t frame, bool paused) {
             track_->SplitChannels(leftBuffer_, rightBuffer_, decodeBuffer_, decodeBuffer_ + kDecodeBufferBytes / 2);
             skipped = uint32_t(block - start);
         } else {
-            countdown_.store(GetWavBufSegments());
+            countdown_.store(device_.Segments());
             endOfTrack_.store(true);
         }
     }
     segmentCalls_.store(skipped);
     positionBase_.store(block * kBlockFrames);
     hostPosition_.store(0);
-    SetWavSndVolume(0, volume_.load());
+    device_.SetVolumeLevel(volume_.load());
     if (window_ != nullptr) {
         window_->Send(WMU_TITLE, 0, LPARAM(title_));
         window_->Send(WMU_POSITION, WPARAM(totalFrames_.load()), LPARAM(positionBase_.load()));
@@ -543,9 +536,7 @@ void Player::ForgetDevice() {
     resume_ = Resume{};
     if (device_.State() != DeviceState::Closed) {
         // A try that got part of the way.
-        device_.Release();
-        ASIOShutdown();
-        device_.MarkClosed();
+        device_.Shutdown();
     }
     paused_.store(false);
     ResetPosition();

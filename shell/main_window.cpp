@@ -21,7 +21,6 @@
 
 #include "display/colours.h"
 #include "host/asio_messages.h"
-#include "host/host.h"
 #include "player/device_watch.h"
 #include "player/player.h"
 #include "player/settings.h"
@@ -321,9 +320,8 @@ void MainWindow::HandleMessage(uint32_t message, WPARAM wParam, LPARAM lParam) {
         break;
     }
     case WMU_POSITION: {
-        const bool started = player_ != nullptr && player_->DeviceReady() &&
-                             player_->Link().State() >= DeviceState::Started;
-        const uint32_t rate = started ? uint32_t(ASIOSetSampleRate()) : 0;
+        const bool ready = player_ != nullptr && player_->DeviceReady();
+        const uint32_t rate = ready ? uint32_t(player_->Link().SampleRateHz()) : 0;
         const uint32_t total = uint32_t(wParam);
         panel_->ShowPosition(rate, total, uint64_t(lParam));
         if (total == 0 && !(player_ != nullptr && player_->RecordArmed())) {

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <string>
 #include <vector>
 
 #include <QApplication>
@@ -18,7 +18,6 @@
 #include <QTimer>
 
 #include "audiofiles/wav_writer.h"
-#include "host/driver_list.h"
 #include "player/player.h"
 #include "player/settings.h"
 #include "shell/dialogs.h"
@@ -51,11 +50,11 @@ bool WriteTone(const char* path) {
 
 // The virtual device's index in the driver list, or -1.
 int VirtualDeviceIndex() {
-    char names[kDriverNamesBufferBytes] = {};
-    const int count = GetASIODriverNames(names);
-    const char* name = names;
-    for (int i = 0; i < count && *name != '\0'; ++i, name += std::strlen(name) + 1)
-        if (std::strcmp(name, "Bellwave Virtual Device") == 0) return i;
+    DeviceLink lister(nullptr, nullptr, nullptr);
+    std::vector<std::string> names;
+    lister.ListDrivers(names);
+    for (size_t i = 0; i < names.size(); ++i)
+        if (names[i] == "Bellwave Virtual Device") return int(i);
     return -1;
 }
 

@@ -7,25 +7,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <numbers>
-#include <sys/wait.h>
 #include <string>
 #include <vector>
 
-#include "virtual_devices.h"
+#include "tests/cli/cli_test_support.h"
+#include "tests/host/virtual_devices.h"
 
 namespace {
 
-using host_test::Dword;
+using cli_test::RunCli;
 using host_test::MachineHive;
 using host_test::Text;
 using testing_support::IsolatedScope;
-
-int RunCli(const std::string& args) {
-    const std::string command =
-        "'" + (testing_support::BuildDir() / "bin/bellwave-cli").string() + "' " + args + " >/dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // The float frames of a capture's data chunk.
 std::vector<float> CaptureFrames(const std::string& wav) {

@@ -1,27 +1,17 @@
 // bellwave-cli scan and decode write what the frame index and the reader deliver.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <string>
 
-#include "sound_fixtures.h"
 #include "soundfile/mp3_frame_scanner.h"
 #include "soundfile/sound_file.h"
+#include "tests/cli/cli_test_support.h"
+#include "tests/soundfile/sound_fixtures.h"
 
 namespace {
 
+using cli_test::RunCli;
 using fixtures::Bytes;
-
-// Runs bellwave-cli with arguments (paths in the temporary folder, quoted); its exit
-// status, its standard output in out.
-int Cli(const std::string& arguments, std::string* out = nullptr) {
-    testing_support::TempDir capture;
-    const std::string command = "'" + (testing_support::BuildDir() / "bin" / "bellwave-cli").string() + "' " +
-                                arguments + " >'" + (capture / "out").string() + "' 2>/dev/null";
-    const int status = std::system(command.c_str());
-    if (out != nullptr) *out = testing_support::ReadFile(capture / "out");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // The file at path is the WAV of what the reader delivers for image at rate.
 void ExpectDecoded(const std::filesystem::path& path, const Bytes& image, uint32_t rate, size_t frames) {
@@ -39,23 +29,23 @@ TEST(CliCommands, ScanAndDecodeWriteWhatTheReaderDelivers) {
     Mp3FrameScanner scanner(mp3.data(), uint32_t(mp3.size()));
     ASSERT_NE(scanner.Build(), 0u);
     std::string out;
-    EXPECT_EQ(Cli("scan '" + (dir / "song.mp3").string() + "'", &out), 0);
+    EXPECT_EQ(RunCli("scan '" + (dir / "song.mp3").string() + "'", &out), 0);
     EXPECT_EQ(out, "frames=" + std::to_string(scanner.frameCount) + " rate=44100 channels=2 sourceFrames=" +
                        std::to_string(scanner.sourceFrames) + "\n");
-    EXPECT_EQ(Cli("decode '" + (dir / "song.mp3").string() + "' '" + (dir / "mp3.wav").string() + "'"), 0);
+    EXPECT_EQ(RunCli("decode '" + (dir / "song.mp3").string() + "' '" + (dir / "mp3.wav").string() + "'"), 0);
     ExpectDecoded(dir / "mp3.wav", mp3, 44100, scanner.sourceFrames);
 
     // The same MP3 inside a WAV whose channel field says 0 (the frames say 2): the same PCM.
     Bytes wrapped = fixtures::MakeWav(85, 0, 44100, 0, mp3);
     wrapped.insert(wrapped.begin() + 36, {0, 0});  // no extra format bytes
     fixtures::WriteBytes(dir / "wrapped.wav", wrapped);
-    EXPECT_EQ(Cli("decode '" + (dir / "wrapped.wav").string() + "' '" + (dir / "wrapped-out.wav").string() + "'"), 0);
+    EXPECT_EQ(RunCli("decode '" + (dir / "wrapped.wav").string() + "' '" + (dir / "wrapped-out.wav").string() + "'"), 0);
     EXPECT_TRUE(fixtures::ReadBytes(dir / "wrapped-out.wav") == fixtures::ReadBytes(dir / "mp3.wav"));
 
     // A mono WAV at another rate, resampled.
     const Bytes wav = fixtures::MakeWav(1, 1, 22050, 16, fixtures::Samples(fixtures::Music(30000, 1, 22050)));
     fixtures::WriteBytes(dir / "low.wav", wav);
-    EXPECT_EQ(Cli("decode '" + (dir / "low.wav").string() + "' '" + (dir / "low48.wav").string() + "' --rate 48000"), 0);
+    EXPECT_EQ(RunCli("decode '" + (dir / "low.wav").string() + "' '" + (dir / "low48.wav").string() + "' --rate 48000"), 0);
     ExpectDecoded(dir / "low48.wav", wav, 48000, 30000 * 48000 / 22050);
 }
 
@@ -65,9 +55,9 @@ TEST(CliCommands, RefusalsAndBadUsage) {
     fixtures::WriteBytes(dir / "junk.mp3", Bytes(3000, 0x42));
     const std::string d = "'" + dir.path().string();
     // 1: a file or output refused; 2: bad usage.
-    EXPECT_EQ(Cli("scan " + d + "/pcm.wav'"), 1);
-    EXPECT_EQ(Cli("decode " + d + "/junk.mp3' " + d + "/out.wav'"), 1);
-    EXPECT_EQ(Cli("decode " + d + "/pcm.wav' " + d + "/out.wav' --rate 0"), 2);
+    EXPECT_EQ(RunCli("scan " + d + "/pcm.wav'"), 1);
+    EXPECT_EQ(RunCli("decode " + d + "/junk.mp3' " + d + "/out.wav'"), 1);
+    EXPECT_EQ(RunCli("decode " + d + "/pcm.wav' " + d + "/out.wav' --rate 0"), 2);
     EXPECT_FALSE(std::filesystem::exists(dir / "out.wav"));
 }
 
