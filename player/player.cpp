@@ -11,29 +11,16 @@
 #include <vector>
 
 #include "host/debug_log.h"
+#include "platform/copy_text.h"
 #include "platform/kernel.h"
 #include "platform/messages.h"
 #include "player/settings.h"
 #include "player/start_device.h"
 
-namespace {
-
-// Copies text into a buffer of bytes; false, leaving it empty, when it does not fit.
-bool CopyText(char* to, size_t bytes, const char* text) {
-    to[0] = '\0';
-    if (text == nullptr) return false;
-    const size_t length = std::strlen(text);
-    if (length >= bytes) return false;
-    std::memcpy(to, text, length + 1);
-    return true;
-}
-
-}  // namespace
-
 Player::Player(MessageWindow* window, const char* startDirectory, int32_t device)
     : device_(&Player::OnPlayBlock, &Player::OnRecordBlock, this), window_(window) {
     if (startDirectory != nullptr) {
-        CopyText(currentDirectory_, sizeof currentDirectory_, startDirectory);
+        CopyTextOrRefuse(currentDirectory_, sizeof currentDirectory_, startDirectory);
     } else if (getcwd(currentDirectory_, sizeof currentDirectory_) == nullptr) {
         currentDirectory_[0] = '\0';  // too long: recordings are refused
     }
@@ -323,7 +310,7 @@ void Player::Refuse(const char* path) {
     char line[kTrackPathChars + 16];
     std::snprintf(line, sizeof line, "Not playable: %s", path);
     DebugLog(line);
-    if (refusedCount_++ == 0) CopyText(refused_, sizeof refused_, path);
+    if (refusedCount_++ == 0) CopyTextOrRefuse(refused_, sizeof refused_, path);
 }
 
 const char* Player::AdvanceQueue() {
@@ -348,7 +335,7 @@ const char* Player::AdvanceQueue() {
             Refuse(path);
             continue;
         }
-        CopyText(title_, sizeof title_, entry.name);
+        CopyTextOrRefuse(title_, sizeof title_, entry.name);
         endOfTrack_.store(false);
         device_.SetVolumeLevel(volume_.load());
         if (wasPlaying) playing_.store(device_.Toggle());
@@ -454,7 +441,7 @@ bool Player::DropDevice() {
     resume_.armed = recordArmed_.load();
     if (loaded_.load() && track_ != nullptr) {
         resume_.loaded = true;
-        CopyText(resume_.path, sizeof resume_.path, track_->Path());
+        CopyTextOrRefuse(resume_.path, sizeof resume_.path, track_->Path());
         const DeviceState state = device_.State();
         if (playing_.load() && !resume_.armed && (state == DeviceState::Playing || state == DeviceState::Paused)) {
             int64_t frame = Position();

@@ -21,7 +21,9 @@ LAYERS = {
     "display": set(),  # Qt only
     "shell": {"player", "display"} | LIBRARIES,
     "cli": {"player"} | LIBRARIES,
-    "drivers/*": {"host/asio_driver.h"} | PLAIN,  # the driver interface, nothing else of the host
+    # The driver interface, nothing else of the host; the drivers' shared base.
+    "drivers": {"host/asio_driver.h"} | PLAIN,
+    "drivers/*": {"host/asio_driver.h", "drivers"} | PLAIN,
 }
 SOURCE = re.compile(r"\.(h|c|cpp)$")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')

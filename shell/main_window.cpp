@@ -21,6 +21,7 @@
 
 #include "display/colours.h"
 #include "host/asio_messages.h"
+#include "platform/copy_text.h"
 #include "player/device_watch.h"
 #include "player/player.h"
 #include "player/settings.h"
@@ -44,12 +45,6 @@ public:
     WPARAM wParam_;
     LPARAM lParam_;
 };
-
-void CopyText(char* to, size_t bytes, const char* text) {
-    to[0] = '\0';
-    if (text == nullptr) return;
-    std::strncat(to, text, bytes - 1);
-}
 
 constexpr int kCommandIds[7] = {IDM_OPEN, IDM_EXIT, IDM_ABOUT, IDM_DEVICES, IDM_LOOP, IDM_RECORD_MP3,
                                 IDM_PSYCHEDELICS};
@@ -240,7 +235,7 @@ intptr_t MainWindow::Send(uint32_t message, WPARAM wParam, LPARAM lParam) {
 }
 
 void MainWindow::GetTitle(char* text, int bytes) const {
-    if (text != nullptr && bytes > 0) CopyText(text, size_t(bytes), kWindowTitle);
+    if (text != nullptr && bytes > 0) CopyTextTruncated(text, size_t(bytes), kWindowTitle);
 }
 
 bool MainWindow::event(QEvent* event) {
@@ -305,7 +300,7 @@ void MainWindow::ResetMeters() {
 }
 
 void MainWindow::SetTitle(const char* text) {
-    CopyText(titleText_, sizeof titleText_, text);
+    CopyTextTruncated(titleText_, sizeof titleText_, text);
     panel_->ClearTitle();
     panel_->DrawTitle(titleText_);
 }
