@@ -75,7 +75,7 @@ void Exercise(const std::vector<uint8_t>& bareImage, const std::vector<uint8_t>&
     Check(bare.channels == 1 || bare.channels == 2);
     Check(wrapped.channels == bare.channels && wrapped.sampleRate == bare.sampleRate &&
           wrapped.totalFrames == bare.totalFrames && wrapped.blockCount == bare.blockCount);
-    Check(bare.readerKind == (bare.sampleRate == rate ? 1u : 2u));
+    Check(bare.resampling == (bare.sampleRate != rate));
     Check(bare.blockCount == (bare.totalFrames + kBlockFrames - 1) / kBlockFrames);
 
     std::vector<int16_t> firstBlock, again;

@@ -27,6 +27,11 @@ uint32_t PcmSource::ReadBlock(int16_t* out) {
     return uint32_t(copied / (channels * 2));
 }
 
+const uint8_t* PcmSource::Unread(uint64_t& frames) const {
+    frames = uint64_t(end - current) / (channels * 2);
+    return current;
+}
+
 // ---- Mp3Source
 
 Mp3Source::~Mp3Source() {
@@ -190,20 +195,19 @@ void SoundFile::Open(const uint8_t* data, uint32_t size, uint32_t targetRate, co
         return;
     }
 
+    reader = pcmSource != nullptr ? static_cast<BlockReader*>(pcmSource) : mp3Source;
     uint64_t frames = sourceFrames;
     if (sampleRate != targetRate) {
         rateRatio = double(targetRate) / double(sampleRate);
         stepRatio = double(sampleRate) / double(targetRate);
         resampling = true;
-        resampler = new (std::nothrow) Resampler(*this, pcmSource, mp3Source, rateRatio, stepRatio);
+        resampler = new (std::nothrow) Resampler(*reader, channels, rateRatio, stepRatio);
         if (resampler == nullptr || !resampler->Reset(sourceFrames)) {
             Close();
             return;
         }
-        readerKind = 2;
+        reader = resampler;
         frames = resampler->totalOut;
-    } else {
-        readerKind = pcmSource != nullptr ? 0 : 1;
     }
     // Counts stay 32-bit; a block count above INT32_MAX could not be sought to.
     const uint64_t limit = uint64_t(INT32_MAX) * kBlockFrames;
@@ -241,11 +245,7 @@ void SoundFile::SeekToBlock(int32_t block) {
 
 uint32_t SoundFile::ReadBlock(int16_t* out) {
     if (!ready || out == nullptr) return 0;
-    switch (readerKind) {
-    case 0: return pcmSource->ReadBlock(out);
-    case 1: return mp3Source->ReadBlock(out);
-    default: return resampler->ReadBlock(out);
-    }
+    return reader->ReadBlock(out);
 }
 
 void SoundFile::Close() {
@@ -255,7 +255,8 @@ void SoundFile::Close() {
     resampler = nullptr;
     mp3Source = nullptr;
     pcmSource = nullptr;
-    channels = sampleRate = sourceFrames = format = readerKind = 0;
+    reader = nullptr;
+    channels = sampleRate = sourceFrames = format = 0;
     rateRatio = stepRatio = 1.0;
     blockCount = totalFrames = 0;
     resampling = ready = false;

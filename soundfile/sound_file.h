@@ -10,12 +10,13 @@
 #include <cstdint>
 
 #include "platform/audio_block.h"
+#include "soundfile/block_reader.h"
 #include "soundfile/mp3_decoder.h"
 
 class Resampler;
 
 // Serves blocks straight out of the mapped WAV payload; owns no sample memory.
-struct PcmSource {
+struct PcmSource final : BlockReader {
     uint32_t channels = 0;
     uint32_t sampleRate = 0;
     uint32_t frames = 0;
@@ -26,10 +27,11 @@ struct PcmSource {
 
     // Fills out (one block) and returns the frames copied; the rest of a short last
     // block is zeroed. At the end returns 0 and leaves out untouched.
-    uint32_t ReadBlock(int16_t* out);
+    uint32_t ReadBlock(int16_t* out) override;
+    const uint8_t* Unread(uint64_t& frames) const override;
 };
 
-class Mp3Source {
+class Mp3Source final : public BlockReader {
 public:
     explicit Mp3Source(const Mp3Decoder& decoder) : decoder(decoder) {}
     ~Mp3Source();
@@ -39,16 +41,16 @@ public:
     // Indexes the MP3 data and makes a decoder context over it. False when no frame is
     // found, the stream is MPEG-2.5, or memory runs out.
     bool Open(const uint8_t* mp3Data, uint32_t bytes);
-    uint32_t ReadBlock(int16_t* out);
+    uint32_t ReadBlock(int16_t* out) override;
     // Back to the first frame (resets the decoder only when it has been fed).
     void Rewind();
     // Positions the decoder so that the next read starts at the first sample of the frame
     // holding `position` (in source sample frames); returns the source frames the reads
     // will still deliver from there.
     uint32_t SeekToFrame(uint64_t position);
-    // Feeds frames from nextFrame on until one yields PCM into buffer; returns its bytes,
-    // 0 when the frames run out or the decoder fails.
-    uint32_t DecodeNext(int16_t* buffer);
+    // Feeds frames from nextFrame on until one yields PCM into buffer (one frame); returns
+    // its bytes, 0 when the frames run out or the decoder fails.
+    uint32_t DecodeNext(int16_t* buffer) override;
     uint32_t FrameSamples() const { return sampleRate < 32000 ? kMpeg2FrameSamples : kMpeg1FrameSamples; }
 
     const Mp3Decoder& decoder;
@@ -94,7 +96,7 @@ public:
     uint32_t sampleRate = 0;      // the file's own rate
     uint32_t sourceFrames = 0;    // at the file's rate
     uint32_t format = 0;          // 0 not recognised, 1 PCM, 85 MPEG Layer III
-    uint32_t readerKind = 0;      // 0 PcmSource, 1 Mp3Source, 2 Resampler
+    BlockReader* reader = nullptr;  // the source, or the resampler in front of it
     PcmSource* pcmSource = nullptr;
     Mp3Source* mp3Source = nullptr;
     Resampler* resampler = nullptr;

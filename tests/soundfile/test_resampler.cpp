@@ -41,7 +41,7 @@ TEST(Resampler, UpsamplingCopiesThenBlendsWithTheCosineThenTheCubic) {
     auto src = [&](size_t frame, size_t c) { return source[std::min<size_t>(frame, 44099) * 2 + c]; };
     Converted converted(source, 2, 44100, 48000);
     SoundFile& file = converted.file;
-    EXPECT_EQ(file.readerKind, 2u);
+    EXPECT_TRUE(file.resampling);
     EXPECT_DOUBLE_EQ(file.stepRatio, 0.91875);
     EXPECT_EQ(file.totalFrames, 48000u);
     EXPECT_EQ(file.blockCount, 11u);
