@@ -141,8 +141,8 @@ int main() {
     sound.Open(hour.data(), uint32_t(hour.size()), 44100, decoder);
     if (!sound.ready) return 1;
     const Mp3Source& source = *sound.mp3Source;
-    const size_t indexBytes = size_t(source.capacity) * (sizeof *source.frameOffsets + sizeof *source.frameLengths +
-                                                         sizeof *source.frameReadPositions);
+    const size_t indexBytes = size_t(source.capacity) * (sizeof source.frameOffsets[0] + sizeof source.frameLengths[0] +
+                                                         sizeof source.frameReadPositions[0]);
     std::printf("  one-hour file: %u frames, index %zu bytes = %.2f MiB (goal < 2 MiB)\n", source.frameCount,
                 indexBytes, indexBytes / 1048576.0);
 

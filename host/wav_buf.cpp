@@ -61,8 +61,9 @@ void RunWorker(WorkerControl* w) {
 
 bool StartWorker(int channel, WavBuf* wb, AudioBuffer* sb) {
     HostState& s = Host();
-    WorkerControl* w = new (std::nothrow) WorkerControl;
-    if (!w) return false;
+    std::unique_ptr<WorkerControl> owned(new (std::nothrow) WorkerControl);
+    if (!owned) return false;
+    WorkerControl* w = owned.get();
     w->event = s.events[channel];
     w->wavBuf = wb;
     w->channel = channel;
@@ -70,16 +71,13 @@ bool StartWorker(int channel, WavBuf* wb, AudioBuffer* sb) {
     w->duplex = gConfig.output && gConfig.input;
     if (gConfig.output) w->outHead = w->outCurrent = sb->GetOutHeaders();
     if (gConfig.input) w->inHead = w->inCurrent = sb->GetInHeaders();
-    if (!w->thread.Create([w] { RunWorker(w); })) {
-        delete w;
-        return false;
-    }
+    if (!w->thread.Create([w] { RunWorker(w); })) return false;
     const ThreadPriority got = w->thread.RaisePriority();
     char line[128];
     std::snprintf(line, sizeof line, "StartPlay: worker thread priority %s", ThreadPriorityName(got));
     DebugLog(line);
     w->run.store(true);
-    s.workers[channel] = w;
+    s.workers[channel] = owned.release();
     w->thread.Resume();
     return true;
 }
@@ -132,18 +130,11 @@ WavBuf::WavBuf(int ch, int rate, int segmentCount) : sampleRate(rate) {
     }
     if (segmentCount < 1) return;
     segments = segmentCount;
-    outHeaders = new (std::nothrow) WaveHeader[static_cast<size_t>(segments)];
-    inHeaders = new (std::nothrow) WaveHeader[static_cast<size_t>(segments)];
+    outHeaders.reset(new (std::nothrow) WaveHeader[static_cast<size_t>(segments)]);
+    inHeaders.reset(new (std::nothrow) WaveHeader[static_cast<size_t>(segments)]);
     if (!outHeaders || !inHeaders) return;
     channel = ch;
     buildFailed = false;
-}
-
-WavBuf::~WavBuf() {
-    delete[] outHeaders;
-    delete[] inHeaders;
-    delete[] outSamples;
-    delete[] inSamples;
 }
 
 bool WavBuf::CreateMemory(const WavSndParams& p) {
@@ -158,11 +149,11 @@ bool WavBuf::CreateMemory(const WavSndParams& p) {
     inWidth = static_cast<int16_t>(nativeIn ? nativeWidth : 2);
     segmentSamples = p.nBufferSizeSamples;
     const int sides = gConfig.mono ? 1 : 2;
-    auto allocate = [&](int width, int* segBytes, int* bytes, uint8_t** memory) {
+    auto allocate = [&](int width, int* segBytes, int* bytes, std::unique_ptr<uint8_t[]>* memory) {
         const long long seg = static_cast<long long>(width) * p.nBufferSizeSamples;
         const long long total = seg * segments * sides;
         if (seg <= 0 || total > INT_MAX) return false;
-        *memory = new (std::nothrow) uint8_t[static_cast<size_t>(total)]();
+        memory->reset(new (std::nothrow) uint8_t[static_cast<size_t>(total)]());
         if (!*memory) return false;
         *segBytes = static_cast<int>(seg);
         *bytes = static_cast<int>(total);
@@ -227,6 +218,7 @@ bool InitWavSnd(const WavSndParams& p) {
             s.primaryBufferSamples);
         return false;
     }
+    // The channel's table owns it from here; ReleaseWavSnd and the shutdown free it.
     WavBuf* wb = new (std::nothrow) WavBuf(ch, ASIOSetSampleRate(), s.wavBufSegments);
     if (!wb) return false;
     s.wavBufs[ch] = wb;
@@ -259,10 +251,10 @@ bool PrepareBuffers(int ch) {
         h.reserved = 0;
     };
     if (gConfig.output) {
-        std::memset(wb->outSamples, 0, static_cast<size_t>(wb->outBytes));
+        std::memset(wb->outSamples.get(), 0, static_cast<size_t>(wb->outBytes));
         for (int i = 0; i < wb->segments; ++i) {
             WaveHeader& h = wb->outHeaders[i];
-            reset(h, wb->outSamples + static_cast<size_t>(i) * wb->outSegBytes * sides, wb->outSegBytes, i);
+            reset(h, wb->outSamples.get() + static_cast<size_t>(i) * wb->outSegBytes * sides, wb->outSegBytes, i);
             if (!sb->PrepareOutHeader(&h)) continue;
             wb->outPrepared = true;
             if (wb->fnPlay) wb->fnPlay(h.data, wb->outSegBytes, wb->pUser);
@@ -270,10 +262,10 @@ bool PrepareBuffers(int ch) {
         }
     }
     if (gConfig.input) {
-        std::memset(wb->inSamples, 0, static_cast<size_t>(wb->inBytes));
+        std::memset(wb->inSamples.get(), 0, static_cast<size_t>(wb->inBytes));
         for (int i = 0; i < wb->segments; ++i) {
             WaveHeader& h = wb->inHeaders[i];
-            reset(h, wb->inSamples + static_cast<size_t>(i) * wb->inSegBytes * sides, wb->inSegBytes, i);
+            reset(h, wb->inSamples.get() + static_cast<size_t>(i) * wb->inSegBytes * sides, wb->inSegBytes, i);
             if (!sb->PrepareInHeader(&h)) continue;
             if (sb->QueueInHeader(&h) != kHeaderOk) return false;
         }
@@ -312,13 +304,13 @@ void StopWavSnd(int ch) {
         StopOutput(ch);
         wb->outStarted = false;
         wb->outPrepared = false;
-        if (wb->outSamples) std::memset(wb->outSamples, 0, static_cast<size_t>(wb->outBytes));
+        if (wb->outSamples) std::memset(wb->outSamples.get(), 0, static_cast<size_t>(wb->outBytes));
     }
     if (wb->inStarted) {
         StopInput(ch);
         wb->inStarted = false;
         wb->inPrepared = false;
-        if (wb->inSamples) std::memset(wb->inSamples, 0, static_cast<size_t>(wb->inBytes));
+        if (wb->inSamples) std::memset(wb->inSamples.get(), 0, static_cast<size_t>(wb->inBytes));
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "host/audio_buffer.h"
 #include "host/host.h"
@@ -34,7 +35,6 @@ public:
     // Builds the header tables for `segments` segments; buildFailed stays set when the
     // configuration is not fixed or memory is short.
     WavBuf(int channel, int sampleRate, int segments);
-    ~WavBuf();
     WavBuf(const WavBuf&) = delete;
     WavBuf& operator=(const WavBuf&) = delete;
 
@@ -43,13 +43,13 @@ public:
     void WaveCallback(int channelId, uint32_t message, WaveHeader* header);
 
     int segments = 0;
-    WaveHeader* outHeaders = nullptr;
-    WaveHeader* inHeaders = nullptr;
+    std::unique_ptr<WaveHeader[]> outHeaders;
+    std::unique_ptr<WaveHeader[]> inHeaders;
     PlayCallback fnPlay = nullptr;
     RecordCallback fnRecord = nullptr;
     void* pUser = nullptr;
-    uint8_t* outSamples = nullptr;
-    uint8_t* inSamples = nullptr;
+    std::unique_ptr<uint8_t[]> outSamples;
+    std::unique_ptr<uint8_t[]> inSamples;
     int outChannelId = 0, inChannelId = 0;
     int outBytes = 0, inBytes = 0;
     int outSegBytes = 0, inSegBytes = 0;

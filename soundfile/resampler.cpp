@@ -33,8 +33,6 @@ double Cubic(double y0, double y1, double y2, double y3, double t) {
 Resampler::Resampler(BlockReader& source, uint32_t channels, double rateRatio, double stepRatio)
     : source(source), channels(channels), step(stepRatio), ratio(rateRatio) {}
 
-Resampler::~Resampler() { delete[] window; }
-
 // A source sample; frames past the last one present repeat it, so no read leaves
 // `samples` whatever the positions are.
 int32_t Resampler::Sample(int64_t frame, uint32_t channel) const {
@@ -61,13 +59,13 @@ bool Resampler::Reset(uint32_t remaining) {
         return true;
     }
     if (window == nullptr) {
-        window = new (std::nothrow) int16_t[size_t(channels) * kWindowFrames];
+        window.reset(new (std::nothrow) int16_t[size_t(channels) * kWindowFrames]);
         if (window == nullptr) return false;
     }
-    std::memset(window, 0, size_t(channels) * kWindowFrames * sizeof(int16_t));
-    samples = reinterpret_cast<const uint8_t*>(window);
-    const uint32_t first = source.DecodeNext(window);
-    const uint32_t second = source.DecodeNext(window + first / 2);
+    std::memset(window.get(), 0, size_t(channels) * kWindowFrames * sizeof(int16_t));
+    samples = reinterpret_cast<const uint8_t*>(window.get());
+    const uint32_t first = source.DecodeNext(window.get());
+    const uint32_t second = source.DecodeNext(window.get() + first / 2);
     filled = (first + second) / (2 * channels);
     available = filled > reserve ? filled - reserve : 0;
     return true;
@@ -78,10 +76,10 @@ bool Resampler::Reset(uint32_t remaining) {
 bool Resampler::Refill() {
     if (sourceEnded) return false;  // also a mapped source, which ends at Reset
     const uint64_t carry = filled - available;
-    std::memmove(window, window + available * channels, carry * channels * sizeof(int16_t));
+    std::memmove(window.get(), window.get() + available * channels, carry * channels * sizeof(int16_t));
     consumed += available;
     filled = carry;
-    const uint32_t bytes = source.DecodeNext(window + carry * channels);
+    const uint32_t bytes = source.DecodeNext(window.get() + carry * channels);
     if (bytes == 0) {
         sourceEnded = true;
         available = filled - 1;

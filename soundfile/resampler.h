@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "soundfile/block_reader.h"
 
@@ -14,7 +15,6 @@ public:
     // Reads `source` (of `channels` channels), which must outlive the Resampler; call
     // Reset before the first ReadBlock.
     Resampler(BlockReader& source, uint32_t channels, double rateRatio, double stepRatio);
-    ~Resampler() override;
     Resampler(const Resampler&) = delete;
     Resampler& operator=(const Resampler&) = delete;
 
@@ -25,7 +25,7 @@ public:
     // rest of a short block zeroed. 0 at the end, out untouched.
     uint32_t ReadBlock(int16_t* out) override;
 
-    int16_t* window = nullptr;   // MP3 only: two MPEG-1 frames of channels samples
+    std::unique_ptr<int16_t[]> window;  // MP3 only: two MPEG-1 frames of channels samples
     BlockReader& source;
     uint32_t channels;
     double position = 0.0;       // source frames since Reset, with a fraction

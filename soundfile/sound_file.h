@@ -8,12 +8,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "platform/audio_block.h"
 #include "soundfile/block_reader.h"
 #include "soundfile/mp3_decoder.h"
-
-class Resampler;
+#include "soundfile/resampler.h"
 
 // Serves blocks straight out of the mapped WAV payload; owns no sample memory.
 struct PcmSource final : BlockReader {
@@ -61,9 +61,9 @@ public:
     uint32_t sourceFrames = 0;
     uint32_t format = 0;
     const uint8_t* data = nullptr;        // the MP3 data the offsets count from
-    uint32_t* frameOffsets = nullptr;     // start of each frame's header, from data
-    int32_t* frameLengths = nullptr;      // bytes, header included
-    int32_t* frameReadPositions = nullptr;
+    std::unique_ptr<uint32_t[]> frameOffsets;  // start of each frame's header, from data
+    std::unique_ptr<int32_t[]> frameLengths;   // bytes, header included
+    std::unique_ptr<int32_t[]> frameReadPositions;
     Mp3DecoderContext* context = nullptr;
     uint32_t capacity = 0;                // entries in each array
 
@@ -74,7 +74,7 @@ private:
 class SoundFile {
 public:
     SoundFile() = default;
-    ~SoundFile() { Close(); }
+    ~SoundFile() = default;
     SoundFile(const SoundFile&) = delete;
     SoundFile& operator=(const SoundFile&) = delete;
 
@@ -97,9 +97,9 @@ public:
     uint32_t sourceFrames = 0;    // at the file's rate
     uint32_t format = 0;          // 0 not recognised, 1 PCM, 85 MPEG Layer III
     BlockReader* reader = nullptr;  // the source, or the resampler in front of it
-    PcmSource* pcmSource = nullptr;
-    Mp3Source* mp3Source = nullptr;
-    Resampler* resampler = nullptr;
+    std::unique_ptr<PcmSource> pcmSource;
+    std::unique_ptr<Mp3Source> mp3Source;
+    std::unique_ptr<Resampler> resampler;
     double rateRatio = 1.0;       // requested rate / file rate
     double stepRatio = 1.0;       // file rate / requested rate
     uint32_t blockCount = 0;
