@@ -24,6 +24,13 @@ public:
     // Fills one block (channels * kBlockFrames samples); returns the output frames written, the
     // rest of a short block zeroed. 0 at the end, out untouched.
     uint32_t ReadBlock(int16_t* out) override;
+    // Output frames to deliver since Reset.
+    uint64_t TotalOut() const { return totalOut; }
+
+private:
+    int32_t Sample(int64_t frame, uint32_t channel) const;
+    void Start(int16_t* out, uint32_t& k, uint32_t blockSamples);
+    bool Refill();
 
     std::unique_ptr<int16_t[]> window;  // MP3 only: two MPEG-1 frames of channels samples
     BlockReader& source;
@@ -41,9 +48,4 @@ public:
     uint64_t totalOut = 0;       // output frames to deliver since Reset
     uint32_t reserve = 3;        // frames carried over when the window is refilled
     bool sourceEnded = false;    // `samples` holds the last of the source
-
-private:
-    int32_t Sample(int64_t frame, uint32_t channel) const;
-    void Start(int16_t* out, uint32_t& k, uint32_t blockSamples);
-    bool Refill();
 };

@@ -171,10 +171,10 @@ void SoundFile::Open(const uint8_t* data, uint32_t size, uint32_t targetRate, co
             Close();
             return;
         }
-        format = mp3Source->format;
-        channels = mp3Source->channels;
-        sampleRate = mp3Source->sampleRate;
-        sourceFrames = mp3Source->sourceFrames;
+        format = mp3Source->Format();
+        channels = mp3Source->Channels();
+        sampleRate = mp3Source->SampleRate();
+        sourceFrames = mp3Source->SourceFrames();
     }
     if (format == 0 || sourceFrames == 0) {
         Close();
@@ -193,7 +193,7 @@ void SoundFile::Open(const uint8_t* data, uint32_t size, uint32_t targetRate, co
             return;
         }
         reader = resampler.get();
-        frames = resampler->totalOut;
+        frames = resampler->TotalOut();
     }
     // Counts stay 32-bit; a block count above INT32_MAX could not be sought to.
     const uint64_t limit = uint64_t(INT32_MAX) * kBlockFrames;

@@ -7,6 +7,7 @@
 // caller's block. One thread at a time; no lock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -53,6 +54,21 @@ public:
     uint32_t DecodeNext(int16_t* buffer) override;
     uint32_t FrameSamples() const { return sampleRate < 32000 ? kMpeg2FrameSamples : kMpeg1FrameSamples; }
 
+    // What Open found: frames in the index, the stream's shape and its length in sample
+    // frames; the format is always MPEG Layer III.
+    uint32_t FrameCount() const { return frameCount; }
+    uint32_t Channels() const { return channels; }
+    uint32_t SampleRate() const { return sampleRate; }
+    uint32_t SourceFrames() const { return sourceFrames; }
+    uint32_t Format() const { return format; }
+    // Bytes held by the frame index (its three arrays).
+    size_t IndexBytes() const {
+        return size_t(capacity) * (sizeof frameOffsets[0] + sizeof frameLengths[0] + sizeof frameReadPositions[0]);
+    }
+
+private:
+    void ResetDecoder();
+
     const Mp3Decoder& decoder;
     uint32_t frameCount = 0;
     uint32_t nextFrame = 0;
@@ -66,9 +82,6 @@ public:
     std::unique_ptr<int32_t[]> frameReadPositions;
     Mp3DecoderContext* context = nullptr;
     uint32_t capacity = 0;                // entries in each array
-
-private:
-    void ResetDecoder();
 };
 
 class SoundFile {
@@ -92,6 +105,18 @@ public:
     // Frees the sources and the resampler; the SoundFile is then not ready.
     void Close();
 
+    // What Open found; all 0 (false) until it succeeds.
+    bool Ready() const { return ready; }
+    uint32_t Channels() const { return channels; }
+    uint32_t SampleRate() const { return sampleRate; }
+    uint32_t SourceFrames() const { return sourceFrames; }
+    uint32_t Format() const { return format; }
+    uint32_t BlockCount() const { return blockCount; }
+    uint32_t TotalFrames() const { return totalFrames; }
+    bool Resampling() const { return resampling; }
+    double StepRatio() const { return stepRatio; }
+
+private:
     uint32_t channels = 0;
     uint32_t sampleRate = 0;      // the file's own rate
     uint32_t sourceFrames = 0;    // at the file's rate

@@ -57,10 +57,10 @@ inline std::vector<int16_t> ReaderBlocks(const std::filesystem::path& path, uint
     SoundFile file;
     file.Open(bytes.data(), uint32_t(bytes.size()), rateHz, decoder);
     std::vector<int16_t> all;
-    if (!file.ready) return all;
-    *channels = file.channels;
-    std::vector<int16_t> block(size_t(kSegment) * file.channels);
-    for (uint32_t b = 0; b < file.blockCount; ++b) {
+    if (!file.Ready()) return all;
+    *channels = file.Channels();
+    std::vector<int16_t> block(size_t(kSegment) * file.Channels());
+    for (uint32_t b = 0; b < file.BlockCount(); ++b) {
         std::fill(block.begin(), block.end(), int16_t(0));
         if (file.ReadBlock(block.data()) == 0) break;
         all.insert(all.end(), block.begin(), block.end());
