@@ -228,17 +228,15 @@ bool InitWavSnd(const WavSndParams& p) {
     return wb->CreateMemory(p);
 }
 
-bool PrepareBuffers(int ch) {
-    WavBuf* wb = ChannelWavBuf(ch);
-    if (!wb || !wb->created) return false;
-    if (wb->outPrepared || wb->inPrepared) {
+bool WavBuf::Prepare(AudioBuffer* sb) {
+    if (!created) return false;
+    if (outPrepared || inPrepared) {
         DebugLog("PrepareBuffers: Buffers already prepared!");
         return false;
     }
-    AudioBuffer* sb = Host().soundBuffers[ch];
     if (!sb) return false;
-    if (gConfig.output && (!wb->outSamples || !wb->outHeaders)) return false;
-    if (gConfig.input && (!wb->inSamples || !wb->inHeaders)) return false;
+    if (gConfig.output && (!outSamples || !outHeaders)) return false;
+    if (gConfig.input && (!inSamples || !inHeaders)) return false;
     const int sides = gConfig.mono ? 1 : 2;
     auto reset = [](WaveHeader& h, uint8_t* data, int length, int index) {
         h.data = data;
@@ -251,44 +249,96 @@ bool PrepareBuffers(int ch) {
         h.reserved = 0;
     };
     if (gConfig.output) {
-        std::memset(wb->outSamples.get(), 0, static_cast<size_t>(wb->outBytes));
-        for (int i = 0; i < wb->segments; ++i) {
-            WaveHeader& h = wb->outHeaders[i];
-            reset(h, wb->outSamples.get() + static_cast<size_t>(i) * wb->outSegBytes * sides, wb->outSegBytes, i);
+        std::memset(outSamples.get(), 0, static_cast<size_t>(outBytes));
+        for (int i = 0; i < segments; ++i) {
+            WaveHeader& h = outHeaders[i];
+            reset(h, outSamples.get() + static_cast<size_t>(i) * outSegBytes * sides, outSegBytes, i);
             if (!sb->PrepareOutHeader(&h)) continue;
-            wb->outPrepared = true;
-            if (wb->fnPlay) wb->fnPlay(h.data, wb->outSegBytes, wb->pUser);
+            outPrepared = true;
+            if (fnPlay) fnPlay(h.data, outSegBytes, pUser);
             if (sb->QueueOutHeader(&h) != kHeaderOk) return false;
         }
     }
     if (gConfig.input) {
-        std::memset(wb->inSamples.get(), 0, static_cast<size_t>(wb->inBytes));
-        for (int i = 0; i < wb->segments; ++i) {
-            WaveHeader& h = wb->inHeaders[i];
-            reset(h, wb->inSamples.get() + static_cast<size_t>(i) * wb->inSegBytes * sides, wb->inSegBytes, i);
+        std::memset(inSamples.get(), 0, static_cast<size_t>(inBytes));
+        for (int i = 0; i < segments; ++i) {
+            WaveHeader& h = inHeaders[i];
+            reset(h, inSamples.get() + static_cast<size_t>(i) * inSegBytes * sides, inSegBytes, i);
             if (!sb->PrepareInHeader(&h)) continue;
             if (sb->QueueInHeader(&h) != kHeaderOk) return false;
         }
-        wb->inPrepared = true;
+        inPrepared = true;
     }
     return true;
+}
+
+bool WavBuf::MarkStarted() {
+    if (!created) return false;
+    if (outStarted || inStarted) {
+        DebugLog("StartPlay: Already started!");
+        return false;
+    }
+    if (!outPrepared && !inPrepared) {
+        DebugLog("StartPlay: Buffers weren't PreLoaded!");
+        return false;
+    }
+    outStarted = gConfig.output;
+    inStarted = gConfig.input;
+    return true;
+}
+
+void WavBuf::Stop(int ch) {
+    if (outStarted) {
+        StopOutput(ch);
+        outStarted = false;
+        outPrepared = false;
+        if (outSamples) std::memset(outSamples.get(), 0, static_cast<size_t>(outBytes));
+    }
+    if (inStarted) {
+        StopInput(ch);
+        inStarted = false;
+        inPrepared = false;
+        if (inSamples) std::memset(inSamples.get(), 0, static_cast<size_t>(inBytes));
+    }
+}
+
+void WavBuf::Unprepare(AudioBuffer* sb) {
+    if (outPrepared) {
+        if (sb)
+            for (int i = 0; i < segments; ++i) sb->UnprepareOutHeader(&outHeaders[i]);
+        outPrepared = false;
+    }
+    if (inPrepared) {
+        if (sb)
+            for (int i = 0; i < segments; ++i) sb->UnprepareInHeader(&inHeaders[i]);
+        inPrepared = false;
+    }
+}
+
+void WavBuf::ClearQueuedInput(AudioBuffer* sb) {
+    if (!inStarted || !inSamples || !sb) return;
+    // Only the segments still queued for recording are cleared: a done one belongs to
+    // the worker, which may be handing it to the record callback right now. The lock
+    // keeps an exchange that began before Stop from writing meanwhile.
+    const size_t segmentBytes = static_cast<size_t>(inSegBytes) * (gConfig.mono ? 1 : 2);
+    sb->Lock(true);
+    for (int i = 0; i < segments; ++i) {
+        WaveHeader& h = inHeaders[i];
+        if (h.data && (h.state.load(std::memory_order_acquire) & WHDR_INQUEUE)) std::memset(h.data, 0, segmentBytes);
+    }
+    sb->Lock(false);
+}
+
+bool PrepareBuffers(int ch) {
+    WavBuf* wb = ChannelWavBuf(ch);
+    return wb && wb->Prepare(Host().soundBuffers[ch]);
 }
 
 bool StartPlay(int ch) {
     HostState& s = Host();
     WavBuf* wb = ChannelWavBuf(ch);
-    if (!wb || !wb->created) return false;
-    if (wb->outStarted || wb->inStarted) {
-        DebugLog("StartPlay: Already started!");
-        return false;
-    }
-    if (!wb->outPrepared && !wb->inPrepared) {
-        DebugLog("StartPlay: Buffers weren't PreLoaded!");
-        return false;
-    }
-    wb->outStarted = gConfig.output;
-    wb->inStarted = gConfig.input;
-    s.segmentSamples[ch] = wb->segmentSamples;
+    if (!wb || !wb->MarkStarted()) return false;
+    s.segmentSamples[ch] = wb->SegmentSamples();
     AudioBuffer* sb = s.soundBuffers[ch];
     if (!sb || sb->IsPlaying() || s.paused[ch]) return false;
     EndWorker(ch);
@@ -298,20 +348,7 @@ bool StartPlay(int ch) {
 }
 
 void StopWavSnd(int ch) {
-    WavBuf* wb = ChannelWavBuf(ch);
-    if (!wb) return;
-    if (wb->outStarted) {
-        StopOutput(ch);
-        wb->outStarted = false;
-        wb->outPrepared = false;
-        if (wb->outSamples) std::memset(wb->outSamples.get(), 0, static_cast<size_t>(wb->outBytes));
-    }
-    if (wb->inStarted) {
-        StopInput(ch);
-        wb->inStarted = false;
-        wb->inPrepared = false;
-        if (wb->inSamples) std::memset(wb->inSamples.get(), 0, static_cast<size_t>(wb->inBytes));
-    }
+    if (WavBuf* wb = ChannelWavBuf(ch)) wb->Stop(ch);
 }
 
 void ReleaseWavSnd(int ch) {
@@ -320,16 +357,7 @@ void ReleaseWavSnd(int ch) {
     if (!wb) return;
     StopWavSnd(ch);
     AudioBuffer* sb = s.soundBuffers[ch];
-    if (wb->outPrepared) {
-        if (sb)
-            for (int i = 0; i < wb->segments; ++i) sb->UnprepareOutHeader(&wb->outHeaders[i]);
-        wb->outPrepared = false;
-    }
-    if (wb->inPrepared) {
-        if (sb)
-            for (int i = 0; i < wb->segments; ++i) sb->UnprepareInHeader(&wb->inHeaders[i]);
-        wb->inPrepared = false;
-    }
+    wb->Unprepare(sb);
     // Queued headers refuse to unprepare; the queues must not keep pointing into the
     // memory freed below.
     if (sb) {
@@ -347,18 +375,7 @@ void PauseWavSnd(int ch) {
     s.paused[ch] = true;
     AudioBuffer* sb = s.soundBuffers[ch];
     if (sb) sb->Stop();
-    if (wb->inStarted && wb->inSamples && sb) {
-        // Only the segments still queued for recording are cleared: a done one belongs
-        // to the worker, which may be handing it to the record callback right now. The
-        // lock keeps an exchange that began before Stop from writing meanwhile.
-        const size_t segmentBytes = static_cast<size_t>(wb->inSegBytes) * (gConfig.mono ? 1 : 2);
-        sb->Lock(true);
-        for (int i = 0; i < wb->segments; ++i) {
-            WaveHeader& h = wb->inHeaders[i];
-            if (h.data && (h.state.load(std::memory_order_acquire) & WHDR_INQUEUE)) std::memset(h.data, 0, segmentBytes);
-        }
-        sb->Lock(false);
-    }
+    wb->ClearQueuedInput(sb);
 }
 
 void ResumeWavSnd(int ch) {

@@ -41,7 +41,29 @@ public:
     bool CreateMemory(const WavSndParams& params);
     // Called by the channel's worker thread.
     void WaveCallback(int channelId, uint32_t message, WaveHeader* header);
+    // PrepareBuffers' work on the channel's sound buffer `sb`: zeroes the samples, then
+    // prepares and queues every segment (each output segment filled by fnPlay first).
+    bool Prepare(AudioBuffer* sb);
+    // StartPlay's checks, logged when they fail (not created, already started, nothing
+    // prepared); then each direction of the mode is marked started.
+    bool MarkStarted();
+    // StopWavSnd's work: each started direction of channel `ch` is stopped, unprepared
+    // and its samples zeroed.
+    void Stop(int ch);
+    // Unprepares the prepared headers on `sb` (null: only the flags are cleared).
+    void Unprepare(AudioBuffer* sb);
+    // Zeroes the recorded segments still queued on `sb` while input runs.
+    void ClearQueuedInput(AudioBuffer* sb);
 
+    bool Created() const { return created; }
+    int SegmentSamples() const { return segmentSamples; }
+    int Segments() const { return segments; }
+    int OutBytes() const { return outBytes; }
+    int OutSegBytes() const { return outSegBytes; }
+    const WaveHeader& OutHeader(int i) const { return outHeaders[i]; }
+    const WaveHeader& InHeader(int i) const { return inHeaders[i]; }
+
+private:
     int segments = 0;
     std::unique_ptr<WaveHeader[]> outHeaders;
     std::unique_ptr<WaveHeader[]> inHeaders;

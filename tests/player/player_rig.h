@@ -142,8 +142,8 @@ public:
             const WorkerControl* w = Host().workers ? Host().workers[0] : nullptr;
             if (wb == nullptr || w == nullptr) return false;
             bool caughtUp = w->segmentCounter.load() >= segments;
-            for (int i = 0; caughtUp && i < wb->segments; ++i)
-                caughtUp = !(wb->outHeaders[i].state.load() & WHDR_DONE) && !(wb->inHeaders[i].state.load() & WHDR_DONE);
+            for (int i = 0; caughtUp && i < wb->Segments(); ++i)
+                caughtUp = !(wb->OutHeader(i).state.load() & WHDR_DONE) && !(wb->InHeader(i).state.load() & WHDR_DONE);
             if (caughtUp) return true;
             if (std::chrono::steady_clock::now() > deadline) return false;
             std::this_thread::yield();
