@@ -137,8 +137,8 @@ struct Stage {
 bool WorkerIdle(int segments) {
     const WavBuf* wb = Host().wavBufs[0];
     if (Host().workers[0]->segmentCounter.load() < segments) return false;
-    for (int i = 0; i < wb->segments; ++i)
-        if ((wb->outHeaders[i].state.load() & WHDR_DONE) || (wb->inHeaders[i].state.load() & WHDR_DONE)) return false;
+    for (int i = 0; i < wb->Segments(); ++i)
+        if ((wb->OutHeader(i).state.load() & WHDR_DONE) || (wb->InHeader(i).state.load() & WHDR_DONE)) return false;
     return true;
 }
 
@@ -188,8 +188,8 @@ void PlaybackFullSpeed(benchmark::State& state) {
                               "stalled at segment %ld: %ld meter messages, worker count %d, out states %u %u, in "
                               "states %u %u, dropped %u",
                               segments, window.Levels(), Host().workers[0]->segmentCounter.load(),
-                              wb->outHeaders[0].state.load(), wb->outHeaders[1].state.load(),
-                              wb->inHeaders[0].state.load(), wb->inHeaders[1].state.load(),
+                              wb->OutHeader(0).state.load(), wb->OutHeader(1).state.load(),
+                              wb->InHeader(0).state.load(), wb->InHeader(1).state.load(),
                               CurrentDeviceRecord()->soundBuffers[0]->DroppedBuffers());
                 state.SkipWithError(why);
                 stalled = true;

@@ -69,18 +69,18 @@ double DecodeOnce(const fs::path& mp3, uint32_t rate, const fs::path& out, uint3
     Mp3Decoder decoder;
     SoundFile sound;
     sound.Open(file.view, file.size, rate, decoder);
-    if (!sound.ready) return -1;
+    if (!sound.Ready()) return -1;
     std::FILE* f = std::fopen(out.c_str(), "wb");
     if (f == nullptr) return -1;
-    WriteWavHeader(f, sound.channels, rate, 0);
-    std::vector<int16_t> block(size_t(kBlockFrames) * sound.channels);
+    WriteWavHeader(f, sound.Channels(), rate, 0);
+    std::vector<int16_t> block(size_t(kBlockFrames) * sound.Channels());
     frames = 0;
     while (uint32_t n = sound.ReadBlock(block.data())) {
-        std::fwrite(block.data(), size_t(sound.channels) * 2, n, f);
+        std::fwrite(block.data(), size_t(sound.Channels()) * 2, n, f);
         frames += n;
     }
     std::fseek(f, 0, SEEK_SET);
-    WriteWavHeader(f, sound.channels, rate, frames * sound.channels * 2);
+    WriteWavHeader(f, sound.Channels(), rate, frames * sound.Channels() * 2);
     std::fclose(f);
     return Seconds(start);
 }
@@ -137,13 +137,10 @@ int main() {
     std::vector<uint8_t> hour;
     for (int i = 0; i < 60; ++i) hour.insert(hour.end(), minute.begin(), minute.end());
     Mp3Decoder decoder;
-    SoundFile sound;
-    sound.Open(hour.data(), uint32_t(hour.size()), 44100, decoder);
-    if (!sound.ready) return 1;
-    const Mp3Source& source = *sound.mp3Source;
-    const size_t indexBytes = size_t(source.capacity) * (sizeof *source.frameOffsets + sizeof *source.frameLengths +
-                                                         sizeof *source.frameReadPositions);
-    std::printf("  one-hour file: %u frames, index %zu bytes = %.2f MiB (goal < 2 MiB)\n", source.frameCount,
+    Mp3Source source(decoder);  // what a SoundFile opens on a bare MP3 stream
+    if (!source.Open(hour.data(), uint32_t(hour.size()))) return 1;
+    const size_t indexBytes = source.IndexBytes();
+    std::printf("  one-hour file: %u frames, index %zu bytes = %.2f MiB (goal < 2 MiB)\n", source.FrameCount(),
                 indexBytes, indexBytes / 1048576.0);
 
     std::error_code ignored;

@@ -69,18 +69,18 @@ int RunDecode(int argc, char** argv) {
     Mp3Decoder decoder;
     SoundFile sound;
     sound.Open(file.view, file.size, rate != 0 ? rate : 44100, decoder);
-    if (sound.ready && rate == 0 && sound.sampleRate != 44100) {
-        rate = sound.sampleRate;
+    if (sound.Ready() && rate == 0 && sound.SampleRate() != 44100) {
+        rate = sound.SampleRate();
         sound.Open(file.view, file.size, rate, decoder);
     }
-    if (!sound.ready) {
+    if (!sound.Ready()) {
         std::fprintf(stderr, "bellwave-cli: '%s' is not a playable 16-bit WAV or MP3 file\n", argv[1]);
         return 1;
     }
-    if (rate == 0) rate = sound.sampleRate;
+    if (rate == 0) rate = sound.SampleRate();
 
-    const uint32_t channels = sound.channels;
-    const uint64_t dataBytes = uint64_t(sound.totalFrames) * channels * 2;
+    const uint32_t channels = sound.Channels();
+    const uint64_t dataBytes = uint64_t(sound.TotalFrames()) * channels * 2;
     if (dataBytes > 0xFFFFFFFFull - 36) {
         std::fprintf(stderr, "bellwave-cli: the output would not fit in a WAV file\n");
         return 1;
@@ -94,10 +94,10 @@ int RunDecode(int argc, char** argv) {
     bool ok = std::fwrite(header, 1, sizeof header, out) == sizeof header;  // sizes come at the end
     std::vector<int16_t> block(size_t(kBlockFrames) * channels);
     uint32_t framesWritten = 0;
-    while (ok && framesWritten < sound.totalFrames) {
+    while (ok && framesWritten < sound.TotalFrames()) {
         uint32_t frames = sound.ReadBlock(block.data());
         if (frames == 0) break;
-        if (frames > sound.totalFrames - framesWritten) frames = sound.totalFrames - framesWritten;
+        if (frames > sound.TotalFrames() - framesWritten) frames = sound.TotalFrames() - framesWritten;
         ok = std::fwrite(block.data(), size_t(channels) * 2, frames, out) == frames;
         framesWritten += frames;
     }

@@ -49,7 +49,7 @@ std::vector<uint8_t> WrapInWav(const uint8_t* mp3, size_t bytes) {
 
 // Reads up to kMaxBlocks blocks from both files, which must agree; returns the frames.
 uint32_t ReadAlike(SoundFile& bare, SoundFile& wrapped, std::vector<int16_t>* first = nullptr) {
-    const size_t samples = size_t(kBlockFrames) * bare.channels;
+    const size_t samples = size_t(kBlockFrames) * bare.Channels();
     std::vector<int16_t> a(samples), b(samples);
     uint32_t frames = 0;
     for (int i = 0; i < kMaxBlocks; ++i) {
@@ -69,17 +69,17 @@ void Exercise(const std::vector<uint8_t>& bareImage, const std::vector<uint8_t>&
     SoundFile bare, wrapped;
     bare.Open(bareImage.data(), uint32_t(bareImage.size()), rate, decoder);
     wrapped.Open(wavImage.data(), uint32_t(wavImage.size()), rate, decoder);
-    Check(bare.ready == wrapped.ready);
-    if (!bare.ready) return;
-    Check(bare.format == 85 && wrapped.format == 85);
-    Check(bare.channels == 1 || bare.channels == 2);
-    Check(wrapped.channels == bare.channels && wrapped.sampleRate == bare.sampleRate &&
-          wrapped.totalFrames == bare.totalFrames && wrapped.blockCount == bare.blockCount);
-    Check(bare.readerKind == (bare.sampleRate == rate ? 1u : 2u));
-    Check(bare.blockCount == (bare.totalFrames + kBlockFrames - 1) / kBlockFrames);
+    Check(bare.Ready() == wrapped.Ready());
+    if (!bare.Ready()) return;
+    Check(bare.Format() == 85 && wrapped.Format() == 85);
+    Check(bare.Channels() == 1 || bare.Channels() == 2);
+    Check(wrapped.Channels() == bare.Channels() && wrapped.SampleRate() == bare.SampleRate() &&
+          wrapped.TotalFrames() == bare.TotalFrames() && wrapped.BlockCount() == bare.BlockCount());
+    Check(bare.Resampling() == (bare.SampleRate() != rate));
+    Check(bare.BlockCount() == (bare.TotalFrames() + kBlockFrames - 1) / kBlockFrames);
 
     std::vector<int16_t> firstBlock, again;
-    Check(ReadAlike(bare, wrapped, &firstBlock) <= bare.totalFrames);
+    Check(ReadAlike(bare, wrapped, &firstBlock) <= bare.TotalFrames());
     bare.Rewind();
     wrapped.Rewind();
     ReadAlike(bare, wrapped, &again);
@@ -87,7 +87,7 @@ void Exercise(const std::vector<uint8_t>& bareImage, const std::vector<uint8_t>&
 
     bare.SeekToBlock(seekBlock);
     wrapped.SeekToBlock(seekBlock);
-    Check(ReadAlike(bare, wrapped) <= bare.totalFrames);
+    Check(ReadAlike(bare, wrapped) <= bare.TotalFrames());
 }
 
 }  // namespace
@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     SoundFile probe;
     probe.Open(bareImage.data(), uint32_t(size), 44100, decoder);
-    const uint32_t ownRate = probe.ready ? probe.sampleRate : 44100;
+    const uint32_t ownRate = probe.Ready() ? probe.SampleRate() : 44100;
     probe.Close();
     Exercise(bareImage, wavImage, ownRate, seekBlock, decoder);
     const uint32_t otherRate = kDeviceRates[pick] != ownRate ? kDeviceRates[pick] : kDeviceRates[(pick + 1) % 8];

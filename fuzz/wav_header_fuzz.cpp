@@ -18,10 +18,10 @@ void Check(bool condition) {
 void Exercise(const uint8_t* data, uint32_t size, uint32_t rate, const Mp3Decoder& decoder) {
     SoundFile file;
     file.Open(data, size, rate, decoder);
-    if (!file.ready) return;
-    Check(file.channels == 1 || file.channels == 2);
-    Check(file.blockCount == (file.totalFrames + kBlockFrames - 1) / kBlockFrames);
-    std::vector<int16_t> block(size_t(kBlockFrames) * file.channels);
+    if (!file.Ready()) return;
+    Check(file.Channels() == 1 || file.Channels() == 2);
+    Check(file.BlockCount() == (file.TotalFrames() + kBlockFrames - 1) / kBlockFrames);
+    std::vector<int16_t> block(size_t(kBlockFrames) * file.Channels());
     uint32_t frames = 0;
     for (int i = 0; i < 40; ++i) {
         const uint32_t n = file.ReadBlock(block.data());
@@ -29,10 +29,10 @@ void Exercise(const uint8_t* data, uint32_t size, uint32_t rate, const Mp3Decode
         if (n == 0) break;
         frames += n;
     }
-    Check(frames <= file.totalFrames);
+    Check(frames <= file.TotalFrames());
     file.SeekToBlock(int32_t(size % 7) - 2);
     file.ReadBlock(block.data());
-    file.SeekToBlock(int32_t(file.blockCount));
+    file.SeekToBlock(int32_t(file.BlockCount()));
     file.ReadBlock(block.data());
     file.Rewind();
     file.ReadBlock(block.data());

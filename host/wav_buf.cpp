@@ -61,8 +61,9 @@ void RunWorker(WorkerControl* w) {
 
 bool StartWorker(int channel, WavBuf* wb, AudioBuffer* sb) {
     HostState& s = Host();
-    WorkerControl* w = new (std::nothrow) WorkerControl;
-    if (!w) return false;
+    std::unique_ptr<WorkerControl> owned(new (std::nothrow) WorkerControl);
+    if (!owned) return false;
+    WorkerControl* w = owned.get();
     w->event = s.events[channel];
     w->wavBuf = wb;
     w->channel = channel;
@@ -70,16 +71,13 @@ bool StartWorker(int channel, WavBuf* wb, AudioBuffer* sb) {
     w->duplex = gConfig.output && gConfig.input;
     if (gConfig.output) w->outHead = w->outCurrent = sb->GetOutHeaders();
     if (gConfig.input) w->inHead = w->inCurrent = sb->GetInHeaders();
-    if (!w->thread.Create([w] { RunWorker(w); })) {
-        delete w;
-        return false;
-    }
+    if (!w->thread.Create([w] { RunWorker(w); })) return false;
     const ThreadPriority got = w->thread.RaisePriority();
     char line[128];
     std::snprintf(line, sizeof line, "StartPlay: worker thread priority %s", ThreadPriorityName(got));
     DebugLog(line);
     w->run.store(true);
-    s.workers[channel] = w;
+    s.workers[channel] = owned.release();
     w->thread.Resume();
     return true;
 }
@@ -132,18 +130,11 @@ WavBuf::WavBuf(int ch, int rate, int segmentCount) : sampleRate(rate) {
     }
     if (segmentCount < 1) return;
     segments = segmentCount;
-    outHeaders = new (std::nothrow) WaveHeader[static_cast<size_t>(segments)];
-    inHeaders = new (std::nothrow) WaveHeader[static_cast<size_t>(segments)];
+    outHeaders.reset(new (std::nothrow) WaveHeader[static_cast<size_t>(segments)]);
+    inHeaders.reset(new (std::nothrow) WaveHeader[static_cast<size_t>(segments)]);
     if (!outHeaders || !inHeaders) return;
     channel = ch;
     buildFailed = false;
-}
-
-WavBuf::~WavBuf() {
-    delete[] outHeaders;
-    delete[] inHeaders;
-    delete[] outSamples;
-    delete[] inSamples;
 }
 
 bool WavBuf::CreateMemory(const WavSndParams& p) {
@@ -158,11 +149,11 @@ bool WavBuf::CreateMemory(const WavSndParams& p) {
     inWidth = static_cast<int16_t>(nativeIn ? nativeWidth : 2);
     segmentSamples = p.nBufferSizeSamples;
     const int sides = gConfig.mono ? 1 : 2;
-    auto allocate = [&](int width, int* segBytes, int* bytes, uint8_t** memory) {
+    auto allocate = [&](int width, int* segBytes, int* bytes, std::unique_ptr<uint8_t[]>* memory) {
         const long long seg = static_cast<long long>(width) * p.nBufferSizeSamples;
         const long long total = seg * segments * sides;
         if (seg <= 0 || total > INT_MAX) return false;
-        *memory = new (std::nothrow) uint8_t[static_cast<size_t>(total)]();
+        memory->reset(new (std::nothrow) uint8_t[static_cast<size_t>(total)]());
         if (!*memory) return false;
         *segBytes = static_cast<int>(seg);
         *bytes = static_cast<int>(total);
@@ -227,6 +218,7 @@ bool InitWavSnd(const WavSndParams& p) {
             s.primaryBufferSamples);
         return false;
     }
+    // The channel's table owns it from here; ReleaseWavSnd and the shutdown free it.
     WavBuf* wb = new (std::nothrow) WavBuf(ch, ASIOSetSampleRate(), s.wavBufSegments);
     if (!wb) return false;
     s.wavBufs[ch] = wb;
@@ -236,17 +228,15 @@ bool InitWavSnd(const WavSndParams& p) {
     return wb->CreateMemory(p);
 }
 
-bool PrepareBuffers(int ch) {
-    WavBuf* wb = ChannelWavBuf(ch);
-    if (!wb || !wb->created) return false;
-    if (wb->outPrepared || wb->inPrepared) {
+bool WavBuf::Prepare(AudioBuffer* sb) {
+    if (!created) return false;
+    if (outPrepared || inPrepared) {
         DebugLog("PrepareBuffers: Buffers already prepared!");
         return false;
     }
-    AudioBuffer* sb = Host().soundBuffers[ch];
     if (!sb) return false;
-    if (gConfig.output && (!wb->outSamples || !wb->outHeaders)) return false;
-    if (gConfig.input && (!wb->inSamples || !wb->inHeaders)) return false;
+    if (gConfig.output && (!outSamples || !outHeaders)) return false;
+    if (gConfig.input && (!inSamples || !inHeaders)) return false;
     const int sides = gConfig.mono ? 1 : 2;
     auto reset = [](WaveHeader& h, uint8_t* data, int length, int index) {
         h.data = data;
@@ -259,44 +249,96 @@ bool PrepareBuffers(int ch) {
         h.reserved = 0;
     };
     if (gConfig.output) {
-        std::memset(wb->outSamples, 0, static_cast<size_t>(wb->outBytes));
-        for (int i = 0; i < wb->segments; ++i) {
-            WaveHeader& h = wb->outHeaders[i];
-            reset(h, wb->outSamples + static_cast<size_t>(i) * wb->outSegBytes * sides, wb->outSegBytes, i);
+        std::memset(outSamples.get(), 0, static_cast<size_t>(outBytes));
+        for (int i = 0; i < segments; ++i) {
+            WaveHeader& h = outHeaders[i];
+            reset(h, outSamples.get() + static_cast<size_t>(i) * outSegBytes * sides, outSegBytes, i);
             if (!sb->PrepareOutHeader(&h)) continue;
-            wb->outPrepared = true;
-            if (wb->fnPlay) wb->fnPlay(h.data, wb->outSegBytes, wb->pUser);
+            outPrepared = true;
+            if (fnPlay) fnPlay(h.data, outSegBytes, pUser);
             if (sb->QueueOutHeader(&h) != kHeaderOk) return false;
         }
     }
     if (gConfig.input) {
-        std::memset(wb->inSamples, 0, static_cast<size_t>(wb->inBytes));
-        for (int i = 0; i < wb->segments; ++i) {
-            WaveHeader& h = wb->inHeaders[i];
-            reset(h, wb->inSamples + static_cast<size_t>(i) * wb->inSegBytes * sides, wb->inSegBytes, i);
+        std::memset(inSamples.get(), 0, static_cast<size_t>(inBytes));
+        for (int i = 0; i < segments; ++i) {
+            WaveHeader& h = inHeaders[i];
+            reset(h, inSamples.get() + static_cast<size_t>(i) * inSegBytes * sides, inSegBytes, i);
             if (!sb->PrepareInHeader(&h)) continue;
             if (sb->QueueInHeader(&h) != kHeaderOk) return false;
         }
-        wb->inPrepared = true;
+        inPrepared = true;
     }
     return true;
+}
+
+bool WavBuf::MarkStarted() {
+    if (!created) return false;
+    if (outStarted || inStarted) {
+        DebugLog("StartPlay: Already started!");
+        return false;
+    }
+    if (!outPrepared && !inPrepared) {
+        DebugLog("StartPlay: Buffers weren't PreLoaded!");
+        return false;
+    }
+    outStarted = gConfig.output;
+    inStarted = gConfig.input;
+    return true;
+}
+
+void WavBuf::Stop(int ch) {
+    if (outStarted) {
+        StopOutput(ch);
+        outStarted = false;
+        outPrepared = false;
+        if (outSamples) std::memset(outSamples.get(), 0, static_cast<size_t>(outBytes));
+    }
+    if (inStarted) {
+        StopInput(ch);
+        inStarted = false;
+        inPrepared = false;
+        if (inSamples) std::memset(inSamples.get(), 0, static_cast<size_t>(inBytes));
+    }
+}
+
+void WavBuf::Unprepare(AudioBuffer* sb) {
+    if (outPrepared) {
+        if (sb)
+            for (int i = 0; i < segments; ++i) sb->UnprepareOutHeader(&outHeaders[i]);
+        outPrepared = false;
+    }
+    if (inPrepared) {
+        if (sb)
+            for (int i = 0; i < segments; ++i) sb->UnprepareInHeader(&inHeaders[i]);
+        inPrepared = false;
+    }
+}
+
+void WavBuf::ClearQueuedInput(AudioBuffer* sb) {
+    if (!inStarted || !inSamples || !sb) return;
+    // Only the segments still queued for recording are cleared: a done one belongs to
+    // the worker, which may be handing it to the record callback right now. The lock
+    // keeps an exchange that began before Stop from writing meanwhile.
+    const size_t segmentBytes = static_cast<size_t>(inSegBytes) * (gConfig.mono ? 1 : 2);
+    sb->Lock(true);
+    for (int i = 0; i < segments; ++i) {
+        WaveHeader& h = inHeaders[i];
+        if (h.data && (h.state.load(std::memory_order_acquire) & WHDR_INQUEUE)) std::memset(h.data, 0, segmentBytes);
+    }
+    sb->Lock(false);
+}
+
+bool PrepareBuffers(int ch) {
+    WavBuf* wb = ChannelWavBuf(ch);
+    return wb && wb->Prepare(Host().soundBuffers[ch]);
 }
 
 bool StartPlay(int ch) {
     HostState& s = Host();
     WavBuf* wb = ChannelWavBuf(ch);
-    if (!wb || !wb->created) return false;
-    if (wb->outStarted || wb->inStarted) {
-        DebugLog("StartPlay: Already started!");
-        return false;
-    }
-    if (!wb->outPrepared && !wb->inPrepared) {
-        DebugLog("StartPlay: Buffers weren't PreLoaded!");
-        return false;
-    }
-    wb->outStarted = gConfig.output;
-    wb->inStarted = gConfig.input;
-    s.segmentSamples[ch] = wb->segmentSamples;
+    if (!wb || !wb->MarkStarted()) return false;
+    s.segmentSamples[ch] = wb->SegmentSamples();
     AudioBuffer* sb = s.soundBuffers[ch];
     if (!sb || sb->IsPlaying() || s.paused[ch]) return false;
     EndWorker(ch);
@@ -306,20 +348,7 @@ bool StartPlay(int ch) {
 }
 
 void StopWavSnd(int ch) {
-    WavBuf* wb = ChannelWavBuf(ch);
-    if (!wb) return;
-    if (wb->outStarted) {
-        StopOutput(ch);
-        wb->outStarted = false;
-        wb->outPrepared = false;
-        if (wb->outSamples) std::memset(wb->outSamples, 0, static_cast<size_t>(wb->outBytes));
-    }
-    if (wb->inStarted) {
-        StopInput(ch);
-        wb->inStarted = false;
-        wb->inPrepared = false;
-        if (wb->inSamples) std::memset(wb->inSamples, 0, static_cast<size_t>(wb->inBytes));
-    }
+    if (WavBuf* wb = ChannelWavBuf(ch)) wb->Stop(ch);
 }
 
 void ReleaseWavSnd(int ch) {
@@ -328,16 +357,7 @@ void ReleaseWavSnd(int ch) {
     if (!wb) return;
     StopWavSnd(ch);
     AudioBuffer* sb = s.soundBuffers[ch];
-    if (wb->outPrepared) {
-        if (sb)
-            for (int i = 0; i < wb->segments; ++i) sb->UnprepareOutHeader(&wb->outHeaders[i]);
-        wb->outPrepared = false;
-    }
-    if (wb->inPrepared) {
-        if (sb)
-            for (int i = 0; i < wb->segments; ++i) sb->UnprepareInHeader(&wb->inHeaders[i]);
-        wb->inPrepared = false;
-    }
+    wb->Unprepare(sb);
     // Queued headers refuse to unprepare; the queues must not keep pointing into the
     // memory freed below.
     if (sb) {
@@ -355,18 +375,7 @@ void PauseWavSnd(int ch) {
     s.paused[ch] = true;
     AudioBuffer* sb = s.soundBuffers[ch];
     if (sb) sb->Stop();
-    if (wb->inStarted && wb->inSamples && sb) {
-        // Only the segments still queued for recording are cleared: a done one belongs
-        // to the worker, which may be handing it to the record callback right now. The
-        // lock keeps an exchange that began before Stop from writing meanwhile.
-        const size_t segmentBytes = static_cast<size_t>(wb->inSegBytes) * (gConfig.mono ? 1 : 2);
-        sb->Lock(true);
-        for (int i = 0; i < wb->segments; ++i) {
-            WaveHeader& h = wb->inHeaders[i];
-            if (h.data && (h.state.load(std::memory_order_acquire) & WHDR_INQUEUE)) std::memset(h.data, 0, segmentBytes);
-        }
-        sb->Lock(false);
-    }
+    wb->ClearQueuedInput(sb);
 }
 
 void ResumeWavSnd(int ch) {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "host/audio_buffer.h"
 #include "host/host.h"
@@ -34,22 +35,43 @@ public:
     // Builds the header tables for `segments` segments; buildFailed stays set when the
     // configuration is not fixed or memory is short.
     WavBuf(int channel, int sampleRate, int segments);
-    ~WavBuf();
     WavBuf(const WavBuf&) = delete;
     WavBuf& operator=(const WavBuf&) = delete;
 
     bool CreateMemory(const WavSndParams& params);
     // Called by the channel's worker thread.
     void WaveCallback(int channelId, uint32_t message, WaveHeader* header);
+    // PrepareBuffers' work on the channel's sound buffer `sb`: zeroes the samples, then
+    // prepares and queues every segment (each output segment filled by fnPlay first).
+    bool Prepare(AudioBuffer* sb);
+    // StartPlay's checks, logged when they fail (not created, already started, nothing
+    // prepared); then each direction of the mode is marked started.
+    bool MarkStarted();
+    // StopWavSnd's work: each started direction of channel `ch` is stopped, unprepared
+    // and its samples zeroed.
+    void Stop(int ch);
+    // Unprepares the prepared headers on `sb` (null: only the flags are cleared).
+    void Unprepare(AudioBuffer* sb);
+    // Zeroes the recorded segments still queued on `sb` while input runs.
+    void ClearQueuedInput(AudioBuffer* sb);
 
+    bool Created() const { return created; }
+    int SegmentSamples() const { return segmentSamples; }
+    int Segments() const { return segments; }
+    int OutBytes() const { return outBytes; }
+    int OutSegBytes() const { return outSegBytes; }
+    const WaveHeader& OutHeader(int i) const { return outHeaders[i]; }
+    const WaveHeader& InHeader(int i) const { return inHeaders[i]; }
+
+private:
     int segments = 0;
-    WaveHeader* outHeaders = nullptr;
-    WaveHeader* inHeaders = nullptr;
+    std::unique_ptr<WaveHeader[]> outHeaders;
+    std::unique_ptr<WaveHeader[]> inHeaders;
     PlayCallback fnPlay = nullptr;
     RecordCallback fnRecord = nullptr;
     void* pUser = nullptr;
-    uint8_t* outSamples = nullptr;
-    uint8_t* inSamples = nullptr;
+    std::unique_ptr<uint8_t[]> outSamples;
+    std::unique_ptr<uint8_t[]> inSamples;
     int outChannelId = 0, inChannelId = 0;
     int outBytes = 0, inBytes = 0;
     int outSegBytes = 0, inSegBytes = 0;

@@ -1,5 +1,6 @@
 #include "platform/kernel.h"
 
+#include <linux/futex.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -80,28 +81,49 @@ void SuspendedThread::Join() {
     if (thread_.joinable()) thread_.join();
 }
 
+// The futex calls take the atomic's address as the kernel's 32-bit word.
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) && std::atomic<uint32_t>::is_always_lock_free);
+
+namespace {
+// Sleeps while `word` is 0, until woken, interrupted or `timeout` (null: none) passes.
+void SleepWhileClear(std::atomic<uint32_t>* word, const timespec* timeout) {
+    syscall(SYS_futex, word, FUTEX_WAIT_PRIVATE, 0, timeout, nullptr, 0);
+}
+}  // namespace
+
 void AutoResetEvent::Set() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    set_ = true;
-    signal_.notify_one();
+    // Only the change from clear to set can find a waiter asleep: a waiter sleeps only
+    // while the flag is clear, and the kernel checks that atomically with going to sleep.
+    if (set_.exchange(1, std::memory_order_release) == 0) {
+        syscall(SYS_futex, &set_, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+    }
 }
 
 void AutoResetEvent::Reset() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    set_ = false;
+    set_.store(0, std::memory_order_relaxed);
 }
 
 void AutoResetEvent::Wait() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    signal_.wait(lock, [this] { return set_; });
-    set_ = false;
+    for (;;) {
+        uint32_t expected = 1;
+        if (set_.compare_exchange_strong(expected, 0, std::memory_order_acquire)) return;
+        SleepWhileClear(&set_, nullptr);
+    }
 }
 
 bool AutoResetEvent::WaitFor(uint32_t milliseconds) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!signal_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return set_; })) return false;
-    set_ = false;
-    return true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        // Tried before the deadline is checked: a waiter a Set woke must take the flag,
+        // or another waiter would sleep on with the event set.
+        uint32_t expected = 1;
+        if (set_.compare_exchange_strong(expected, 0, std::memory_order_acquire)) return true;
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::nanoseconds::zero()) return false;
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        SleepWhileClear(&set_, &timeout);
+    }
 }
 
 void Sleep(uint32_t milliseconds) {

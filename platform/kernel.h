@@ -2,6 +2,7 @@
 // and the performance counter.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -47,6 +48,8 @@ private:
 };
 
 // Auto-reset event: Set wakes one waiter (or the next one to wait) and clears itself.
+// Set never waits: it is a flag and, when that flag was clear, one futex wake, so a
+// real-time thread may signal without taking a lock.
 class AutoResetEvent {
 public:
     void Set();
@@ -56,9 +59,7 @@ public:
     bool WaitFor(uint32_t milliseconds);
 
 private:
-    std::mutex mutex_;
-    std::condition_variable signal_;
-    bool set_ = false;
+    std::atomic<uint32_t> set_{0};  // 1 while set; the futex word
 };
 
 void Sleep(uint32_t milliseconds);

@@ -46,20 +46,17 @@ Player::~Player() {
     StopRecording();
     device_.Shutdown();
     loaded_.store(false);
-    delete track_;
-    track_ = nullptr;
+    track_.reset();
     queue_.Clear();
     recorder_.Stop();
     FreeBuffers();
-    delete[] recordBuffer_;
-    recordBuffer_ = nullptr;
+    recordBuffer_.reset();
 }
 
 void Player::FreeBuffers() {
-    delete[] decodeBuffer_;
-    delete[] leftBuffer_;
-    delete[] rightBuffer_;
-    decodeBuffer_ = leftBuffer_ = rightBuffer_ = nullptr;
+    decodeBuffer_.reset();
+    leftBuffer_.reset();
+    rightBuffer_.reset();
 }
 
 bool Player::ConfigureForPlayback() {
@@ -67,9 +64,9 @@ bool Player::ConfigureForPlayback() {
     // The device's buffer must divide a segment, at least twice.
     if (size <= 0 || kSegmentFrames % size != 0 || kSegmentFrames / size < 2) return false;
     FreeBuffers();
-    decodeBuffer_ = new (std::nothrow) int16_t[kDecodeBufferBytes / 2]();
-    leftBuffer_ = new (std::nothrow) int16_t[kChannelBufferBytes / 2]();
-    rightBuffer_ = new (std::nothrow) int16_t[kChannelBufferBytes / 2]();
+    decodeBuffer_.reset(new (std::nothrow) int16_t[kDecodeBufferBytes / 2]());
+    leftBuffer_.reset(new (std::nothrow) int16_t[kChannelBufferBytes / 2]());
+    rightBuffer_.reset(new (std::nothrow) int16_t[kChannelBufferBytes / 2]());
     if (decodeBuffer_ == nullptr || leftBuffer_ == nullptr || rightBuffer_ == nullptr) {
         FreeBuffers();
         return false;
@@ -94,36 +91,25 @@ void Player::Unload() {
     trackBlocks_ = 0;
     positionBase_.store(0);
     hostPosition_.store(0);
-    delete track_;
-    track_ = nullptr;
+    track_.reset();
 }
 
 void Player::LoadFile(const char* path) {
     Unload();
-    delete track_;  // a track that was left half-made
-    track_ = nullptr;
+    track_.reset();  // a track that was left half-made
     if (path == nullptr) return;
-    MappedFile* file = new (std::nothrow) MappedFile;
-    if (file == nullptr) return;
-    if (!file->Open(path)) {
-        delete file;
-        return;
-    }
-    TrackSource* track = new (std::nothrow) TrackSource(file);
-    if (track == nullptr) {
-        delete file;
-        return;
-    }
+    std::unique_ptr<MappedFile> file(new (std::nothrow) MappedFile);
+    if (file == nullptr || !file->Open(path)) return;
+    std::unique_ptr<TrackSource> track(new (std::nothrow) TrackSource(file.get()));
+    if (track == nullptr) return;
+    file.release();  // the track closes the mapping
     const uint32_t rate = uint32_t(device_.SampleRateHz());
     const bool usable = track->Open(rate) && ((track->Channels() == 2 && track->BlockBytes() == kStereoBlockBytes) ||
                                               (track->Channels() == 1 && track->BlockBytes() == kBlockBytesPerChannel));
-    if (!usable || decodeBuffer_ == nullptr) {
-        delete track;  // closes the mapping too
-        return;
-    }
-    track_ = track;
-    trackBlocks_ = track->BlockCount();
-    totalFrames_.store(track->TotalBytes() / (2 * track->Channels()));
+    if (!usable || decodeBuffer_ == nullptr) return;
+    track_ = std::move(track);
+    trackBlocks_ = track_->BlockCount();
+    totalFrames_.store(track_->TotalBytes() / (2 * track_->Channels()));
     loaded_.store(true);
 }
 
@@ -131,8 +117,9 @@ bool Player::DecodeFirstBlocks() {
     // Only while the device is stopped: the new blocks are served from block 0 on.
     segmentCalls_.store(0);
     track_->RequestRewind();
-    if (!track_->DecodeBlocks(decodeBuffer_, loop_.load())) return false;
-    track_->SplitChannels(leftBuffer_, rightBuffer_, decodeBuffer_, decodeBuffer_ + kDecodeBufferBytes / 2);
+    if (!track_->DecodeBlocks(decodeBuffer_.get(), loop_.load())) return false;
+    track_->SplitChannels(leftBuffer_.get(), rightBuffer_.get(), decodeBuffer_.get(),
+                          decodeBuffer_.get() + kDecodeBufferBytes / 2);
     return true;
 }
 
@@ -210,8 +197,8 @@ void Player::OnPlayBlock(void* data, int n, void* user) {
     }
     const size_t q = p->segmentCalls_.load() % kRefillBlocks;
     const size_t samples = size_t(n) / 2;
-    std::memcpy(left, p->leftBuffer_ + q * samples, size_t(n));
-    std::memcpy(right, p->rightBuffer_ + q * samples, size_t(n));
+    std::memcpy(left, p->leftBuffer_.get() + q * samples, size_t(n));
+    std::memcpy(right, p->rightBuffer_.get() + q * samples, size_t(n));
     p->ComputePeaks(left, right, uint32_t(samples));
     if (p->segmentCalls_.fetch_add(1) % kRefillBlocks == kRefillBlocks - 1) p->RefillBlocks();
 }
@@ -224,8 +211,9 @@ void Player::PostPosition() {
 void Player::RefillBlocks() {
     hostPosition_.store(device_.State() == DeviceState::Playing ? device_.PositionFrames() : 0);
     PostPosition();
-    if (track_->DecodeBlocks(decodeBuffer_, loop_.load())) {
-        track_->SplitChannels(leftBuffer_, rightBuffer_, decodeBuffer_, decodeBuffer_ + kDecodeBufferBytes / 2);
+    if (track_->DecodeBlocks(decodeBuffer_.get(), loop_.load())) {
+        track_->SplitChannels(leftBuffer_.get(), rightBuffer_.get(), decodeBuffer_.get(),
+                              decodeBuffer_.get() + kDecodeBufferBytes / 2);
         return;
     }
     // The segments already in the ring play out, then this many silent ones, then the
@@ -368,9 +356,9 @@ void Player::ToggleRecord() {
 void Player::StartRecording() {
     if (recordingActive_.load()) return;
     SendPosition(0, 0);
-    if (recordBuffer_ == nullptr) recordBuffer_ = new (std::nothrow) int16_t[kRecordSlotBytes / 2];
+    if (recordBuffer_ == nullptr) recordBuffer_.reset(new (std::nothrow) int16_t[kRecordSlotBytes / 2]);
     if (recordBuffer_ == nullptr) return;
-    std::memset(recordBuffer_, 0, kRecordSlotBytes);
+    std::memset(recordBuffer_.get(), 0, kRecordSlotBytes);
     const int32_t rate = device_.SampleRateHz();
     const bool mp3 = recordMp3_.load();
     char path[kFolderChars];
@@ -398,7 +386,7 @@ void Player::OnRecordBlock(void* data, int n, void* user) {
     const int16_t* left = static_cast<const int16_t*>(data);
     const int16_t* right = left + frames;
     p->ComputePeaks(left, right, frames);
-    int16_t* out = p->recordBuffer_;
+    int16_t* out = p->recordBuffer_.get();
     if (out != nullptr) {
         for (uint32_t i = 0; i < frames; ++i) {
             out[2 * i] = left[i];
@@ -499,8 +487,9 @@ void Player::PlayOnFrom(int64_t frame, bool paused) {
         endOfTrack_.store(true);
     } else {
         track_->RequestSeek(int32_t(start));
-        if (track_->DecodeBlocks(decodeBuffer_, loop_.load())) {
-            track_->SplitChannels(leftBuffer_, rightBuffer_, decodeBuffer_, decodeBuffer_ + kDecodeBufferBytes / 2);
+        if (track_->DecodeBlocks(decodeBuffer_.get(), loop_.load())) {
+            track_->SplitChannels(leftBuffer_.get(), rightBuffer_.get(), decodeBuffer_.get(),
+                                  decodeBuffer_.get() + kDecodeBufferBytes / 2);
             skipped = uint32_t(block - start);
         } else {
             countdown_.store(device_.Segments());

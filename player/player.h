@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "player/device_link.h"
 #include "player/play_queue.h"
@@ -110,7 +111,7 @@ public:
     const char* Title() const { return title_; }
     const char* CurrentDirectory() const { return currentDirectory_; }
     const DeviceLink& Link() const { return device_; }
-    const TrackSource* Track() const { return track_; }
+    const TrackSource* Track() const { return track_.get(); }
     const Recorder& GetRecorder() const { return recorder_; }
     // Reads the counters; every one is an atomic, nothing waits.
     PlayerDropouts Dropouts() const;
@@ -157,7 +158,7 @@ private:
 
     PlayQueue queue_;
     DeviceLink device_;
-    TrackSource* track_ = nullptr;  // read by the worker only while the device runs
+    std::unique_ptr<TrackSource> track_;  // read by the worker only while the device runs
     Recorder recorder_;
     char currentDirectory_[kFolderChars] = {};
     char title_[kFolderChars] = {};
@@ -169,10 +170,10 @@ private:
     std::atomic<uint32_t> totalFrames_{0};
     std::atomic<uint32_t> segmentCalls_{0};  // its two low bits pick the block to serve
     int32_t trackBlocks_ = 0;
-    int16_t* decodeBuffer_ = nullptr;
-    int16_t* leftBuffer_ = nullptr;
-    int16_t* rightBuffer_ = nullptr;
-    int16_t* recordBuffer_ = nullptr;
+    std::unique_ptr<int16_t[]> decodeBuffer_;
+    std::unique_ptr<int16_t[]> leftBuffer_;
+    std::unique_ptr<int16_t[]> rightBuffer_;
+    std::unique_ptr<int16_t[]> recordBuffer_;
     int32_t deviceNumber_ = kNoDevice;
     std::atomic<int32_t> peakLeft_[3] = {};  // newest first
     std::atomic<int32_t> peakRight_[3] = {};

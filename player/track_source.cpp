@@ -30,19 +30,19 @@ bool TrackSource::Open(uint32_t rateHz) {
     if (!gTablesReady.exchange(true)) InitMp3Tables();
     soundFile_ = new (std::nothrow) SoundFile;
     if (soundFile_ != nullptr) soundFile_->Open(file_->view, file_->size, rateHz, *decoder_);
-    if (soundFile_ == nullptr || !soundFile_->ready || soundFile_->blockCount == 0) {
+    if (soundFile_ == nullptr || !soundFile_->Ready() || soundFile_->BlockCount() == 0) {
         delete soundFile_;
         soundFile_ = nullptr;
         delete decoder_;
         decoder_ = nullptr;
         return false;
     }
-    channels_ = soundFile_->channels;
-    blockCount_ = int32_t(soundFile_->blockCount);
+    channels_ = soundFile_->Channels();
+    blockCount_ = int32_t(soundFile_->BlockCount());
     blocksRead_ = 0;
     seekTarget_.store(0);
     seekPending_.store(false);
-    totalBytes_ = channels_ * soundFile_->totalFrames * 2;
+    totalBytes_ = channels_ * soundFile_->TotalFrames() * 2;
     blockBytes_ = channels_ * kBlockBytesPerChannel;
     return true;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 
@@ -80,20 +81,17 @@ Mp3DecoderContext* Mp3Decoder::CreateContext(const uint8_t* data, const uint32_t
     if (data == nullptr || frameOffsets == nullptr || frameLengths == nullptr || readPositions == nullptr ||
         channels < 1 || channels > 2 || (frameSamples != kMpeg1FrameSamples && frameSamples != kMpeg2FrameSamples))
         return nullptr;
-    Mp3DecoderContext* context = new (std::nothrow) Mp3DecoderContext;
+    std::unique_ptr<Mp3DecoderContext> context(new (std::nothrow) Mp3DecoderContext);
     if (context == nullptr) return nullptr;
     context->hip = NewDecoder();
-    if (context->hip == nullptr) {
-        delete context;
-        return nullptr;
-    }
+    if (context->hip == nullptr) return nullptr;
     context->data = data;
     context->frameOffsets = frameOffsets;
     context->frameLengths = frameLengths;
     context->readPositions = readPositions;
     context->channels = channels;
     context->frameSamples = frameSamples;
-    return context;
+    return context.release();
 }
 
 bool Mp3Decoder::ResetContext(Mp3DecoderContext* context) const {

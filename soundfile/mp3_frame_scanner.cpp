@@ -1,6 +1,7 @@
 #include "soundfile/mp3_frame_scanner.h"
 
 #include <cstring>
+#include <utility>
 #include <new>
 
 #include "platform/audio_block.h"
@@ -25,13 +26,6 @@ bool HasReservedField(uint32_t h) {
 }
 
 }  // namespace
-
-Mp3FrameScanner::~Mp3FrameScanner() {
-    for (uint32_t i = 0; i < kMaxPages; ++i) {
-        delete[] offsetPages[i];
-        delete[] lengthPages[i];
-    }
-}
 
 uint32_t Mp3FrameScanner::Word(uint32_t p) const {
     return uint32_t(data[p]) | uint32_t(data[p + 1]) << 8 | uint32_t(data[p + 2]) << 16 |
@@ -175,15 +169,11 @@ bool Mp3FrameScanner::NextFrame(uint32_t p, uint32_t& next) {
     const uint32_t entry = frameCount % kPageEntries;
     if (entry == 0) {
         if (pagesUsed == kMaxPages) return false;
-        uint32_t* offsets = new (std::nothrow) uint32_t[kPageEntries]();
-        int32_t* lengths = new (std::nothrow) int32_t[kPageEntries]();
-        if (offsets == nullptr || lengths == nullptr) {
-            delete[] offsets;
-            delete[] lengths;
-            return false;
-        }
-        offsetPages[pagesUsed] = offsets;
-        lengthPages[pagesUsed] = lengths;
+        std::unique_ptr<uint32_t[]> offsets(new (std::nothrow) uint32_t[kPageEntries]());
+        std::unique_ptr<int32_t[]> lengths(new (std::nothrow) int32_t[kPageEntries]());
+        if (offsets == nullptr || lengths == nullptr) return false;
+        offsetPages[pagesUsed] = std::move(offsets);
+        lengthPages[pagesUsed] = std::move(lengths);
         ++pagesUsed;
     }
     const uint32_t page = frameCount / kPageEntries;
@@ -237,11 +227,9 @@ void Mp3FrameScanner::MoveIndexTo(uint32_t* offsets, int32_t* lengths) {
     for (uint32_t page = 0; page < pagesUsed; ++page) {
         const uint32_t first = page * kPageEntries;
         const uint32_t count = frameCount - first < kPageEntries ? frameCount - first : kPageEntries;
-        std::memcpy(offsets + first, offsetPages[page], count * sizeof(uint32_t));
-        std::memcpy(lengths + first, lengthPages[page], count * sizeof(int32_t));
-        delete[] offsetPages[page];
-        delete[] lengthPages[page];
-        offsetPages[page] = nullptr;
-        lengthPages[page] = nullptr;
+        std::memcpy(offsets + first, offsetPages[page].get(), count * sizeof(uint32_t));
+        std::memcpy(lengths + first, lengthPages[page].get(), count * sizeof(int32_t));
+        offsetPages[page].reset();
+        lengthPages[page].reset();
     }
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 class Mp3FrameScanner {
 public:
@@ -16,7 +17,6 @@ public:
     static constexpr uint32_t kMaxPages = 1024;
 
     Mp3FrameScanner(const uint8_t* data, uint32_t dataLength) : data(data), dataLength(dataLength) {}
-    ~Mp3FrameScanner();
     Mp3FrameScanner(const Mp3FrameScanner&) = delete;
     Mp3FrameScanner& operator=(const Mp3FrameScanner&) = delete;
 
@@ -62,8 +62,8 @@ private:
     uint32_t Remaining(uint32_t p) const { return p < dataLength ? dataLength - p : 0; }
 
     const uint8_t* data;
-    uint32_t* offsetPages[kMaxPages] = {};
-    int32_t* lengthPages[kMaxPages] = {};
+    std::unique_ptr<uint32_t[]> offsetPages[kMaxPages];
+    std::unique_ptr<int32_t[]> lengthPages[kMaxPages];
     uint32_t pagesUsed = 0;
     uint32_t dataLength;
     uint32_t referenceHeader = 0;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "soundfile/sound_file.h"
+#include "platform/audio_block.h"
 
 namespace {
 
@@ -30,12 +30,8 @@ double Cubic(double y0, double y1, double y2, double y3, double t) {
 
 }  // namespace
 
-Resampler::Resampler(const SoundFile& file, PcmSource* pcmSource, Mp3Source* mp3Source, double rateRatio,
-                     double stepRatio)
-    : pcmSource(pcmSource), mp3Source(mp3Source), channels(file.channels), sampleRate(file.sampleRate),
-      sourceFrames(file.sourceFrames), format(file.format), step(stepRatio), ratio(rateRatio) {}
-
-Resampler::~Resampler() { delete[] window; }
+Resampler::Resampler(BlockReader& source, uint32_t channels, double rateRatio, double stepRatio)
+    : source(source), channels(channels), step(stepRatio), ratio(rateRatio) {}
 
 // A source sample; frames past the last one present repeat it, so no read leaves
 // `samples` whatever the positions are.
@@ -53,23 +49,23 @@ bool Resampler::Reset(uint32_t remaining) {
     consumed = produced = index = 0;
     position = 0.0;
     sourceEnded = false;
-    if (pcmSource != nullptr) {
+    uint64_t present = 0;
+    if (const uint8_t* unread = source.Unread(present)) {
         // The whole payload is mapped: the window is the source itself.
-        samples = pcmSource->current;
-        const uint64_t present = uint64_t(pcmSource->end - pcmSource->current) / (channels * 2);
+        samples = unread;
         filled = remaining < present ? remaining : present;
         sourceEnded = true;
         available = filled != 0 ? filled - 1 : 0;
         return true;
     }
     if (window == nullptr) {
-        window = new (std::nothrow) int16_t[size_t(channels) * kWindowFrames];
+        window.reset(new (std::nothrow) int16_t[size_t(channels) * kWindowFrames]);
         if (window == nullptr) return false;
     }
-    std::memset(window, 0, size_t(channels) * kWindowFrames * sizeof(int16_t));
-    samples = reinterpret_cast<const uint8_t*>(window);
-    const uint32_t first = mp3Source->DecodeNext(window);
-    const uint32_t second = mp3Source->DecodeNext(window + first / 2);
+    std::memset(window.get(), 0, size_t(channels) * kWindowFrames * sizeof(int16_t));
+    samples = reinterpret_cast<const uint8_t*>(window.get());
+    const uint32_t first = source.DecodeNext(window.get());
+    const uint32_t second = source.DecodeNext(window.get() + first / 2);
     filled = (first + second) / (2 * channels);
     available = filled > reserve ? filled - reserve : 0;
     return true;
@@ -78,12 +74,12 @@ bool Resampler::Reset(uint32_t remaining) {
 // Moves the carried frames to the window's start and decodes the next frame behind
 // them. When the frames run out, the carried frames are served to the end.
 bool Resampler::Refill() {
-    if (sourceEnded || pcmSource != nullptr) return false;
+    if (sourceEnded) return false;  // also a mapped source, which ends at Reset
     const uint64_t carry = filled - available;
-    std::memmove(window, window + available * channels, carry * channels * sizeof(int16_t));
+    std::memmove(window.get(), window.get() + available * channels, carry * channels * sizeof(int16_t));
     consumed += available;
     filled = carry;
-    const uint32_t bytes = mp3Source->DecodeNext(window + carry * channels);
+    const uint32_t bytes = source.DecodeNext(window.get() + carry * channels);
     if (bytes == 0) {
         sourceEnded = true;
         available = filled - 1;

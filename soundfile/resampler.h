@@ -6,17 +6,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
-class SoundFile;
-class Mp3Source;
-struct PcmSource;
+#include "soundfile/block_reader.h"
 
-class Resampler {
+class Resampler final : public BlockReader {
 public:
-    // Copies the file's values; call Reset before the first ReadBlock.
-    Resampler(const SoundFile& file, PcmSource* pcmSource, Mp3Source* mp3Source, double rateRatio,
-              double stepRatio);
-    ~Resampler();
+    // Reads `source` (of `channels` channels), which must outlive the Resampler; call
+    // Reset before the first ReadBlock.
+    Resampler(BlockReader& source, uint32_t channels, double rateRatio, double stepRatio);
     Resampler(const Resampler&) = delete;
     Resampler& operator=(const Resampler&) = delete;
 
@@ -25,15 +23,18 @@ public:
     bool Reset(uint32_t remaining);
     // Fills one block (channels * kBlockFrames samples); returns the output frames written, the
     // rest of a short block zeroed. 0 at the end, out untouched.
-    uint32_t ReadBlock(int16_t* out);
+    uint32_t ReadBlock(int16_t* out) override;
+    // Output frames to deliver since Reset.
+    uint64_t TotalOut() const { return totalOut; }
 
-    int16_t* window = nullptr;   // MP3 only: two MPEG-1 frames of channels samples
-    PcmSource* pcmSource;
-    Mp3Source* mp3Source;
+private:
+    int32_t Sample(int64_t frame, uint32_t channel) const;
+    void Start(int16_t* out, uint32_t& k, uint32_t blockSamples);
+    bool Refill();
+
+    std::unique_ptr<int16_t[]> window;  // MP3 only: two MPEG-1 frames of channels samples
+    BlockReader& source;
     uint32_t channels;
-    uint32_t sampleRate;
-    uint32_t sourceFrames;
-    uint32_t format;
     double position = 0.0;       // source frames since Reset, with a fraction
     double step;                 // source frames per output frame
     double ratio;                // output frames per source frame
@@ -47,9 +48,4 @@ public:
     uint64_t totalOut = 0;       // output frames to deliver since Reset
     uint32_t reserve = 3;        // frames carried over when the window is refilled
     bool sourceEnded = false;    // `samples` holds the last of the source
-
-private:
-    int32_t Sample(int64_t frame, uint32_t channel) const;
-    void Start(int16_t* out, uint32_t& k, uint32_t blockSamples);
-    bool Refill();
 };

@@ -6,7 +6,6 @@
 
 #include "audiofiles/wav_layout.h"
 #include "soundfile/mp3_frame_scanner.h"
-#include "soundfile/resampler.h"
 
 namespace {
 
@@ -27,22 +26,18 @@ uint32_t PcmSource::ReadBlock(int16_t* out) {
     return uint32_t(copied / (channels * 2));
 }
 
-// ---- Mp3Source
-
-Mp3Source::~Mp3Source() {
-    decoder.DestroyContext(context);
-    delete[] frameOffsets;
-    delete[] frameLengths;
-    delete[] frameReadPositions;
+const uint8_t* PcmSource::Unread(uint64_t& frames) const {
+    frames = uint64_t(end - current) / (channels * 2);
+    return current;
 }
 
+// ---- Mp3Source
+
+Mp3Source::~Mp3Source() { decoder.DestroyContext(context); }
+
 bool Mp3Source::Open(const uint8_t* mp3Data, uint32_t bytes) {
-    Mp3FrameScanner* scanner = new (std::nothrow) Mp3FrameScanner(mp3Data, bytes);
-    if (scanner == nullptr) return false;
-    if (scanner->Build() == 0) {
-        delete scanner;
-        return false;
-    }
+    const std::unique_ptr<Mp3FrameScanner> scanner(new (std::nothrow) Mp3FrameScanner(mp3Data, bytes));
+    if (scanner == nullptr || scanner->Build() == 0) return false;
     format = kWavFormatMpegLayer3;
     channels = scanner->channels;
     sampleRate = scanner->sampleRate;
@@ -51,29 +46,25 @@ bool Mp3Source::Open(const uint8_t* mp3Data, uint32_t bytes) {
     data = mp3Data;
 
     capacity = (frameCount & ~3u) + 4;
-    frameOffsets = new (std::nothrow) uint32_t[capacity]();
-    frameLengths = new (std::nothrow) int32_t[capacity]();
-    frameReadPositions = new (std::nothrow) int32_t[capacity]();
+    frameOffsets.reset(new (std::nothrow) uint32_t[capacity]());
+    frameLengths.reset(new (std::nothrow) int32_t[capacity]());
+    frameReadPositions.reset(new (std::nothrow) int32_t[capacity]());
     if (frameOffsets != nullptr && frameLengths != nullptr && frameReadPositions != nullptr) {
-        scanner->MoveIndexTo(frameOffsets, frameLengths);
-        context = decoder.CreateContext(data, frameOffsets, frameLengths, frameReadPositions, channels,
-                                        FrameSamples());
+        scanner->MoveIndexTo(frameOffsets.get(), frameLengths.get());
+        context = decoder.CreateContext(data, frameOffsets.get(), frameLengths.get(), frameReadPositions.get(),
+                                        channels, FrameSamples());
     }
-    delete scanner;
     if (context == nullptr) {
-        delete[] frameOffsets;
-        delete[] frameLengths;
-        delete[] frameReadPositions;
-        frameOffsets = nullptr;
-        frameLengths = nullptr;
-        frameReadPositions = nullptr;
+        frameOffsets.reset();
+        frameLengths.reset();
+        frameReadPositions.reset();
         return false;
     }
     return true;
 }
 
 void Mp3Source::ResetDecoder() {
-    std::memset(frameReadPositions, 0, capacity * sizeof(int32_t));
+    std::memset(frameReadPositions.get(), 0, capacity * sizeof(int32_t));
     decoder.ResetContext(context);
     nextFrame = 0;
 }
@@ -161,7 +152,7 @@ void SoundFile::Open(const uint8_t* data, uint32_t size, uint32_t targetRate, co
         sampleRate = layout.sampleRate;
         sourceFrames = layout.sourceFrames;
         if (format == kWavFormatPcm) {
-            pcmSource = new (std::nothrow) PcmSource;
+            pcmSource.reset(new (std::nothrow) PcmSource);
             if (pcmSource == nullptr) return;
             pcmSource->channels = channels;
             pcmSource->sampleRate = sampleRate;
@@ -175,35 +166,34 @@ void SoundFile::Open(const uint8_t* data, uint32_t size, uint32_t targetRate, co
         }
     }
     if (pcmSource == nullptr) {
-        mp3Source = new (std::nothrow) Mp3Source(decoder);
+        mp3Source.reset(new (std::nothrow) Mp3Source(decoder));
         if (mp3Source == nullptr || !mp3Source->Open(mp3Data, mp3Bytes)) {
             Close();
             return;
         }
-        format = mp3Source->format;
-        channels = mp3Source->channels;
-        sampleRate = mp3Source->sampleRate;
-        sourceFrames = mp3Source->sourceFrames;
+        format = mp3Source->Format();
+        channels = mp3Source->Channels();
+        sampleRate = mp3Source->SampleRate();
+        sourceFrames = mp3Source->SourceFrames();
     }
     if (format == 0 || sourceFrames == 0) {
         Close();
         return;
     }
 
+    reader = pcmSource != nullptr ? static_cast<BlockReader*>(pcmSource.get()) : mp3Source.get();
     uint64_t frames = sourceFrames;
     if (sampleRate != targetRate) {
         rateRatio = double(targetRate) / double(sampleRate);
         stepRatio = double(sampleRate) / double(targetRate);
         resampling = true;
-        resampler = new (std::nothrow) Resampler(*this, pcmSource, mp3Source, rateRatio, stepRatio);
+        resampler.reset(new (std::nothrow) Resampler(*reader, channels, rateRatio, stepRatio));
         if (resampler == nullptr || !resampler->Reset(sourceFrames)) {
             Close();
             return;
         }
-        readerKind = 2;
-        frames = resampler->totalOut;
-    } else {
-        readerKind = pcmSource != nullptr ? 0 : 1;
+        reader = resampler.get();
+        frames = resampler->TotalOut();
     }
     // Counts stay 32-bit; a block count above INT32_MAX could not be sought to.
     const uint64_t limit = uint64_t(INT32_MAX) * kBlockFrames;
@@ -241,21 +231,15 @@ void SoundFile::SeekToBlock(int32_t block) {
 
 uint32_t SoundFile::ReadBlock(int16_t* out) {
     if (!ready || out == nullptr) return 0;
-    switch (readerKind) {
-    case 0: return pcmSource->ReadBlock(out);
-    case 1: return mp3Source->ReadBlock(out);
-    default: return resampler->ReadBlock(out);
-    }
+    return reader->ReadBlock(out);
 }
 
 void SoundFile::Close() {
-    delete resampler;
-    delete mp3Source;
-    delete pcmSource;
-    resampler = nullptr;
-    mp3Source = nullptr;
-    pcmSource = nullptr;
-    channels = sampleRate = sourceFrames = format = readerKind = 0;
+    reader = nullptr;
+    resampler.reset();  // refers to a source: goes first
+    mp3Source.reset();
+    pcmSource.reset();
+    channels = sampleRate = sourceFrames = format = 0;
     rateRatio = stepRatio = 1.0;
     blockCount = totalFrames = 0;
     resampling = ready = false;

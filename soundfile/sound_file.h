@@ -7,15 +7,17 @@
 // caller's block. One thread at a time; no lock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "platform/audio_block.h"
+#include "soundfile/block_reader.h"
 #include "soundfile/mp3_decoder.h"
-
-class Resampler;
+#include "soundfile/resampler.h"
 
 // Serves blocks straight out of the mapped WAV payload; owns no sample memory.
-struct PcmSource {
+struct PcmSource final : BlockReader {
     uint32_t channels = 0;
     uint32_t sampleRate = 0;
     uint32_t frames = 0;
@@ -26,10 +28,11 @@ struct PcmSource {
 
     // Fills out (one block) and returns the frames copied; the rest of a short last
     // block is zeroed. At the end returns 0 and leaves out untouched.
-    uint32_t ReadBlock(int16_t* out);
+    uint32_t ReadBlock(int16_t* out) override;
+    const uint8_t* Unread(uint64_t& frames) const override;
 };
 
-class Mp3Source {
+class Mp3Source final : public BlockReader {
 public:
     explicit Mp3Source(const Mp3Decoder& decoder) : decoder(decoder) {}
     ~Mp3Source();
@@ -39,17 +42,32 @@ public:
     // Indexes the MP3 data and makes a decoder context over it. False when no frame is
     // found, the stream is MPEG-2.5, or memory runs out.
     bool Open(const uint8_t* mp3Data, uint32_t bytes);
-    uint32_t ReadBlock(int16_t* out);
+    uint32_t ReadBlock(int16_t* out) override;
     // Back to the first frame (resets the decoder only when it has been fed).
     void Rewind();
     // Positions the decoder so that the next read starts at the first sample of the frame
     // holding `position` (in source sample frames); returns the source frames the reads
     // will still deliver from there.
     uint32_t SeekToFrame(uint64_t position);
-    // Feeds frames from nextFrame on until one yields PCM into buffer; returns its bytes,
-    // 0 when the frames run out or the decoder fails.
-    uint32_t DecodeNext(int16_t* buffer);
+    // Feeds frames from nextFrame on until one yields PCM into buffer (one frame); returns
+    // its bytes, 0 when the frames run out or the decoder fails.
+    uint32_t DecodeNext(int16_t* buffer) override;
     uint32_t FrameSamples() const { return sampleRate < 32000 ? kMpeg2FrameSamples : kMpeg1FrameSamples; }
+
+    // What Open found: frames in the index, the stream's shape and its length in sample
+    // frames; the format is always MPEG Layer III.
+    uint32_t FrameCount() const { return frameCount; }
+    uint32_t Channels() const { return channels; }
+    uint32_t SampleRate() const { return sampleRate; }
+    uint32_t SourceFrames() const { return sourceFrames; }
+    uint32_t Format() const { return format; }
+    // Bytes held by the frame index (its three arrays).
+    size_t IndexBytes() const {
+        return size_t(capacity) * (sizeof frameOffsets[0] + sizeof frameLengths[0] + sizeof frameReadPositions[0]);
+    }
+
+private:
+    void ResetDecoder();
 
     const Mp3Decoder& decoder;
     uint32_t frameCount = 0;
@@ -59,20 +77,17 @@ public:
     uint32_t sourceFrames = 0;
     uint32_t format = 0;
     const uint8_t* data = nullptr;        // the MP3 data the offsets count from
-    uint32_t* frameOffsets = nullptr;     // start of each frame's header, from data
-    int32_t* frameLengths = nullptr;      // bytes, header included
-    int32_t* frameReadPositions = nullptr;
+    std::unique_ptr<uint32_t[]> frameOffsets;  // start of each frame's header, from data
+    std::unique_ptr<int32_t[]> frameLengths;   // bytes, header included
+    std::unique_ptr<int32_t[]> frameReadPositions;
     Mp3DecoderContext* context = nullptr;
     uint32_t capacity = 0;                // entries in each array
-
-private:
-    void ResetDecoder();
 };
 
 class SoundFile {
 public:
     SoundFile() = default;
-    ~SoundFile() { Close(); }
+    ~SoundFile() = default;
     SoundFile(const SoundFile&) = delete;
     SoundFile& operator=(const SoundFile&) = delete;
 
@@ -90,14 +105,26 @@ public:
     // Frees the sources and the resampler; the SoundFile is then not ready.
     void Close();
 
+    // What Open found; all 0 (false) until it succeeds.
+    bool Ready() const { return ready; }
+    uint32_t Channels() const { return channels; }
+    uint32_t SampleRate() const { return sampleRate; }
+    uint32_t SourceFrames() const { return sourceFrames; }
+    uint32_t Format() const { return format; }
+    uint32_t BlockCount() const { return blockCount; }
+    uint32_t TotalFrames() const { return totalFrames; }
+    bool Resampling() const { return resampling; }
+    double StepRatio() const { return stepRatio; }
+
+private:
     uint32_t channels = 0;
     uint32_t sampleRate = 0;      // the file's own rate
     uint32_t sourceFrames = 0;    // at the file's rate
     uint32_t format = 0;          // 0 not recognised, 1 PCM, 85 MPEG Layer III
-    uint32_t readerKind = 0;      // 0 PcmSource, 1 Mp3Source, 2 Resampler
-    PcmSource* pcmSource = nullptr;
-    Mp3Source* mp3Source = nullptr;
-    Resampler* resampler = nullptr;
+    BlockReader* reader = nullptr;  // the source, or the resampler in front of it
+    std::unique_ptr<PcmSource> pcmSource;
+    std::unique_ptr<Mp3Source> mp3Source;
+    std::unique_ptr<Resampler> resampler;
     double rateRatio = 1.0;       // requested rate / file rate
     double stepRatio = 1.0;       // file rate / requested rate
     uint32_t blockCount = 0;

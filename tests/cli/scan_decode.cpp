@@ -17,10 +17,10 @@ using fixtures::Bytes;
 void ExpectDecoded(const std::filesystem::path& path, const Bytes& image, uint32_t rate, size_t frames) {
     SoundFile file;
     fixtures::Open(file, image, rate);
-    ASSERT_TRUE(file.ready);
+    ASSERT_TRUE(file.Ready());
     const std::vector<int16_t> samples = fixtures::ReadAll(file);
-    EXPECT_EQ(samples.size(), frames * file.channels);
-    EXPECT_TRUE(fixtures::ReadBytes(path) == fixtures::MakeWav(1, file.channels, rate, 16, fixtures::Samples(samples)));
+    EXPECT_EQ(samples.size(), frames * file.Channels());
+    EXPECT_TRUE(fixtures::ReadBytes(path) == fixtures::MakeWav(1, file.Channels(), rate, 16, fixtures::Samples(samples)));
 }
 
 TEST(CliCommands, ScanAndDecodeWriteWhatTheReaderDelivers) {

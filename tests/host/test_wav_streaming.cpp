@@ -135,11 +135,11 @@ public:
     }
     bool Ok() const { return ok_; }
 
-    bool Init(bool native = false) {
+    bool Init(bool native = false, PlayCallback fill = Stream::Fill) {
         WavSndParams p;
         p.nChannel = 0;
         p.nBufferSizeSamples = kSegmentSamples;
-        p.fnPlay = Stream::Fill;
+        p.fnPlay = fill;
         p.fnRecord = Stream::Record;
         p.pUser = &stream;
         p.bNativeOut = native;
@@ -172,9 +172,9 @@ public:
         const WorkerControl* w = Host().workers[0];
         auto caughtUp = [&] {
             if (w->segmentCounter.load() < segments) return false;
-            for (int i = 0; i < wb->segments; ++i) {
-                if (wb->outHeaders[i].state.load() & WHDR_DONE) return false;
-                if (wb->inHeaders[i].state.load() & WHDR_DONE) return false;
+            for (int i = 0; i < wb->Segments(); ++i) {
+                if (wb->OutHeader(i).state.load() & WHDR_DONE) return false;
+                if (wb->InHeader(i).state.load() & WHDR_DONE) return false;
             }
             return true;
         };
@@ -219,7 +219,7 @@ TEST(WavStreaming, ChannelOperationsInTheirOrder) {
     EXPECT_FALSE(InitWavSnd(p));
     ASSERT_TRUE(s.Init());
     EXPECT_FALSE(s.Init());  // the channel has its WavBuf
-    EXPECT_EQ(Host().wavBufs[0]->outBytes, 2 * 18432);
+    EXPECT_EQ(Host().wavBufs[0]->OutBytes(), 2 * 18432);
 
     EXPECT_FALSE(StartPlay(0));
     ASSERT_TRUE(PrepareBuffers(0));
@@ -365,10 +365,7 @@ TEST(WavStreaming, NativeDataOnDevicesOfDifferentWidths) {
         SCOPED_TRACE(type);
         Streaming s({}, type);
         ASSERT_TRUE(s.Ok());
-        ASSERT_TRUE(s.Init(true));
-        const int width = type == ASIOSTInt24LSB ? 3 : 4;
-        EXPECT_EQ(Host().wavBufs[0]->outSegBytes, width * kSegmentSamples);
-        Host().wavBufs[0]->fnPlay = [](void* data, int bytes, void* user) {
+        const PlayCallback fill = [](void* data, int bytes, void* user) {
             Stream* st = static_cast<Stream*>(user);
             const int width = Host().buffers->Format() == FormatClass::Int24 ? 3 : 4;
             uint8_t* p = static_cast<uint8_t*>(data);
@@ -380,6 +377,9 @@ TEST(WavStreaming, NativeDataOnDevicesOfDifferentWidths) {
             }
             ++st->fills;
         };
+        ASSERT_TRUE(s.Init(true, fill));
+        const int width = type == ASIOSTInt24LSB ? 3 : 4;
+        EXPECT_EQ(Host().wavBufs[0]->OutSegBytes(), width * kSegmentSamples);
         ASSERT_TRUE(PrepareBuffers(0));
         ASSERT_TRUE(StartPlay(0));
         s.RunSegments(3);

@@ -57,10 +57,10 @@ inline std::vector<int16_t> ReaderBlocks(const std::filesystem::path& path, uint
     SoundFile file;
     file.Open(bytes.data(), uint32_t(bytes.size()), rateHz, decoder);
     std::vector<int16_t> all;
-    if (!file.ready) return all;
-    *channels = file.channels;
-    std::vector<int16_t> block(size_t(kSegment) * file.channels);
-    for (uint32_t b = 0; b < file.blockCount; ++b) {
+    if (!file.Ready()) return all;
+    *channels = file.Channels();
+    std::vector<int16_t> block(size_t(kSegment) * file.Channels());
+    for (uint32_t b = 0; b < file.BlockCount(); ++b) {
         std::fill(block.begin(), block.end(), int16_t(0));
         if (file.ReadBlock(block.data()) == 0) break;
         all.insert(all.end(), block.begin(), block.end());
@@ -142,8 +142,8 @@ public:
             const WorkerControl* w = Host().workers ? Host().workers[0] : nullptr;
             if (wb == nullptr || w == nullptr) return false;
             bool caughtUp = w->segmentCounter.load() >= segments;
-            for (int i = 0; caughtUp && i < wb->segments; ++i)
-                caughtUp = !(wb->outHeaders[i].state.load() & WHDR_DONE) && !(wb->inHeaders[i].state.load() & WHDR_DONE);
+            for (int i = 0; caughtUp && i < wb->Segments(); ++i)
+                caughtUp = !(wb->OutHeader(i).state.load() & WHDR_DONE) && !(wb->InHeader(i).state.load() & WHDR_DONE);
             if (caughtUp) return true;
             if (std::chrono::steady_clock::now() > deadline) return false;
             std::this_thread::yield();

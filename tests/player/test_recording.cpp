@@ -298,7 +298,7 @@ TEST(Recording, ATakeKilledMidwayReadsBackUpToItsLastBlock) {
         const size_t reached = mp3 ? image.size() / 384 * 1152 : (image.size() - 58) / 4;
         SoundFile file;
         fixtures::Open(file, image, 48000);
-        ASSERT_TRUE(file.ready);
+        ASSERT_TRUE(file.Ready());
         const std::vector<int16_t> samples = fixtures::ReadAll(file);
         EXPECT_GE(samples.size() / 2 + 48000 / 5, reached) << "more than the last 0.2 s is missing";
         EXPECT_LE(samples.size() / 2, reached);

@@ -105,9 +105,9 @@ inline std::vector<int16_t> LameDecode(const std::filesystem::path& folder, cons
 
 // Every frame the reader delivers from its current position, interleaved.
 inline std::vector<int16_t> ReadAll(SoundFile& file) {
-    std::vector<int16_t> all, block(size_t(kBlockFrames) * file.channels);
+    std::vector<int16_t> all, block(size_t(kBlockFrames) * file.Channels());
     while (uint32_t frames = file.ReadBlock(block.data()))
-        all.insert(all.end(), block.begin(), block.begin() + frames * file.channels);
+        all.insert(all.end(), block.begin(), block.begin() + frames * file.Channels());
     return all;
 }
 inline std::vector<int16_t> ReadAll(SoundFile&& file) { return ReadAll(file); }

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "sound_fixtures.h"
+#include "soundfile/mp3_frame_scanner.h"
 #include "soundfile/sound_file.h"
 
 namespace {
@@ -30,19 +31,21 @@ TEST_F(Mp3Reader, DeliversWhatLameDecodes) {
         const Bytes mp3 = Encode("cbr", c.rate * 3, c.channels, c.rate, c.options);
         SoundFile file;
         fixtures::Open(file, mp3, c.rate);
-        ASSERT_TRUE(file.ready);
-        EXPECT_EQ(file.format, 85u);
-        EXPECT_EQ(file.channels, c.channels);
-        EXPECT_EQ(file.sourceFrames, (file.mp3Source->frameCount - 1) * c.frameSamples);
+        ASSERT_TRUE(file.Ready());
+        EXPECT_EQ(file.Format(), 85u);
+        EXPECT_EQ(file.Channels(), c.channels);
+        Mp3FrameScanner index(mp3.data(), uint32_t(mp3.size()));
+        ASSERT_NE(index.Build(), 0u);
+        EXPECT_EQ(file.SourceFrames(), (index.frameCount - 1) * c.frameSamples);
         const std::vector<int16_t> ours = ReadAll(file), lame = fixtures::LameDecode(dir.path(), mp3);
         const size_t delay = 529 * c.channels;
-        ASSERT_EQ(ours.size(), size_t(file.totalFrames) * c.channels);
+        ASSERT_EQ(ours.size(), size_t(file.TotalFrames()) * c.channels);
         ASSERT_EQ(ours.size() + c.frameSamples * c.channels, lame.size() + delay);
         for (size_t i = delay; i < ours.size(); ++i) ASSERT_EQ(ours[i], lame[i - delay]) << "sample " << i;
         // A lone frame would yield nothing: refused.
-        const Bytes one(mp3.begin(), mp3.begin() + file.mp3Source->frameOffsets[1]);
+        const Bytes one(mp3.begin(), mp3.begin() + index.FrameOffset(1));
         fixtures::Open(file, one, c.rate);
-        EXPECT_FALSE(file.ready);
+        EXPECT_FALSE(file.Ready());
     }
 }
 
@@ -57,9 +60,9 @@ TEST_F(Mp3Reader, Mp3InsideAWavPlaysLikeTheBareStream) {
     SoundFile bare, wrapped;
     fixtures::Open(bare, mp3, 44100);
     fixtures::Open(wrapped, wav, 44100);
-    ASSERT_TRUE(bare.ready && wrapped.ready);
-    EXPECT_EQ(wrapped.format, 85u);
-    EXPECT_EQ(wrapped.sourceFrames, bare.sourceFrames);
+    ASSERT_TRUE(bare.Ready() && wrapped.Ready());
+    EXPECT_EQ(wrapped.Format(), 85u);
+    EXPECT_EQ(wrapped.SourceFrames(), bare.SourceFrames());
     const std::vector<int16_t> a = ReadAll(bare);
     EXPECT_GT(a.size(), 44100u * 2);
     EXPECT_EQ(ReadAll(wrapped), a);
@@ -69,9 +72,9 @@ TEST_F(Mp3Reader, SeekResumesAtTheFrameBoundaryExactlyAsAStraightRead) {
     const Bytes mp3 = Encode("cbr", 44100 * 4, 2, 44100, "-b 128");
     SoundFile file;
     fixtures::Open(file, mp3, 44100);
-    ASSERT_TRUE(file.ready);
+    ASSERT_TRUE(file.Ready());
     const std::vector<int16_t> straight = ReadAll(file);
-    ASSERT_EQ(file.blockCount, 39u);
+    ASSERT_EQ(file.BlockCount(), 39u);
     // The leading information frame comes out as a frame of silence, so that frame
     // numbers and sample positions agree.
     for (size_t i = 0; i < 1152 * 2; ++i) ASSERT_EQ(straight[i], 0) << i;
@@ -99,10 +102,10 @@ TEST_F(Mp3Reader, SeekToEveryBlockContinuesBitForBit) {
         const Bytes mp3 = Encode("seek", c.rate * 5, c.channels, c.rate, c.options);
         SoundFile file;
         fixtures::Open(file, mp3, c.rate);
-        ASSERT_TRUE(file.ready);
+        ASSERT_TRUE(file.Ready());
         const std::vector<int16_t> straight = ReadAll(file);
         const size_t blockSamples = size_t(kBlockFrames) * c.channels;
-        for (int32_t b = 1; b + 4 <= int32_t(file.blockCount); ++b) {
+        for (int32_t b = 1; b + 4 <= int32_t(file.BlockCount()); ++b) {
             file.SeekToBlock(b);
             for (int32_t k = b; k < b + 2; ++k) {
                 ASSERT_EQ(file.ReadBlock(block.data()), 4608u) << "block " << k << " after seeking to " << b;
@@ -119,11 +122,11 @@ TEST_F(Mp3Reader, ResampledStreamRestartsItsStartAtTheSeekFrame) {
     SoundFile direct, file;
     fixtures::Open(direct, mp3, 44100);
     fixtures::Open(file, mp3, 48000);
-    ASSERT_TRUE(direct.ready && file.ready);
-    EXPECT_EQ(file.readerKind, 2u);
-    EXPECT_EQ(file.totalFrames, uint32_t(std::floor(direct.sourceFrames * (48000.0 / 44100.0))));
+    ASSERT_TRUE(direct.Ready() && file.Ready());
+    EXPECT_TRUE(file.Resampling());
+    EXPECT_EQ(file.TotalFrames(), uint32_t(std::floor(direct.SourceFrames() * (48000.0 / 44100.0))));
     const std::vector<int16_t> source = ReadAll(direct), all = ReadAll(file);
-    ASSERT_EQ(all.size(), size_t(file.totalFrames) * 2);
+    ASSERT_EQ(all.size(), size_t(file.TotalFrames()) * 2);
     EXPECT_EQ(all[0], source[0]);
     EXPECT_EQ(all[1], source[1]);
 
@@ -136,7 +139,7 @@ TEST_F(Mp3Reader, ResampledStreamRestartsItsStartAtTheSeekFrame) {
     EXPECT_EQ(block[1], source[at + 1]);
     const double w = (1 - std::cos(0.91875 * 3.14159265359)) / 2;
     EXPECT_EQ(block[2], int16_t((source[at] / 32768.0 * (1 - w) + source[at + 2] / 32768.0 * w) * 32768.0));
-    EXPECT_EQ(4608 + ReadAll(file).size() / 2, size_t(std::floor((direct.sourceFrames - 12672) * (48000.0 / 44100.0))));
+    EXPECT_EQ(4608 + ReadAll(file).size() / 2, size_t(std::floor((direct.SourceFrames() - 12672) * (48000.0 / 44100.0))));
 }
 
 }  // namespace

@@ -27,12 +27,12 @@ TEST(PcmReader, BlocksEndWithAZeroFilledShortBlockThenNothing) {
         const std::vector<int16_t> source = fixtures::Music(10000, channels, 8000);
         fixtures::Reader reader(Wav(source, channels), 8000);
         SoundFile& file = reader.file;
-        ASSERT_TRUE(file.ready);
-        EXPECT_EQ(file.format, 1u);
-        EXPECT_EQ(file.channels, channels);
-        EXPECT_EQ(file.sampleRate, 8000u);
-        EXPECT_EQ(file.totalFrames, 10000u);
-        EXPECT_EQ(file.blockCount, 3u);
+        ASSERT_TRUE(file.Ready());
+        EXPECT_EQ(file.Format(), 1u);
+        EXPECT_EQ(file.Channels(), channels);
+        EXPECT_EQ(file.SampleRate(), 8000u);
+        EXPECT_EQ(file.TotalFrames(), 10000u);
+        EXPECT_EQ(file.BlockCount(), 3u);
         // Room for a stereo block; a mono block leaves the second half untouched.
         std::vector<int16_t> block(kBlockFrames * 2, 0x1234);
         for (uint32_t first : {0u, 4608u, 9216u}) {
@@ -55,8 +55,8 @@ TEST(PcmReader, SeekGoesToTheBlockWithinLimits) {
     fixtures::Reader reader(Wav(source, 1), 8000), shortReader(Wav(source, 1), 8000);
     shortReader.image.resize(44 + (3 * 4608 - 10) * 2);
     fixtures::Open(shortReader.file, shortReader.image, 8000);
-    ASSERT_EQ(reader.file.blockCount, 10u);
-    ASSERT_EQ(shortReader.file.blockCount, 3u);
+    ASSERT_EQ(reader.file.BlockCount(), 10u);
+    ASSERT_EQ(shortReader.file.BlockCount(), 3u);
     std::vector<int16_t> block(kBlockFrames);
     // Blocks of 0 or less rewind; later ones are limited to blockCount - 4; a file of
     // fewer than four blocks has a negative limit, so any seek rewinds.
@@ -78,7 +78,7 @@ TEST(PcmReader, RefusedFilesAreNotReady) {
     auto ready = [](const Bytes& image, uint32_t rate = 44100) {
         SoundFile file;
         fixtures::Open(file, image, rate);
-        return file.ready;
+        return file.Ready();
     };
     const Bytes payload(4000, 0x10);
     EXPECT_TRUE(ready(fixtures::MakeWav(1, 2, 44100, 16, payload)));

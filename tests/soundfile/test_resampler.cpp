@@ -31,7 +31,7 @@ int16_t CubicAt(int16_t s0, int16_t s1, int16_t s2, int16_t s3, double t) {
 struct Converted : fixtures::Reader {
     Converted(const std::vector<int16_t>& source, uint32_t channels, uint32_t from, uint32_t to)
         : Reader(fixtures::MakeWav(1, channels, from, 16, fixtures::Samples(source)), to) {
-        EXPECT_TRUE(file.ready);
+        EXPECT_TRUE(file.Ready());
     }
 };
 
@@ -41,10 +41,10 @@ TEST(Resampler, UpsamplingCopiesThenBlendsWithTheCosineThenTheCubic) {
     auto src = [&](size_t frame, size_t c) { return source[std::min<size_t>(frame, 44099) * 2 + c]; };
     Converted converted(source, 2, 44100, 48000);
     SoundFile& file = converted.file;
-    EXPECT_EQ(file.readerKind, 2u);
-    EXPECT_DOUBLE_EQ(file.stepRatio, 0.91875);
-    EXPECT_EQ(file.totalFrames, 48000u);
-    EXPECT_EQ(file.blockCount, 11u);
+    EXPECT_TRUE(file.Resampling());
+    EXPECT_DOUBLE_EQ(file.StepRatio(), 0.91875);
+    EXPECT_EQ(file.TotalFrames(), 48000u);
+    EXPECT_EQ(file.BlockCount(), 11u);
     const std::vector<int16_t> out = ReadAll(file);
     ASSERT_EQ(out.size(), 48000u * 2);
     // Frame 0 copied; the cosine at 0.91875 and 1.8375; then the cubic at every k * step,
@@ -118,7 +118,7 @@ TEST(Resampler, DownsamplingTinyFilesAndExtremeRatios) {
     EXPECT_EQ(std::vector<int16_t>(out.begin(), out.begin() + 2), (std::vector<int16_t>{100, -100}));
     EXPECT_EQ(std::vector<int16_t>(out.end() - 2, out.end()), (std::vector<int16_t>{300, -300}));
     // A huge ratio neither overflows the frame counts nor reads past the data.
-    EXPECT_EQ(Converted({100, -100, 300, -300}, 2, 8000, 4000000000u).file.totalFrames, 1000000u);
+    EXPECT_EQ(Converted({100, -100, 300, -300}, 2, 8000, 4000000000u).file.TotalFrames(), 1000000u);
 }
 
 }  // namespace
