@@ -7,8 +7,6 @@
 // return the peer hears the file go on from where it stopped, within one block, and the
 // command plays it to its end. Record: the server stops mid-take; the command ends,
 // saying so, and "Out.wav" holds the counter without a gap up to the loss.
-#include <sys/mman.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -16,7 +14,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <new>
 #include <string>
 
 #include "audiofiles/wav_layout.h"
@@ -45,6 +42,7 @@ int64_t MonotonicNs() {
 int16_t Counter(long long n) { return int16_t(n % 30000 + 1); }
 
 struct FollowerShared {
+    std::atomic<int> state;
     std::atomic<int> quit;
     std::atomic<int> connections;  // times the peer connected to our ports
     std::atomic<int> xruns;
@@ -55,76 +53,24 @@ struct FollowerShared {
     int16_t right[kHeardFrames];
 };
 
-// The peer: a child process forked before this process opens any JACK client.
-class Follower {
+// The peer, following the server across its restarts (see ChildClient).
+class Follower : public ChildClient<Follower, FollowerShared> {
 public:
-    ~Follower() {
-        if (pid_ > 0) {
-            shared_->quit.store(1);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (shared_ != nullptr) munmap(shared_, sizeof(FollowerShared));
-    }
-
-    // Follows the client named ours on the server of that name, as "bw-follower-<pid>".
-    bool Start(const std::string& ours, const std::string& server) {
-        void* memory = mmap(nullptr, sizeof(FollowerShared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-        if (memory == MAP_FAILED) return false;
-        shared_ = new (memory) FollowerShared{};
+    // Follows the client named ours as "bw-follower-<pid>".
+    bool Start(const std::string& ours) {
         ours_ = ours;
-        server_ = server;
-        pid_ = fork();
-        if (pid_ == 0) _exit(Run());
-        return pid_ > 0;
+        return ChildClient::Start("bw-follower-" + std::to_string(getpid()), true);
     }
     const FollowerShared& Shared() const { return *shared_; }
 
-private:
-    int Run() {
-        name_ = "bw-follower-" + std::to_string(getppid());
-        jack_set_error_function([](const char*) {});  // each try while the server is away would say so
-        jack_set_info_function([](const char*) {});
-        while (shared_->quit.load() == 0 && getppid() != 1) {
-            const auto options = static_cast<jack_options_t>(JackNoStartServer | JackUseExactName | JackServerName);
-            client_ = jack_client_open(name_.c_str(), options, nullptr, server_.c_str());
-            if (client_ == nullptr) {
-                usleep(10000);  // no server yet
-                continue;
-            }
-            const char* names[4] = {"in_1", "in_2", "out_1", "out_2"};
-            for (int p = 0; p < 4; ++p)
-                ports_[p] = jack_port_register(client_, names[p], JACK_DEFAULT_AUDIO_TYPE,
-                                               p < 2 ? JackPortIsInput : JackPortIsOutput, 0);
-            gone_.store(false);
-            jack_on_shutdown(client_, [](void* self) { static_cast<Follower*>(self)->gone_.store(true); }, this);
-            jack_set_xrun_callback(client_, [](void* self) {
-                static_cast<Follower*>(self)->shared_->xruns.fetch_add(1);
-                return 0;
-            }, this);
-            jack_set_process_callback(client_, Process, this);
-            jack_activate(client_);
-            bool connected = false;
-            while (shared_->quit.load() == 0 && !gone_.load() && getppid() != 1) {
-                if (!connected) connected = Connect();
-                usleep(5000);
-            }
-            // A client that closes while the server shuts down can kill it (SIGPIPE): this
-            // one lets the server finish first.
-            if (gone_.load()) usleep(500000);
-            jack_client_close(client_);
-        }
-        return 0;
-    }
-
     // Our outputs to its inputs, its outputs to our inputs, once our ports are there.
     bool Connect() {
-        const std::string mine = name_ + ":";
         const std::string theirs = ours_ + ":";
         if (jack_port_by_name(client_, (theirs + "in_2").c_str()) == nullptr) return false;
-        const std::pair<std::string, std::string> links[] = {{theirs + "out_1", mine + "in_1"},
-                                                             {theirs + "out_2", mine + "in_2"},
-                                                             {mine + "out_1", theirs + "in_1"},
-                                                             {mine + "out_2", theirs + "in_2"}};
+        const std::pair<std::string, std::string> links[] = {{theirs + "out_1", PortName("in_1")},
+                                                             {theirs + "out_2", PortName("in_2")},
+                                                             {PortName("out_1"), theirs + "in_1"},
+                                                             {PortName("out_2"), theirs + "in_2"}};
         for (const auto& [from, to] : links) {
             const int result = jack_connect(client_, from.c_str(), to.c_str());
             if (result != 0 && result != EEXIST) return false;
@@ -164,16 +110,12 @@ private:
         return 0;
     }
 
-    FollowerShared* shared_ = nullptr;
-    std::string ours_, server_, name_;
-    pid_t pid_ = 0;
-    // The child's own.
-    jack_client_t* client_ = nullptr;
-    jack_port_t* ports_[4] = {};
-    std::atomic<bool> gone_{false};
-    int connection_ = 0;    // the process thread's
-    bool sounding_ = false;  // the process thread's
-    long long played_ = 0;   // the process thread's
+private:
+    std::string ours_;
+    // The child's process thread's own.
+    int connection_ = 0;
+    bool sounding_ = false;
+    long long played_ = 0;
 };
 
 // A file whose every frame tells its number: (n % 32000 + 1, -(n / 32000 + 1)).
@@ -196,15 +138,10 @@ class CliServerLoss : public testing::Test {
 protected:
     void SetUp() override {
         name_ = "bw-cli-" + std::to_string(getpid());
-        ASSERT_TRUE(follower_.Start(name_, server_.name()));
-        if (!server_.Start()) GTEST_SKIP() << "cannot run a private JACK server (is jackd from jackd2 installed?)";
         serverName_ = std::make_unique<testing_support::EnvironmentScope>("JACK_DEFAULT_SERVER", server_.name());
-        char clsid[40];
-        StringFromCLSID(CLSID_JackDriver, clsid);
-        scope_.WriteMachineHive(std::string("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\software\\asio\\JACK]\n\"clsid\"=\"") +
-                                clsid + "\"\n\"description\"=\"JACK\"\n\"ClientName\"=\"" + name_ +
-                                "\"\n\"ConnectPhysical\"=dword:00000000\n\n[HKEY_CLASSES_ROOT\\clsid\\" + clsid +
-                                "\\InprocServer32]\n@=\"" + JACK_DRIVER_PATH + "\"\n");
+        ASSERT_TRUE(follower_.Start(name_));
+        if (!server_.Start()) GTEST_SKIP() << "cannot run a private JACK server (is jackd from jackd2 installed?)";
+        RegisterJack(scope_, name_);
     }
     pid_t StartCli(const std::vector<std::string>& arguments) {
         std::vector<std::string> args{(testing_support::BuildDir() / "bin/bellwave-cli").string()};
@@ -214,9 +151,9 @@ protected:
     std::string Out() const { return (scope_.workDir() / "cli.out").string(); }
     std::string Err() const { return (scope_.workDir() / "cli.err").string(); }
 
-    Follower follower_;  // forked first: no JACK client of ours exists yet
     PrivateServer server_;
     std::unique_ptr<testing_support::EnvironmentScope> serverName_;
+    Follower follower_;  // forked first: no JACK client of ours exists yet
     IsolatedScope scope_;
     std::string name_;
 };

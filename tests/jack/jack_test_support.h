@@ -120,15 +120,21 @@ struct TestHost {
     }
 };
 
-// The driver as the host gets it: registry entry, CoCreateInstance, one reference.
-inline IASIO* CreateDriver(const testing_support::IsolatedScope& scope, const std::string& clientName,
-                           bool connectPhysical) {
+// The build's JACK driver as the only device, under the client name given.
+inline void RegisterJack(const testing_support::IsolatedScope& scope, const std::string& clientName,
+                         bool connectPhysical = false) {
     char clsid[40];
     StringFromCLSID(CLSID_JackDriver, clsid);
     scope.WriteMachineHive(std::string("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\software\\asio\\JACK]\n\"clsid\"=\"") + clsid +
-                           "\"\n\"ClientName\"=\"" + clientName + "\"\n\"ConnectPhysical\"=dword:0000000" +
-                           (connectPhysical ? "1" : "0") + "\n\n[HKEY_CLASSES_ROOT\\clsid\\" + clsid +
-                           "\\InprocServer32]\n@=\"" + JACK_DRIVER_PATH + "\"\n");
+                           "\"\n\"description\"=\"JACK\"\n\"ClientName\"=\"" + clientName +
+                           "\"\n\"ConnectPhysical\"=dword:0000000" + (connectPhysical ? "1" : "0") +
+                           "\n\n[HKEY_CLASSES_ROOT\\clsid\\" + clsid + "\\InprocServer32]\n@=\"" + JACK_DRIVER_PATH + "\"\n");
+}
+
+// The driver as the host gets it: registry entry, CoCreateInstance, one reference.
+inline IASIO* CreateDriver(const testing_support::IsolatedScope& scope, const std::string& clientName,
+                           bool connectPhysical) {
+    RegisterJack(scope, clientName, connectPhysical);
     EXPECT_GE(CoInitialize(nullptr), 0);  // S_OK, or S_FALSE when already initialised
     void* object = nullptr;
     EXPECT_EQ(CoCreateInstance(CLSID_JackDriver, nullptr, CLSCTX_INPROC_SERVER, CLSID_JackDriver, &object), S_OK);
@@ -138,6 +144,8 @@ inline IASIO* CreateDriver(const testing_support::IsolatedScope& scope, const st
 // A JACK client in a child process, as a real peer is, with ports in_1, in_2, out_1 and
 // out_2 and Derived::Process as its process callback. It shares a Shared block with the
 // test (state: 0 starting, 1 running, 2 failed; quit; and xruns, counted when present).
+// A following client outlives its server: it opens again whenever the server is back,
+// and calls Derived::Connect (when there is one) until that holds.
 // (Inside the test's process the sanitizers could not see the server hand port buffers
 // from one client's thread to another's.)
 template <typename Derived, typename Shared>
@@ -151,17 +159,19 @@ public:
         if (shared_ != nullptr) munmap(shared_, sizeof(Shared));
     }
 
-    // Starts the child with a client named exactly `name`; false when it cannot run.
-    // Call it before this process opens any JACK client, so no thread is forked with it.
-    bool Start(const std::string& name) {
+    // Starts the child with a client named exactly `name` on JACK_DEFAULT_SERVER's server;
+    // false when it cannot run (a following one is not waited for). Call it before this
+    // process opens any JACK client, so no thread is forked with it.
+    bool Start(const std::string& name, bool follow = false) {
         void* memory = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
         if (memory == MAP_FAILED) return false;
         shared_ = new (memory) Shared{};
         name_ = name;
+        follow_ = follow;
         pid_ = fork();
         if (pid_ == 0) _exit(RunChild());
-        WaitUntil([this] { return shared_->state.load() != 0; });
-        return pid_ > 0 && shared_->state.load() == 1;
+        if (!follow) WaitUntil([this] { return shared_->state.load() != 0; });
+        return pid_ > 0 && (follow || shared_->state.load() == 1);
     }
     std::string PortName(const std::string& port) const { return name_ + ":" + port; }
 
@@ -171,7 +181,9 @@ protected:
     jack_port_t* ports_[4] = {};
 
 private:
-    int RunChild() {
+    bool Running() const { return shared_->quit.load() == 0 && getppid() != 1; }
+
+    bool Open() {
         client_ = jack_client_open(name_.c_str(), static_cast<jack_options_t>(JackNoStartServer | JackUseExactName),
                                    nullptr);
         bool ok = client_ != nullptr;
@@ -179,15 +191,39 @@ private:
         for (int p = 0; ok && p < 4; ++p)
             ok = (ports_[p] = jack_port_register(client_, names[p], JACK_DEFAULT_AUDIO_TYPE,
                                                  p < 2 ? JackPortIsInput : JackPortIsOutput, 0)) != nullptr;
+        gone_.store(false);
+        if (ok) jack_on_shutdown(client_, [](void* self) { static_cast<ChildClient*>(self)->gone_.store(true); }, this);
         ok = ok && jack_set_process_callback(client_, Derived::Process, static_cast<Derived*>(this)) == 0 &&
              jack_set_xrun_callback(client_, Xrun, this) == 0 && jack_activate(client_) == 0;
         // Like the driver, keep up on a server without real-time scheduling.
         if (ok && !jack_is_realtime(client_))
             jack_acquire_real_time_scheduling(jack_client_thread_id(client_), sched_get_priority_min(SCHED_FIFO) + 2);
-        shared_->state.store(ok ? 1 : 2);
-        while (ok && shared_->quit.load() == 0 && getppid() != 1) usleep(2000);
-        if (client_ != nullptr) jack_client_close(client_);
-        return ok ? 0 : 1;
+        return ok;
+    }
+
+    int RunChild() {
+        if (follow_) {  // each try while the server is away would say so
+            jack_set_error_function([](const char*) {});
+            jack_set_info_function([](const char*) {});
+        }
+        do {
+            const bool ok = Open();
+            shared_->state.store(ok ? 1 : 2);
+            bool connected = false;
+            while (ok && Running() && !gone_.load()) {
+                if constexpr (requires(Derived& d) { d.Connect(); })
+                    if (!connected) connected = static_cast<Derived*>(this)->Connect();
+                usleep(2000);
+            }
+            // A client that closes while the server shuts down can kill it (SIGPIPE): this
+            // one lets the server finish first.
+            if (gone_.load()) usleep(500000);
+            if (client_ != nullptr) jack_client_close(client_);
+            client_ = nullptr;
+            if (!ok && !follow_) return 1;
+            if (!ok) usleep(10000);  // no server yet
+        } while (follow_ && Running());
+        return 0;
     }
     static int Xrun(void* arg) {
         if constexpr (requires(Shared& shared) { shared.xruns.fetch_add(1); })
@@ -197,6 +233,8 @@ private:
 
     std::string name_;
     pid_t pid_ = 0;
+    bool follow_ = false;
+    std::atomic<bool> gone_{false};  // the child's
 };
 
 constexpr size_t kProbeSamples = 256 * 60;
