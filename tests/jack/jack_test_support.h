@@ -1,6 +1,6 @@
 // What the JACK driver's tests share: the driver created through the registry and COM
-// as the host creates it, a small host that plays a known ramp and keeps its inputs, a
-// JACK client in a child process that feeds and captures the driver's ports, and the
+// as the host creates it, a small host that plays a known ramp and keeps its inputs,
+// JACK clients in child processes that feed and capture the driver's ports, and the
 // servers of jack_server.h.
 #pragma once
 
@@ -10,10 +10,13 @@
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstdint>
 #include <new>
 #include <string>
 #include <vector>
@@ -235,6 +238,113 @@ private:
     pid_t pid_ = 0;
     bool follow_ = false;
     std::atomic<bool> gone_{false};  // the child's
+};
+
+// What the counter peer plays into our inputs: frame n since it started is Counter(n)
+// on the left and its negation on the right; exact in float and in 16 bits, never zero.
+inline int16_t Counter(long long n) { return int16_t(n % 30000 + 1); }
+
+inline int64_t MonotonicNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);  // steady_clock's clock, the same in every process
+    return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+constexpr size_t kHeardFrames = 48000 * 16;
+constexpr int kConnections = 4;
+
+struct CounterShared {
+    std::atomic<int> state;
+    std::atomic<int> quit;
+    std::atomic<int> connections;  // times the peer connected to our ports
+    std::atomic<int> epoch;        // bumped by Arm
+    std::atomic<int> acknowledged;
+    std::atomic<int> xruns;
+    std::atomic<size_t> heard;     // frames kept, from each connection's (or Arm's) first sound on
+    std::atomic<size_t> firstFrame[kConnections];     // where each connection's frames begin
+    std::atomic<int64_t> firstSoundNs[kConnections];  // when each first heard sound; 0 before
+    int16_t left[kHeardFrames];
+    int16_t right[kHeardFrames];
+};
+
+// A peer that connects itself both ways to our client's ports once they are there, plays
+// the counter into our inputs without a break, and keeps what our outputs play from
+// each connection's first sound on; Arm starts the keeping afresh. It counts the xruns
+// the server reports: a cycle lost anywhere in the graph, where exact data cannot be had.
+class CounterPeer : public ChildClient<CounterPeer, CounterShared> {
+public:
+    // Peers with the client named ours as "bw-peer-<pid>"; a following one outlives the server.
+    bool Start(const std::string& ours, bool follow = false) {
+        ours_ = ours;
+        return ChildClient::Start("bw-peer-" + std::to_string(getpid()), follow);
+    }
+    const CounterShared& Shared() const { return *shared_; }
+    // Starts the keeping afresh; true once the child has begun it.
+    bool Arm() {
+        const int epoch = shared_->epoch.load() + 1;
+        shared_->epoch.store(epoch);
+        return WaitUntil([&] { return shared_->acknowledged.load() == epoch; });
+    }
+
+    // Our outputs to its inputs, its outputs to our inputs, once our ports are there.
+    bool Connect() {
+        const std::string theirs = ours_ + ":";
+        if (jack_port_by_name(client_, (theirs + "in_2").c_str()) == nullptr) return false;
+        const std::pair<std::string, std::string> links[] = {{theirs + "out_1", PortName("in_1")},
+                                                             {theirs + "out_2", PortName("in_2")},
+                                                             {PortName("out_1"), theirs + "in_1"},
+                                                             {PortName("out_2"), theirs + "in_2"}};
+        for (const auto& [from, to] : links) {
+            const int result = jack_connect(client_, from.c_str(), to.c_str());
+            if (result != 0 && result != EEXIST) return false;
+        }
+        shared_->connections.fetch_add(1);
+        return true;
+    }
+
+    static int Process(jack_nframes_t frames, void* arg) {
+        auto* self = static_cast<CounterPeer*>(arg);
+        CounterShared* shared = self->shared_;
+        float* port[4];
+        for (int p = 0; p < 4; ++p) port[p] = static_cast<float*>(jack_port_get_buffer(self->ports_[p], frames));
+        const int epoch = shared->epoch.load();
+        if (epoch != shared->acknowledged.load()) {
+            shared->heard.store(0);
+            shared->acknowledged.store(epoch);
+            self->connection_ = -1;
+        }
+        const int connection = shared->connections.load();
+        if (connection != self->connection_) {
+            self->connection_ = connection;  // wait for this connection's first sound
+            self->sounding_ = false;
+        }
+        size_t n = shared->heard.load();
+        const bool keeping = connection > 0 && connection <= kConnections;
+        for (jack_nframes_t i = 0; keeping && i < frames && n < kHeardFrames; ++i) {
+            if (!self->sounding_) {
+                if (port[0][i] == 0.0f && port[1][i] == 0.0f) continue;
+                self->sounding_ = true;
+                shared->firstFrame[connection - 1].store(n);
+                shared->firstSoundNs[connection - 1].store(MonotonicNs());
+            }
+            shared->left[n] = int16_t(port[0][i] * 32768.0f);
+            shared->right[n] = int16_t(port[1][i] * 32768.0f);
+            ++n;
+        }
+        shared->heard.store(n);
+        for (jack_nframes_t i = 0; i < frames; ++i, ++self->played_) {
+            port[2][i] = Counter(self->played_) / 32768.0f;
+            port[3][i] = -Counter(self->played_) / 32768.0f;
+        }
+        return 0;
+    }
+
+private:
+    std::string ours_;
+    // The child's process thread's own.
+    int connection_ = 0;
+    bool sounding_ = false;
+    long long played_ = 0;
 };
 
 constexpr size_t kProbeSamples = 256 * 60;
