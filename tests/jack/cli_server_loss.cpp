@@ -7,16 +7,10 @@
 // return the peer hears the file go on from where it stopped, within one block, and the
 // command plays it to its end. Record: the server stops mid-take; the command ends,
 // saying so, and "Out.wav" holds the counter without a gap up to the loss.
-#include <sys/mman.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <new>
 #include <string>
 
 #include "audiofiles/wav_layout.h"
@@ -29,152 +23,8 @@ using testing_support::ReadFile;
 
 namespace {
 
-constexpr size_t kHeardFrames = 48000 * 16;
 constexpr const char* kXrunSkip =
     "the JACK server lost a cycle (a loaded machine): samples were lost on the way, so nothing exact can be compared";
-constexpr int kConnections = 4;
-
-int64_t MonotonicNs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);  // steady_clock's clock, the same in every process
-    return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-// What the peer plays into our inputs: frame n is Counter(n) on the left, its negation
-// on the right; exact in float and in 16 bits, never zero.
-int16_t Counter(long long n) { return int16_t(n % 30000 + 1); }
-
-struct FollowerShared {
-    std::atomic<int> quit;
-    std::atomic<int> connections;  // times the peer connected to our ports
-    std::atomic<int> xruns;
-    std::atomic<size_t> heard;     // frames kept, from each connection's first sound on
-    std::atomic<size_t> firstFrame[kConnections];     // where each connection's frames begin
-    std::atomic<int64_t> firstSoundNs[kConnections];  // when each first heard sound; 0 before
-    int16_t left[kHeardFrames];
-    int16_t right[kHeardFrames];
-};
-
-// The peer: a child process forked before this process opens any JACK client.
-class Follower {
-public:
-    ~Follower() {
-        if (pid_ > 0) {
-            shared_->quit.store(1);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (shared_ != nullptr) munmap(shared_, sizeof(FollowerShared));
-    }
-
-    // Follows the client named ours on the server of that name, as "bw-follower-<pid>".
-    bool Start(const std::string& ours, const std::string& server) {
-        void* memory = mmap(nullptr, sizeof(FollowerShared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-        if (memory == MAP_FAILED) return false;
-        shared_ = new (memory) FollowerShared{};
-        ours_ = ours;
-        server_ = server;
-        pid_ = fork();
-        if (pid_ == 0) _exit(Run());
-        return pid_ > 0;
-    }
-    const FollowerShared& Shared() const { return *shared_; }
-
-private:
-    int Run() {
-        name_ = "bw-follower-" + std::to_string(getppid());
-        jack_set_error_function([](const char*) {});  // each try while the server is away would say so
-        jack_set_info_function([](const char*) {});
-        while (shared_->quit.load() == 0 && getppid() != 1) {
-            const auto options = static_cast<jack_options_t>(JackNoStartServer | JackUseExactName | JackServerName);
-            client_ = jack_client_open(name_.c_str(), options, nullptr, server_.c_str());
-            if (client_ == nullptr) {
-                usleep(10000);  // no server yet
-                continue;
-            }
-            const char* names[4] = {"in_1", "in_2", "out_1", "out_2"};
-            for (int p = 0; p < 4; ++p)
-                ports_[p] = jack_port_register(client_, names[p], JACK_DEFAULT_AUDIO_TYPE,
-                                               p < 2 ? JackPortIsInput : JackPortIsOutput, 0);
-            gone_.store(false);
-            jack_on_shutdown(client_, [](void* self) { static_cast<Follower*>(self)->gone_.store(true); }, this);
-            jack_set_xrun_callback(client_, [](void* self) {
-                static_cast<Follower*>(self)->shared_->xruns.fetch_add(1);
-                return 0;
-            }, this);
-            jack_set_process_callback(client_, Process, this);
-            jack_activate(client_);
-            bool connected = false;
-            while (shared_->quit.load() == 0 && !gone_.load() && getppid() != 1) {
-                if (!connected) connected = Connect();
-                usleep(5000);
-            }
-            // A client that closes while the server shuts down can kill it (SIGPIPE): this
-            // one lets the server finish first.
-            if (gone_.load()) usleep(500000);
-            jack_client_close(client_);
-        }
-        return 0;
-    }
-
-    // Our outputs to its inputs, its outputs to our inputs, once our ports are there.
-    bool Connect() {
-        const std::string mine = name_ + ":";
-        const std::string theirs = ours_ + ":";
-        if (jack_port_by_name(client_, (theirs + "in_2").c_str()) == nullptr) return false;
-        const std::pair<std::string, std::string> links[] = {{theirs + "out_1", mine + "in_1"},
-                                                             {theirs + "out_2", mine + "in_2"},
-                                                             {mine + "out_1", theirs + "in_1"},
-                                                             {mine + "out_2", theirs + "in_2"}};
-        for (const auto& [from, to] : links) {
-            const int result = jack_connect(client_, from.c_str(), to.c_str());
-            if (result != 0 && result != EEXIST) return false;
-        }
-        shared_->connections.fetch_add(1);
-        return true;
-    }
-
-    static int Process(jack_nframes_t frames, void* arg) {
-        auto* self = static_cast<Follower*>(arg);
-        FollowerShared* shared = self->shared_;
-        float* port[4];
-        for (int p = 0; p < 4; ++p) port[p] = static_cast<float*>(jack_port_get_buffer(self->ports_[p], frames));
-        const int connection = shared->connections.load();
-        if (connection != self->connection_) {
-            self->connection_ = connection;  // wait for this connection's first sound
-            self->sounding_ = false;
-        }
-        size_t n = shared->heard.load();
-        const bool keeping = connection > 0 && connection <= kConnections;
-        for (jack_nframes_t i = 0; keeping && i < frames && n < kHeardFrames; ++i) {
-            if (!self->sounding_) {
-                if (port[0][i] == 0.0f && port[1][i] == 0.0f) continue;
-                self->sounding_ = true;
-                shared->firstFrame[connection - 1].store(n);
-                shared->firstSoundNs[connection - 1].store(MonotonicNs());
-            }
-            shared->left[n] = int16_t(port[0][i] * 32768.0f);
-            shared->right[n] = int16_t(port[1][i] * 32768.0f);
-            ++n;
-        }
-        shared->heard.store(n);
-        for (jack_nframes_t i = 0; i < frames; ++i, ++self->played_) {
-            port[2][i] = Counter(self->played_) / 32768.0f;
-            port[3][i] = -Counter(self->played_) / 32768.0f;
-        }
-        return 0;
-    }
-
-    FollowerShared* shared_ = nullptr;
-    std::string ours_, server_, name_;
-    pid_t pid_ = 0;
-    // The child's own.
-    jack_client_t* client_ = nullptr;
-    jack_port_t* ports_[4] = {};
-    std::atomic<bool> gone_{false};
-    int connection_ = 0;    // the process thread's
-    bool sounding_ = false;  // the process thread's
-    long long played_ = 0;   // the process thread's
-};
 
 // A file whose every frame tells its number: (n % 32000 + 1, -(n / 32000 + 1)).
 void WriteNumberedWav(const std::filesystem::path& path, uint32_t frames) {
@@ -196,15 +46,10 @@ class CliServerLoss : public testing::Test {
 protected:
     void SetUp() override {
         name_ = "bw-cli-" + std::to_string(getpid());
-        ASSERT_TRUE(follower_.Start(name_, server_.name()));
-        if (!server_.Start()) GTEST_SKIP() << "cannot run a private JACK server (is jackd from jackd2 installed?)";
         serverName_ = std::make_unique<testing_support::EnvironmentScope>("JACK_DEFAULT_SERVER", server_.name());
-        char clsid[40];
-        StringFromCLSID(CLSID_JackDriver, clsid);
-        scope_.WriteMachineHive(std::string("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\software\\asio\\JACK]\n\"clsid\"=\"") +
-                                clsid + "\"\n\"description\"=\"JACK\"\n\"ClientName\"=\"" + name_ +
-                                "\"\n\"ConnectPhysical\"=dword:00000000\n\n[HKEY_CLASSES_ROOT\\clsid\\" + clsid +
-                                "\\InprocServer32]\n@=\"" + JACK_DRIVER_PATH + "\"\n");
+        ASSERT_TRUE(peer_.Start(name_, true));
+        if (!server_.Start()) GTEST_SKIP() << "cannot run a private JACK server (is jackd from jackd2 installed?)";
+        RegisterJack(scope_, name_);
     }
     pid_t StartCli(const std::vector<std::string>& arguments) {
         std::vector<std::string> args{(testing_support::BuildDir() / "bin/bellwave-cli").string()};
@@ -214,9 +59,9 @@ protected:
     std::string Out() const { return (scope_.workDir() / "cli.out").string(); }
     std::string Err() const { return (scope_.workDir() / "cli.err").string(); }
 
-    Follower follower_;  // forked first: no JACK client of ours exists yet
     PrivateServer server_;
     std::unique_ptr<testing_support::EnvironmentScope> serverName_;
+    CounterPeer peer_;  // forked first: no JACK client of ours exists yet
     IsolatedScope scope_;
     std::string name_;
 };
@@ -226,7 +71,7 @@ TEST_F(CliServerLoss, PlayGoesOnWhereItStoppedOnceTheServerIsBack) {
     WriteNumberedWav(scope_.workDir() / "numbers.wav", kFrames);
     const pid_t cli = StartCli({"play", "--device", "JACK", "numbers.wav"});
     ASSERT_GT(cli, 0);
-    const FollowerShared& heard = follower_.Shared();
+    const CounterShared& heard = peer_.Shared();
     ASSERT_TRUE(WaitUntil([&] { return heard.heard.load() >= 2 * 48000; }, 30.0)) << ReadFile(Err());
     server_.Stop();
     const size_t before = heard.heard.load();
@@ -266,7 +111,7 @@ TEST_F(CliServerLoss, RecordEndsAtTheLossWithTheTakeUpToIt) {
     const auto wav = scope_.workDir() / "Out.wav";
     auto blocks = [&] { return std::filesystem::exists(wav) ? (std::filesystem::file_size(wav) - 58) / 18432 : 0; };
     ASSERT_TRUE(WaitUntil([&] { return blocks() >= 12; }, 30.0)) << ReadFile(Err());
-    const int xruns = follower_.Shared().xruns.load();
+    const int xruns = peer_.Shared().xruns.load();
     server_.Stop();
     EXPECT_EQ(testing_support::FinishProcess(cli, 10.0), 1) << ReadFile(Err());
     EXPECT_NE(ReadFile(Err()).find("the device went away; Out.wav holds the take up to there"), std::string::npos)

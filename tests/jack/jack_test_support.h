@@ -1,6 +1,6 @@
 // What the JACK driver's tests share: the driver created through the registry and COM
-// as the host creates it, a small host that plays a known ramp and keeps its inputs, a
-// JACK client in a child process that feeds and captures the driver's ports, and the
+// as the host creates it, a small host that plays a known ramp and keeps its inputs,
+// JACK clients in child processes that feed and capture the driver's ports, and the
 // servers of jack_server.h.
 #pragma once
 
@@ -10,10 +10,13 @@
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstdint>
 #include <new>
 #include <string>
 #include <vector>
@@ -120,15 +123,21 @@ struct TestHost {
     }
 };
 
-// The driver as the host gets it: registry entry, CoCreateInstance, one reference.
-inline IASIO* CreateDriver(const testing_support::IsolatedScope& scope, const std::string& clientName,
-                           bool connectPhysical) {
+// The build's JACK driver as the only device, under the client name given.
+inline void RegisterJack(const testing_support::IsolatedScope& scope, const std::string& clientName,
+                         bool connectPhysical = false) {
     char clsid[40];
     StringFromCLSID(CLSID_JackDriver, clsid);
     scope.WriteMachineHive(std::string("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\software\\asio\\JACK]\n\"clsid\"=\"") + clsid +
-                           "\"\n\"ClientName\"=\"" + clientName + "\"\n\"ConnectPhysical\"=dword:0000000" +
-                           (connectPhysical ? "1" : "0") + "\n\n[HKEY_CLASSES_ROOT\\clsid\\" + clsid +
-                           "\\InprocServer32]\n@=\"" + JACK_DRIVER_PATH + "\"\n");
+                           "\"\n\"description\"=\"JACK\"\n\"ClientName\"=\"" + clientName +
+                           "\"\n\"ConnectPhysical\"=dword:0000000" + (connectPhysical ? "1" : "0") +
+                           "\n\n[HKEY_CLASSES_ROOT\\clsid\\" + clsid + "\\InprocServer32]\n@=\"" + JACK_DRIVER_PATH + "\"\n");
+}
+
+// The driver as the host gets it: registry entry, CoCreateInstance, one reference.
+inline IASIO* CreateDriver(const testing_support::IsolatedScope& scope, const std::string& clientName,
+                           bool connectPhysical) {
+    RegisterJack(scope, clientName, connectPhysical);
     EXPECT_GE(CoInitialize(nullptr), 0);  // S_OK, or S_FALSE when already initialised
     void* object = nullptr;
     EXPECT_EQ(CoCreateInstance(CLSID_JackDriver, nullptr, CLSCTX_INPROC_SERVER, CLSID_JackDriver, &object), S_OK);
@@ -138,6 +147,8 @@ inline IASIO* CreateDriver(const testing_support::IsolatedScope& scope, const st
 // A JACK client in a child process, as a real peer is, with ports in_1, in_2, out_1 and
 // out_2 and Derived::Process as its process callback. It shares a Shared block with the
 // test (state: 0 starting, 1 running, 2 failed; quit; and xruns, counted when present).
+// A following client outlives its server: it opens again whenever the server is back,
+// and calls Derived::Connect (when there is one) until that holds.
 // (Inside the test's process the sanitizers could not see the server hand port buffers
 // from one client's thread to another's.)
 template <typename Derived, typename Shared>
@@ -151,17 +162,19 @@ public:
         if (shared_ != nullptr) munmap(shared_, sizeof(Shared));
     }
 
-    // Starts the child with a client named exactly `name`; false when it cannot run.
-    // Call it before this process opens any JACK client, so no thread is forked with it.
-    bool Start(const std::string& name) {
+    // Starts the child with a client named exactly `name` on JACK_DEFAULT_SERVER's server;
+    // false when it cannot run (a following one is not waited for). Call it before this
+    // process opens any JACK client, so no thread is forked with it.
+    bool Start(const std::string& name, bool follow = false) {
         void* memory = mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
         if (memory == MAP_FAILED) return false;
         shared_ = new (memory) Shared{};
         name_ = name;
+        follow_ = follow;
         pid_ = fork();
         if (pid_ == 0) _exit(RunChild());
-        WaitUntil([this] { return shared_->state.load() != 0; });
-        return pid_ > 0 && shared_->state.load() == 1;
+        if (!follow) WaitUntil([this] { return shared_->state.load() != 0; });
+        return pid_ > 0 && (follow || shared_->state.load() == 1);
     }
     std::string PortName(const std::string& port) const { return name_ + ":" + port; }
 
@@ -171,7 +184,9 @@ protected:
     jack_port_t* ports_[4] = {};
 
 private:
-    int RunChild() {
+    bool Running() const { return shared_->quit.load() == 0 && getppid() != 1; }
+
+    bool Open() {
         client_ = jack_client_open(name_.c_str(), static_cast<jack_options_t>(JackNoStartServer | JackUseExactName),
                                    nullptr);
         bool ok = client_ != nullptr;
@@ -179,15 +194,39 @@ private:
         for (int p = 0; ok && p < 4; ++p)
             ok = (ports_[p] = jack_port_register(client_, names[p], JACK_DEFAULT_AUDIO_TYPE,
                                                  p < 2 ? JackPortIsInput : JackPortIsOutput, 0)) != nullptr;
+        gone_.store(false);
+        if (ok) jack_on_shutdown(client_, [](void* self) { static_cast<ChildClient*>(self)->gone_.store(true); }, this);
         ok = ok && jack_set_process_callback(client_, Derived::Process, static_cast<Derived*>(this)) == 0 &&
              jack_set_xrun_callback(client_, Xrun, this) == 0 && jack_activate(client_) == 0;
         // Like the driver, keep up on a server without real-time scheduling.
         if (ok && !jack_is_realtime(client_))
             jack_acquire_real_time_scheduling(jack_client_thread_id(client_), sched_get_priority_min(SCHED_FIFO) + 2);
-        shared_->state.store(ok ? 1 : 2);
-        while (ok && shared_->quit.load() == 0 && getppid() != 1) usleep(2000);
-        if (client_ != nullptr) jack_client_close(client_);
-        return ok ? 0 : 1;
+        return ok;
+    }
+
+    int RunChild() {
+        if (follow_) {  // each try while the server is away would say so
+            jack_set_error_function([](const char*) {});
+            jack_set_info_function([](const char*) {});
+        }
+        do {
+            const bool ok = Open();
+            shared_->state.store(ok ? 1 : 2);
+            bool connected = false;
+            while (ok && Running() && !gone_.load()) {
+                if constexpr (requires(Derived& d) { d.Connect(); })
+                    if (!connected) connected = static_cast<Derived*>(this)->Connect();
+                usleep(2000);
+            }
+            // A client that closes while the server shuts down can kill it (SIGPIPE): this
+            // one lets the server finish first.
+            if (gone_.load()) usleep(500000);
+            if (client_ != nullptr) jack_client_close(client_);
+            client_ = nullptr;
+            if (!ok && !follow_) return 1;
+            if (!ok) usleep(10000);  // no server yet
+        } while (follow_ && Running());
+        return 0;
     }
     static int Xrun(void* arg) {
         if constexpr (requires(Shared& shared) { shared.xruns.fetch_add(1); })
@@ -197,6 +236,115 @@ private:
 
     std::string name_;
     pid_t pid_ = 0;
+    bool follow_ = false;
+    std::atomic<bool> gone_{false};  // the child's
+};
+
+// What the counter peer plays into our inputs: frame n since it started is Counter(n)
+// on the left and its negation on the right; exact in float and in 16 bits, never zero.
+inline int16_t Counter(long long n) { return int16_t(n % 30000 + 1); }
+
+inline int64_t MonotonicNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);  // steady_clock's clock, the same in every process
+    return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+constexpr size_t kHeardFrames = 48000 * 16;
+constexpr int kConnections = 4;
+
+struct CounterShared {
+    std::atomic<int> state;
+    std::atomic<int> quit;
+    std::atomic<int> connections;  // times the peer connected to our ports
+    std::atomic<int> epoch;        // bumped by Arm
+    std::atomic<int> acknowledged;
+    std::atomic<int> xruns;
+    std::atomic<size_t> heard;     // frames kept, from each connection's (or Arm's) first sound on
+    std::atomic<size_t> firstFrame[kConnections];     // where each connection's frames begin
+    std::atomic<int64_t> firstSoundNs[kConnections];  // when each first heard sound; 0 before
+    int16_t left[kHeardFrames];
+    int16_t right[kHeardFrames];
+};
+
+// A peer that connects itself both ways to our client's ports once they are there, plays
+// the counter into our inputs without a break, and keeps what our outputs play from
+// each connection's first sound on; Arm starts the keeping afresh. It counts the xruns
+// the server reports: a cycle lost anywhere in the graph, where exact data cannot be had.
+class CounterPeer : public ChildClient<CounterPeer, CounterShared> {
+public:
+    // Peers with the client named ours as "bw-peer-<pid>"; a following one outlives the server.
+    bool Start(const std::string& ours, bool follow = false) {
+        ours_ = ours;
+        return ChildClient::Start("bw-peer-" + std::to_string(getpid()), follow);
+    }
+    const CounterShared& Shared() const { return *shared_; }
+    // Starts the keeping afresh; true once the child has begun it.
+    bool Arm() {
+        const int epoch = shared_->epoch.load() + 1;
+        shared_->epoch.store(epoch);
+        return WaitUntil([&] { return shared_->acknowledged.load() == epoch; });
+    }
+
+    // Our outputs to its inputs, its outputs to our inputs, once our ports are there.
+    bool Connect() {
+        const std::string theirs = ours_ + ":";
+        if (jack_port_by_name(client_, (theirs + "in_2").c_str()) == nullptr) return false;
+        const std::pair<std::string, std::string> links[] = {{theirs + "out_1", PortName("in_1")},
+                                                             {theirs + "out_2", PortName("in_2")},
+                                                             {PortName("out_1"), theirs + "in_1"},
+                                                             {PortName("out_2"), theirs + "in_2"}};
+        for (const auto& [from, to] : links) {
+            const int result = jack_connect(client_, from.c_str(), to.c_str());
+            if (result != 0 && result != EEXIST) return false;
+        }
+        shared_->connections.fetch_add(1);
+        return true;
+    }
+
+    static int Process(jack_nframes_t frames, void* arg) {
+        auto* self = static_cast<CounterPeer*>(arg);
+        CounterShared* shared = self->shared_;
+        float* port[4];
+        for (int p = 0; p < 4; ++p) port[p] = static_cast<float*>(jack_port_get_buffer(self->ports_[p], frames));
+        const int epoch = shared->epoch.load();
+        if (epoch != shared->acknowledged.load()) {
+            shared->heard.store(0);
+            shared->acknowledged.store(epoch);
+            self->connection_ = -1;
+        }
+        const int connection = shared->connections.load();
+        if (connection != self->connection_) {
+            self->connection_ = connection;  // wait for this connection's first sound
+            self->sounding_ = false;
+        }
+        size_t n = shared->heard.load();
+        const bool keeping = connection > 0 && connection <= kConnections;
+        for (jack_nframes_t i = 0; keeping && i < frames && n < kHeardFrames; ++i) {
+            if (!self->sounding_) {
+                if (port[0][i] == 0.0f && port[1][i] == 0.0f) continue;
+                self->sounding_ = true;
+                shared->firstFrame[connection - 1].store(n);
+                shared->firstSoundNs[connection - 1].store(MonotonicNs());
+            }
+            shared->left[n] = int16_t(port[0][i] * 32768.0f);
+            shared->right[n] = int16_t(port[1][i] * 32768.0f);
+            ++n;
+        }
+        shared->heard.store(n);
+        for (jack_nframes_t i = 0; i < frames; ++i, ++self->played_) {
+            port[2][i] = Counter(self->played_) / 32768.0f;
+            port[3][i] = -Counter(self->played_) / 32768.0f;
+        }
+        return 0;
+    }
+
+private:
+    std::string ours_;
+    // The child's process thread's own.
+    int connection_ = 0;
+    bool sounding_ = false;
+    long long played_ = 0;
 };
 
 constexpr size_t kProbeSamples = 256 * 60;

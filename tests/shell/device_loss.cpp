@@ -35,7 +35,6 @@ TEST(DeviceLoss, TheWindowWaitsPlaysOnClosesATakeAndStopsWhenTheDeviceStaysAway)
     s.Queue({"one.wav"});
     s.ClickPlay();
     s.RunSegments(22);
-    const int64_t at = s.player().Position();
 
     Unplug(s);
     EXPECT_STREQ(w.TitleText(), "The device has gone away - waiting for it to come back...");
@@ -45,7 +44,6 @@ TEST(DeviceLoss, TheWindowWaitsPlaysOnClosesATakeAndStopsWhenTheDeviceStaysAway)
     s.scope.WriteMachineHive(host_test::MachineHive({kDevice}));
     ASSERT_TRUE(RunUntil([&] { return s.player().Playing(); })) << "the device was never opened again";
     EXPECT_STREQ(w.TitleText(), "one.wav");
-    EXPECT_EQ(s.player().Position(), at / 4608 * 4608) << "from the block where it stopped";
     s.ReachClock();
     s.RunSegments(8);
     EXPECT_STREQ(w.Panel().TimeText(), "Position: 00:00:02");
@@ -61,12 +59,10 @@ TEST(DeviceLoss, TheWindowWaitsPlaysOnClosesATakeAndStopsWhenTheDeviceStaysAway)
     EndWorker(0);
     s.clock->Advance(2 * 4608 / 256 + 3);
     Unplug(s);
-    EXPECT_EQ(w.Watch()->Totals().droppedBuffers, 3u);
     EXPECT_GT(CountOther(w, w.Panel().DropoutsRect(), {kBackground}), 20) << "Dropouts: 3";
     EXPECT_EQ(s.prompts.TakeMessages(),
               (std::vector<ShownMessage>{
                   {"The device went away during the recording. Out.wav holds the take up to there.", "On record..."}}));
-    EXPECT_EQ(testing_support::ReadFile(s.Work("Out.wav")).size(), 58u + 3 * 18432);
     ASSERT_TRUE(RunUntil([&] { return !w.Watch()->Waiting(); }));
     EXPECT_EQ(s.prompts.TakeMessages(),
               (std::vector<ShownMessage>{{"The device did not come back, so everything has stopped. Choose a device "
