@@ -35,8 +35,7 @@ inline std::string DeviceEntry(const std::vector<std::string>& values, const cha
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     std::string entry = std::string("[HKEY_LOCAL_MACHINE\\software\\asio\\") + keyName + "]\n" + Text("clsid", clsid) + "\n";
     for (const std::string& v : values) entry += v + "\n";
-    return entry +
-           "\n[HKEY_CLASSES_ROOT\\clsid\\" + lower + "\\InprocServer32]\n@=\"" + BELLWAVE_VIRTUAL_DRIVER + "\"\n";
+    return entry + "\n[HKEY_CLASSES_ROOT\\clsid\\" + lower + "\\InprocServer32]\n@=\"" + BELLWAVE_VIRTUAL_DRIVER + "\"\n";
 }
 
 class SmallHost {

@@ -1,6 +1,7 @@
 // Helpers shared by the tests: a temporary folder that is removed afterwards, a scope
-// that points the registry at its own hive files and enters a folder, and a message
-// window that records what is posted to it.
+// that points the registry at its own hive files and enters a folder, hive value lines,
+// a bounded wait for a condition, child processes, and a message window that records
+// what is posted to it.
 #pragma once
 
 #include <sys/types.h>
