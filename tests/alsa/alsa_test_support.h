@@ -20,16 +20,9 @@
 
 namespace alsa_test {
 
-// Polls cond every 2 ms until it holds or `seconds` pass; true when it held.
-template <typename Cond>
-bool WaitUntil(Cond cond, double seconds = 10.0) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using testing_support::Dword;
+using testing_support::Text;
+using testing_support::WaitUntil;
 
 // Makes ALSA read, after its own configuration, `devices` (asoundrc text) from a file in
 // the scope's work folder. The test plug-in is known as type "bwtest".
@@ -44,12 +37,10 @@ inline void UseAlsaDevices(const testing_support::IsolatedScope& scope, const st
 inline void RegisterAlsa(const testing_support::IsolatedScope& scope, const std::string& device, long bufferFrames) {
     char clsid[40];
     StringFromCLSID(CLSID_AlsaDriver, clsid);
-    char frames[16];
-    std::snprintf(frames, sizeof frames, "%08lx", bufferFrames);
-    scope.WriteMachineHive(std::string("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\software\\asio\\ALSA]\n\"clsid\"=\"") + clsid +
-                           "\"\n\"description\"=\"ALSA\"\n\"Device\"=\"" + device + "\"\n\"BufferSize\"=dword:" + frames +
-                           "\n\n[HKEY_CLASSES_ROOT\\clsid\\" + clsid + "\\InprocServer32]\n@=\"" + ALSA_DRIVER_PATH +
-                           "\"\n");
+    scope.WriteMachineHive("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\software\\asio\\ALSA]\n" + Text("clsid", clsid) + "\n" +
+                           Text("description", "ALSA") + "\n" + Text("Device", device) + "\n" +
+                           Dword("BufferSize", static_cast<uint32_t>(bufferFrames)) + "\n\n[HKEY_CLASSES_ROOT\\clsid\\" + clsid +
+                           "\\InprocServer32]\n@=\"" + ALSA_DRIVER_PATH + "\"\n");
 }
 
 // The driver as the host gets it: registry entry, CoCreateInstance, one reference.

@@ -25,27 +25,25 @@ inline CLSID ParseClsid(const char* text) {
     return clsid;
 }
 
-inline std::string Dword(const char* name, uint32_t value) {
-    char line[64];
-    std::snprintf(line, sizeof line, "\"%s\"=dword:%08x\n", name, value);
-    return line;
-}
-
-inline std::string Text(const char* name, const std::string& value) { return "\"" + std::string(name) + "\"=\"" + value + "\"\n"; }
+using testing_support::Dword;
+using testing_support::Text;
 
 // Hive text for one device (its class key in lower case); values are REGEDIT4 lines.
-inline std::string DeviceEntry(const std::string& values, const char* clsid = kClsid, const char* keyName = "Test Device") {
+inline std::string DeviceEntry(const std::vector<std::string>& values, const char* clsid = kClsid,
+                               const char* keyName = "Test Device") {
     std::string lower = clsid;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return std::string("[HKEY_LOCAL_MACHINE\\software\\asio\\") + keyName + "]\n" + Text("clsid", clsid) + values +
-           "\n[HKEY_CLASSES_ROOT\\clsid\\" + lower + "\\InprocServer32]\n@=\"" + BELLWAVE_VIRTUAL_DRIVER + "\"\n";
+    std::string entry = std::string("[HKEY_LOCAL_MACHINE\\software\\asio\\") + keyName + "]\n" + Text("clsid", clsid) + "\n";
+    for (const std::string& v : values) entry += v + "\n";
+    return entry + "\n[HKEY_CLASSES_ROOT\\clsid\\" + lower + "\\InprocServer32]\n@=\"" + BELLWAVE_VIRTUAL_DRIVER + "\"\n";
 }
 
 class SmallHost {
 public:
     // Registers a device with these values (on the test clock unless told) and creates it.
-    SmallHost(const testing_support::IsolatedScope& scope, const std::string& values, bool testClock = true) {
-        scope.WriteMachineHive("REGEDIT4\n\n" + DeviceEntry((testClock ? Text("Clock", "test") : "") + values));
+    SmallHost(const testing_support::IsolatedScope& scope, std::vector<std::string> values, bool testClock = true) {
+        if (testClock) values.insert(values.begin(), Text("Clock", "test"));
+        scope.WriteMachineHive("REGEDIT4\n\n" + DeviceEntry(values));
         Create(kClsid);
     }
     // Creates the device of an already written hive.

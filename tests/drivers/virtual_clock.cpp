@@ -11,7 +11,7 @@ using testing_support::IsolatedScope;
 TEST(VirtualClock, RealTimeClockAlternatesHalvesUntilStopped) {
     IsolatedScope scope;
     // 64 samples at 48 kHz, ten times faster: a switch every 133 microseconds.
-    SmallHost host(scope, Dword("SampleType", ASIOSTInt16LSB) + Dword("Speed", 10), false);
+    SmallHost host(scope, {Dword("SampleType", ASIOSTInt16LSB), Dword("Speed", 10)}, false);
     ASSERT_EQ(host.driver->init(nullptr), ASIOTrue);
     ASSERT_EQ(host.CreateBuffers(2, 2, 64), ASE_OK);
     std::atomic<bool> inSwitch{false};
@@ -49,7 +49,7 @@ TEST(VirtualClock, TeardownNeverWaitsForTheNextDeadline) {
     // One switch every 65536 seconds: a teardown that waited for it would hang the test.
     for (int teardown = 0; teardown < 3; ++teardown) {
         IsolatedScope scope;
-        SmallHost host(scope, Dword("SampleRate", 1) + Dword("BufferSize", 65536) + Dword("MaxSize", 65536), false);
+        SmallHost host(scope, {Dword("SampleRate", 1), Dword("BufferSize", 65536), Dword("MaxSize", 65536)}, false);
         ASSERT_EQ(host.driver->init(nullptr), ASIOTrue);
         ASSERT_EQ(host.CreateBuffers(1, 1, 65536), ASE_OK);
         ASSERT_EQ(host.driver->start(), ASE_OK);

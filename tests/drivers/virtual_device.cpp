@@ -55,7 +55,7 @@ float WriteSample(long type, long bytes, long k, long i, long c, uint8_t* at) {
 
 TEST(VirtualDevice, TestClockAlternatesHalvesAndLoopsOutputsBack) {
     IsolatedScope scope;
-    SmallHost host(scope, Dword("SampleType", ASIOSTInt16LSB) + Dword("Outputs", 2) + Dword("Inputs", 3));
+    SmallHost host(scope, {Dword("SampleType", ASIOSTInt16LSB), Dword("Outputs", 2), Dword("Inputs", 3)});
     ASSERT_EQ(host.driver->init(nullptr), ASIOTrue);
     EXPECT_EQ(host.clock->AdvanceBufferSwitches(3), 0);  // no buffers yet
     ASSERT_EQ(host.CreateBuffers(2, 3, kSamples), ASE_OK);  // infos: out 0, out 1, in 0, in 1, in 2
@@ -98,8 +98,8 @@ TEST(VirtualDevice, CaptureHoldsEveryPlayedSampleInEachServedType) {
     for (long type : {ASIOSTInt16LSB, ASIOSTInt24LSB, ASIOSTInt32LSB, ASIOSTFloat32LSB}) {
         SCOPED_TRACE(type);
         IsolatedScope scope;
-        SmallHost host(scope, Dword("SampleType", type) + Dword("Outputs", 3) + Dword("Inputs", 0) +
-                                  Dword("SampleRate", 44100) + Text("Capture", "capture.wav"));
+        SmallHost host(scope, {Dword("SampleType", type), Dword("Outputs", 3), Dword("Inputs", 0), Dword("SampleRate", 44100),
+                               Text("Capture", "capture.wav")});
         ASSERT_EQ(host.driver->init(nullptr), ASIOTrue);
         host.infos = {{ASIOFalse, 0, {}}, {ASIOFalse, 2, {}}};  // output 1 is captured as silence
         ASSERT_EQ(host.driver->createBuffers(host.infos.data(), 2, kSamples, &host.callbacks), ASE_OK);
@@ -136,7 +136,7 @@ TEST(VirtualDevice, ToneAndSilenceInputs) {
     for (long type : {ASIOSTInt16LSB, ASIOSTFloat32LSB}) {
         SCOPED_TRACE(type);
         IsolatedScope scope;
-        SmallHost host(scope, Dword("SampleType", type) + Dword("Inputs", 2) + Text("Input", "tone"));
+        SmallHost host(scope, {Dword("SampleType", type), Dword("Inputs", 2), Text("Input", "tone")});
         ASSERT_EQ(host.driver->init(nullptr), ASIOTrue);
         ASSERT_EQ(host.CreateBuffers(0, 2, 512), ASE_OK);
         std::vector<float> tone;
@@ -160,7 +160,7 @@ TEST(VirtualDevice, ToneAndSilenceInputs) {
         EXPECT_LT(largestStep, 0.50119f * 2 * 3.14159f * 997 / 48000 * 1.01f);  // no jump between switches
     }
     IsolatedScope scope;
-    SmallHost host(scope, Text("Input", "silence"));
+    SmallHost host(scope, {Text("Input", "silence")});
     ASSERT_EQ(host.driver->init(nullptr), ASIOTrue);
     ASSERT_EQ(host.CreateBuffers(2, 2, kSamples), ASE_OK);
     bool allZero = true;
@@ -189,7 +189,7 @@ TEST(VirtualDevice, FailInitAndUnusableSettingsMakeInitFailWithAMessage) {
     };
     for (const auto& [values, message] : cases) {
         IsolatedScope scope;
-        SmallHost host(scope, values);
+        SmallHost host(scope, {values});
         ASSERT_EQ(host.created, S_OK);
         char text[128] = "unchanged";
         EXPECT_EQ(host.driver->init(nullptr), ASIOFalse) << message;
@@ -203,7 +203,7 @@ TEST(VirtualDevice, FailInitAndUnusableSettingsMakeInitFailWithAMessage) {
 
 TEST(VirtualDevice, RefusesBadArguments) {
     IsolatedScope scope;
-    SmallHost host(scope, Dword("Outputs", 4) + Dword("Inputs", 2));
+    SmallHost host(scope, {Dword("Outputs", 4), Dword("Inputs", 2)});
     long value = 0;
     EXPECT_EQ(host.driver->getChannels(&value, &value), ASE_NotPresent);  // before init
     ASSERT_EQ(host.driver->init(nullptr), ASIOTrue);
@@ -250,10 +250,10 @@ TEST(VirtualDevice, EachClassReadsItsOwnKeyAndTheBuildRegistersTheDefault) {
     IsolatedScope scope;
     const char* second = "{a1b2c3d4-0000-4000-8000-00000000abcd}";
     const char* unregistered = "{A1B2C3D4-0000-4000-8000-00000000ABCE}";
-    scope.WriteMachineHive("REGEDIT4\n\n" + DeviceEntry(Dword("Outputs", 4)) +
-                           DeviceEntry(Dword("Outputs", 8) + Dword("Inputs", 1) + Dword("FirstGroupOutputs", 1) +
-                                           Dword("SampleType", ASIOSTInt32MSB) + Dword("SampleRate", 96000) +
-                                           Dword("BufferSize", 96) + Dword("Granularity", 32) + Text("description", "Eight Out"),
+    scope.WriteMachineHive("REGEDIT4\n\n" + DeviceEntry({Dword("Outputs", 4)}) +
+                           DeviceEntry({Dword("Outputs", 8), Dword("Inputs", 1), Dword("FirstGroupOutputs", 1),
+                                        Dword("SampleType", ASIOSTInt32MSB), Dword("SampleRate", 96000), Dword("BufferSize", 96),
+                                        Dword("Granularity", 32), Text("description", "Eight Out")},
                                        second, "Second Device") +
                            "[HKEY_CLASSES_ROOT\\clsid\\" + unregistered + "\\InprocServer32]\n@=\"" + BELLWAVE_VIRTUAL_DRIVER + "\"\n");
     EXPECT_EQ(SmallHost(unregistered).created, CLASS_E_CLASSNOTAVAILABLE);

@@ -173,12 +173,8 @@ TEST(SoundBuffers, TableCreationReleaseAndCounters) {
     }
     EXPECT_FALSE(drv.started);
     EXPECT_TRUE(drv.disposed);
+    // The refusals and each released buffer's counts.
     ExpectInOrder(log.Lines(), {"Error CreateSoundBuffer - invalid requested nChannel: 1",
-                                "Success - ASIOBuffers::CreateSoundBuffer, countAudioBuffers: 1",
-                                "Success: CreateSoundBuffer - ptrASIO->start()",
-                                "Success - ASIOBuffers::CreateSoundBuffer for virtual channel: 0",
-                                "Success - ASIOBuffers::CreateSoundBuffer, countAudioBuffers: 2",
-                                "Success - ASIOBuffers::CreateSoundBuffer for virtual channel: 0",
                                 "Error CreateSoundBuffer - No buffers available!", "Device calls: 2, channel: 0",
                                 "Dropped buffers: 2, channel: 0", "Failed buffers: 0, channel: 0",
                                 "ReleaseSoundBuffer - can't find location of lpAudioBuffer!",

@@ -1,5 +1,3 @@
-#include <dlfcn.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,13 +8,12 @@
 
 #include "host/driver_list.h"
 #include "platform/com.h"
+#include "tests/platform/plugins/test_plugins.h"
 #include "test_support.h"
 
 using testing_support::IsolatedScope;
 
 namespace {
-
-std::string Plugin(const char* name) { return std::string(BELLWAVE_TEST_PLUGIN_DIR) + "/" + name + ".so"; }
 
 std::string ClassText(int n, bool upper = false) {
     char text[40];
@@ -51,14 +48,6 @@ std::vector<std::string> Names(AsioDriverList& list) {
     return names;
 }
 
-int LiveFakeObjects() {
-    void* library = dlopen(Plugin("fake_driver").c_str(), RTLD_NOW | RTLD_NOLOAD);
-    auto count = library ? reinterpret_cast<int (*)()>(dlsym(library, "FakeLiveObjects")) : nullptr;
-    const int live = count ? count() : -1;
-    if (library) dlclose(library);
-    return live;
-}
-
 }  // namespace
 
 TEST(DriverList, UnusableDriversAreAbsentAndTheNextTakesTheirId) {
@@ -66,17 +55,17 @@ TEST(DriverList, UnusableDriversAreAbsentAndTheNextTakesTheirId) {
     testing_support::WriteFile(scope.workDir() / "text.so", "not a library\n");
     const std::filesystem::path deep = scope.workDir() / std::string(120, 'p');  // a path too long to hand out
     std::filesystem::create_directories(deep);
-    std::filesystem::copy_file(Plugin("fake_driver"), deep / "driver.so");
+    std::filesystem::copy_file(PluginPath("fake_driver"), deep / "driver.so");
     Hive hive;
     hive.Driver("a missing library", ClassText(1), "Missing").Class(ClassText(1), (scope.workDir() / "gone.so").string());
-    hive.Driver("b good", ClassText(2, true), "Good One").Class(ClassText(2), Plugin("fake_driver"));  // upper-case text
+    hive.Driver("b good", ClassText(2, true), "Good One").Class(ClassText(2), PluginPath("fake_driver"));  // upper-case text
     hive.Driver("c no clsid", "", "No Clsid").Driver("d unregistered class", ClassText(4), "Unregistered");
     hive.Driver("e not a library", ClassText(5), "Text File").Class(ClassText(5), (scope.workDir() / "text.so").string());
-    hive.Driver("f no entry point", ClassText(6), "No Entry").Class(ClassText(6), Plugin("fake_no_entry"));
+    hive.Driver("f no entry point", ClassText(6), "No Entry").Class(ClassText(6), PluginPath("fake_no_entry"));
     hive.Driver("g no library key", ClassText(7), "No Key").text += "\n[HKEY_CLASSES_ROOT\\clsid\\" + ClassText(7) + "]\n";
     hive.Driver(std::string(130, 'h'), ClassText(2), "Key Name Too Long");
-    hive.Driver("i failing factory", ClassText(9), "Failing").Class(ClassText(9), Plugin("fake_failing_driver"));
-    hive.Driver("j second good", ClassText(10), "").Class(ClassText(10), Plugin("fake_driver"));  // named by its key
+    hive.Driver("i failing factory", ClassText(9), "Failing").Class(ClassText(9), PluginPath("fake_failing_driver"));
+    hive.Driver("j second good", ClassText(10), "").Class(ClassText(10), PluginPath("fake_driver"));  // named by its key
     hive.Driver("k long path", ClassText(11), "Long Path").Class(ClassText(11), (deep / "driver.so").string());
     scope.WriteMachineHive(hive.text);
 
@@ -84,7 +73,7 @@ TEST(DriverList, UnusableDriversAreAbsentAndTheNextTakesTheirId) {
     EXPECT_EQ(Names(list), (std::vector<std::string>{"Good One", "Failing", "j second good", "Long Path"}));
     char path[128];
     EXPECT_EQ(list.asioGetDriverPath(0, path), DRVERR_OK);
-    EXPECT_EQ(path, Plugin("fake_driver").size() < 128 ? Plugin("fake_driver") : "");
+    EXPECT_EQ(path, PluginPath("fake_driver").size() < 128 ? PluginPath("fake_driver") : "");
     EXPECT_EQ(list.asioGetDriverPath(3, path), DRVERR_INVALID_PARAM);
     EXPECT_STREQ(path, "");
     // A failing factory cannot be seen before it is asked: opening it gives its code.
@@ -98,7 +87,7 @@ TEST(DriverList, NamesAreCutToTheirBuffers) {
     IsolatedScope scope;
     Hive hive;
     hive.Driver("a", ClassText(1), std::string(200, 'n')).Driver("b", ClassText(1), std::string(300, 'm'));
-    scope.WriteMachineHive(hive.Driver("c", ClassText(1), "Short").Class(ClassText(1), Plugin("fake_driver")).text);
+    scope.WriteMachineHive(hive.Driver("c", ClassText(1), "Short").Class(ClassText(1), PluginPath("fake_driver")).text);
     AsioDriverList list;
     ASSERT_EQ(list.Count(), 3);
     const struct {
@@ -124,8 +113,8 @@ TEST(DriverList, NamesAreCutToTheirBuffers) {
 TEST(DriverList, OpeningTwiceIsRefusedAndTheListReleasesItsDrivers) {
     IsolatedScope scope;
     Hive hive;
-    hive.Driver("fake", ClassText(1), "Fake").Class(ClassText(1), Plugin("fake_driver"));
-    scope.WriteMachineHive(hive.Driver("unparsable", "not-a-class-id", "Unparsable").Class("not-a-class-id", Plugin("fake_driver")).text);
+    hive.Driver("fake", ClassText(1), "Fake").Class(ClassText(1), PluginPath("fake_driver"));
+    scope.WriteMachineHive(hive.Driver("unparsable", "not-a-class-id", "Unparsable").Class("not-a-class-id", PluginPath("fake_driver")).text);
     CLSID none{};
     void* object = nullptr;
     {
@@ -161,7 +150,7 @@ TEST(DriverList, DriverNamesArePackedUntilTheBufferIsFull) {
         for (int i = 0; i < 16; ++i)
             hive.Driver("d" + std::to_string(10 + i), ClassText(1), std::string(120, static_cast<char>('A' + i)));
         hive.Driver("d26", ClassText(1), std::string(lastLength, 'Z')).Driver("d27", ClassText(1), "z");
-        scope.WriteMachineHive(hive.Class(ClassText(1), Plugin("fake_driver")).text);
+        scope.WriteMachineHive(hive.Class(ClassText(1), PluginPath("fake_driver")).text);
         std::fill(buffer.begin(), buffer.end(), '\0');
         std::fill(buffer.begin() + kDriverNamesBufferBytes, buffer.end(), '#');
         return GetASIODriverNames(buffer.data());

@@ -163,34 +163,12 @@ public:
         }
     }
 
-    // Waits until the worker has handed back `segments` segments in all and queued
-    // every header again. The worker signals nothing a test could wait on, so this
-    // yields until the states say so (bounded, in case the worker never gets there).
-    bool WaitForWorker(int segments) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        const WavBuf* wb = Host().wavBufs[0];
-        const WorkerControl* w = Host().workers[0];
-        auto caughtUp = [&] {
-            if (w->segmentCounter.load() < segments) return false;
-            for (int i = 0; i < wb->Segments(); ++i) {
-                if (wb->OutHeader(i).state.load() & WHDR_DONE) return false;
-                if (wb->InHeader(i).state.load() & WHDR_DONE) return false;
-            }
-            return true;
-        };
-        while (!caughtUp()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::yield();
-        }
-        return true;
-    }
-
     // Plays `segments` whole segments, waiting after each for the worker's refill.
     void RunSegments(int segments) {
         for (int i = 0; i < segments; ++i) {
             const int done = Host().workers[0]->segmentCounter.load();
             Run(kSwitchesPerSegment);
-            ASSERT_TRUE(WaitForWorker(done + 1)) << "the worker did not refill segment " << i;
+            ASSERT_TRUE(host_test::WaitForWorker(done + 1)) << "the worker did not refill segment " << i;
         }
     }
 
@@ -332,7 +310,7 @@ TEST(WavStreaming, StopPauseAndResume) {
     ResumeWavSnd(0);
     s.deviceLeft.resize(5 * kDriverSamples);
     s.Run(kSwitchesPerSegment - 5);
-    ASSERT_TRUE(s.WaitForWorker(1));
+    ASSERT_TRUE(host_test::WaitForWorker(1));
     s.RunSegments(2);
     for (size_t i = 0; i < s.deviceLeft.size(); ++i)
         ASSERT_EQ(s.deviceLeft[i], Stream::Left(first + static_cast<uint32_t>(i))) << i;

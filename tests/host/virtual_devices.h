@@ -11,6 +11,7 @@
 
 #include "drivers/virtual/virtual_device.h"
 #include "host/asio_host.h"
+#include "host/wav_buf.h"
 #include "tests/support/test_support.h"
 
 namespace host_test {
@@ -20,15 +21,8 @@ struct VirtualDeviceSpec {
     std::vector<std::string> values;  // REGEDIT4 value lines, e.g. "\"Outputs\"=dword:00000008"
 };
 
-inline std::string Dword(const char* name, unsigned value) {
-    char line[96];
-    std::snprintf(line, sizeof line, "\"%s\"=dword:%08x", name, value);
-    return line;
-}
-
-inline std::string Text(const char* name, const std::string& value) {
-    return "\"" + std::string(name) + "\"=\"" + value + "\"";
-}
+using testing_support::Dword;
+using testing_support::Text;
 
 inline std::string VirtualDeviceLibrary() { return (testing_support::BuildDir() / "lib/bellwave/drivers/virtual.so").string(); }
 
@@ -67,6 +61,23 @@ public:
 private:
     IVirtualDeviceClock* clock_ = nullptr;
 };
+
+// True once the first device's worker has served `segments` segments since it started and
+// queued every header again. The worker signals nothing a test could wait on, so this polls
+// the states (bounded, in case the worker never gets there).
+inline bool WaitForWorker(int segments) {
+    const WavBuf* wb = Host().wavBufs ? Host().wavBufs[0] : nullptr;
+    const WorkerControl* w = Host().workers ? Host().workers[0] : nullptr;
+    if (wb == nullptr || w == nullptr) return false;
+    return testing_support::WaitUntil(
+        [&] {
+            if (w->segmentCounter.load() < segments) return false;
+            for (int i = 0; i < wb->Segments(); ++i)
+                if ((wb->OutHeader(i).state.load() & WHDR_DONE) || (wb->InHeader(i).state.load() & WHDR_DONE)) return false;
+            return true;
+        },
+        30.0);
+}
 
 inline std::vector<std::string> ReadLines(const std::filesystem::path& path) {
     std::vector<std::string> lines;

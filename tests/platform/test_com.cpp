@@ -1,5 +1,3 @@
-#include <dlfcn.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +5,7 @@
 
 #include "host/asio_driver.h"
 #include "platform/com.h"
+#include "tests/platform/plugins/test_plugins.h"
 #include "test_support.h"
 
 using testing_support::IsolatedScope;
@@ -14,8 +13,6 @@ using testing_support::IsolatedScope;
 namespace {
 
 const char* kClassText = "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}";
-
-std::string PluginPath(const char* name) { return std::string(BELLWAVE_TEST_PLUGIN_DIR) + "/" + name + ".so"; }
 
 void RegisterClass(const IsolatedScope& scope, const std::string& library, const std::string& keyText = kClassText) {
     scope.WriteMachineHive("REGEDIT4\n[HKEY_CLASSES_ROOT\\clsid\\" + keyText + "\\InprocServer32]\n@=\"" + library +
@@ -26,14 +23,6 @@ HRESULT Create(void** object) {
     CLSID clsid;
     CLSIDFromString(kClassText, &clsid);
     return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, object);
-}
-
-int LiveFakeObjects() {
-    void* library = dlopen(PluginPath("fake_driver").c_str(), RTLD_NOW | RTLD_NOLOAD);
-    auto count = library ? reinterpret_cast<int (*)()>(dlsym(library, "FakeLiveObjects")) : nullptr;
-    const int live = count ? count() : -1;
-    if (library) dlclose(library);
-    return live;
 }
 
 }  // namespace

@@ -133,22 +133,7 @@ public:
         }
     }
 
-    // True once the worker has served `segments` segments since it started and queued
-    // every header again.
-    static bool WaitForWorker(int segments) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        for (;;) {
-            const WavBuf* wb = Host().wavBufs ? Host().wavBufs[0] : nullptr;
-            const WorkerControl* w = Host().workers ? Host().workers[0] : nullptr;
-            if (wb == nullptr || w == nullptr) return false;
-            bool caughtUp = w->segmentCounter.load() >= segments;
-            for (int i = 0; caughtUp && i < wb->Segments(); ++i)
-                caughtUp = !(wb->OutHeader(i).state.load() & WHDR_DONE) && !(wb->InHeader(i).state.load() & WHDR_DONE);
-            if (caughtUp) return true;
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::yield();
-        }
-    }
+    static bool WaitForWorker(int segments) { return host_test::WaitForWorker(segments); }
 
     // Plays whole segments, each followed by the worker's refill.
     void RunSegments(int segments) {

@@ -1,29 +1,17 @@
 // `bellwave-cli play` as a person runs it, on the virtual device running faster than
 // real time: a list made where file names ignore case, and files that cannot be read.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "player_rig.h"
+#include "tests/cli/cli_test_support.h"
 
 namespace {
 
 using namespace player_test;
-
-// Runs bellwave-cli with arguments in the work folder; its exit status, its standard
-// output and its standard error.
-int Cli(const IsolatedScope& scope, const std::string& arguments, std::string& out, std::string& err) {
-    const std::filesystem::path o = scope.workDir() / "cli.out", e = scope.workDir() / "cli.err";
-    const std::string command = "'" + (testing_support::BuildDir() / "bin/bellwave-cli").string() + "' " + arguments +
-                                " >'" + o.string() + "' 2>'" + e.string() + "'";
-    const int status = std::system(command.c_str());
-    out = testing_support::ReadFile(o);
-    err = testing_support::ReadFile(e);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using cli_test::RunCli;
 
 TEST(CliPlay, AListNamingFilesInAnotherCaseAndFilesThatCannotBeRead) {
     IsolatedScope scope;
@@ -35,14 +23,14 @@ TEST(CliPlay, AListNamingFilesInAnotherCaseAndFilesThatCannotBeRead) {
     // Made on Windows: SONG.MP3 as on disk, OTHER.WAV in another case than on disk.
     testing_support::WriteFile(work / "list.m3u", "#EXTM3U\r\nSONG.MP3\r\nOTHER.WAV\r\n");
     std::string out, err;
-    EXPECT_EQ(Cli(scope, "play list.m3u", out, err), 0) << err;
+    EXPECT_EQ(RunCli("play list.m3u", &out, &err), 0) << err;
     EXPECT_NE(out.find("title: SONG.MP3\n"), std::string::npos) << out;
     EXPECT_NE(out.find("title: OTHER.WAV\n"), std::string::npos) << out;
     EXPECT_NE(out.find("played 2 tracks\n"), std::string::npos) << out;
 
     // Nothing that can be read: the first is named, the others counted.
     testing_support::WriteFile(work / "junk.wav", "RIFF but not a sound file at all");
-    EXPECT_EQ(Cli(scope, "play junk.wav missing.wav", out, err), 1);
+    EXPECT_EQ(RunCli("play junk.wav missing.wav", &out, &err), 1);
     EXPECT_NE(err.find("cannot read '" + (work / "junk.wav").string() + "' nor 1 other file;"), std::string::npos)
         << err;
 }

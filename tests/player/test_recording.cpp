@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,8 +17,6 @@
 #include "audiofiles/wav_writer.h"
 #include "player/device_watch.h"
 #include "player_rig.h"
-
-extern char** environ;
 
 namespace {
 
@@ -266,26 +263,20 @@ TEST(Recording, ATakeKilledMidwayReadsBackUpToItsLastBlock) {
         scope.WriteMachineHive(host_test::MachineHive(
             {{"Tone", {Text("Input", "tone"), Dword("SampleType", kInt16), Dword("Speed", 8)}}}));
         const std::string cli = (testing_support::BuildDir() / "bin" / "bellwave-cli").string();
-        std::vector<const char*> argv = {cli.c_str(), "record", "--device", "Tone", "--seconds", "600"};
-        if (mp3) argv.push_back("--mp3");
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        pid_t pid = 0;
-        ASSERT_EQ(posix_spawn(&pid, cli.c_str(), &actions, nullptr, const_cast<char**>(argv.data()), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
+        std::vector<std::string> args = {cli, "record", "--device", "Tone", "--seconds", "600"};
+        if (mp3) args.push_back("--mp3");
+        const pid_t pid = testing_support::StartProcess(args, "/dev/null", "/dev/null");
+        ASSERT_GT(pid, 0);
 
         // Killed once 41 blocks (3.9 s of sound) have reached the file.
         const std::filesystem::path path = scope.workDir() / (mp3 ? "Out.mp3" : "Out.wav");
         const uintmax_t enough = mp3 ? 41 * 4 * 384 : 58 + 41 * kBlockBytes;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        std::error_code error;
-        while (std::filesystem::file_size(path, error) < enough || error) {
-            if (std::chrono::steady_clock::now() > deadline || waitpid(pid, nullptr, WNOHANG) == pid) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        testing_support::WaitUntil(
+            [&] {
+                std::error_code error;
+                return (std::filesystem::file_size(path, error) >= enough && !error) || waitpid(pid, nullptr, WNOHANG) == pid;
+            },
+            60.0);
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
         const fixtures::Bytes image = fixtures::ReadBytes(path);
@@ -353,9 +344,8 @@ TEST(Recording, BlocksDroppedBehindABusyWriterShowOnTheCommandsStatusLine) {
     const pid_t pid = testing_support::StartProcess({cli, "record", "--device", "Tone", "--seconds", "4"}, out, err);
     ASSERT_GT(pid, 0);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (ReadFile(out).find("dropouts: ") == std::string::npos && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_NE(ReadFile(out).find("dropouts: "), std::string::npos) << "nothing told while the writer was held up";
+    EXPECT_TRUE(testing_support::WaitUntil([&] { return ReadFile(out).find("dropouts: ") != std::string::npos; }, 60.0))
+        << "nothing told while the writer was held up";
     int status = -1;
     char drained[65536];
     while (waitpid(pid, &status, WNOHANG) != pid) {

@@ -1,14 +1,18 @@
 // Helpers shared by the tests: a temporary folder that is removed afterwards, a scope
-// that points the registry at its own hive files and enters a folder, and a message
-// window that records what is posted to it.
+// that points the registry at its own hive files and enters a folder, hive value lines,
+// a bounded wait for a condition, child processes, and a message window that records
+// what is posted to it.
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/messages.h"
@@ -62,6 +66,27 @@ private:
     std::string name_, old_;
     bool hadOld_ = false;
 };
+
+// REGEDIT4 value lines (no line end) for a hive a test writes.
+inline std::string Dword(const char* name, uint32_t value) {
+    char line[96];
+    std::snprintf(line, sizeof line, "\"%s\"=dword:%08x", name, value);
+    return line;
+}
+inline std::string Text(const char* name, const std::string& value) {
+    return "\"" + std::string(name) + "\"=\"" + value + "\"";
+}
+
+// Polls cond every 2 ms until it holds or `seconds` pass; true when it held.
+template <typename Cond>
+bool WaitUntil(Cond cond, double seconds = 10.0) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
 
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& text);
