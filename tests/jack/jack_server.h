@@ -19,22 +19,15 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/test_support.h"
+
 namespace jack_test {
 
 constexpr const char* kNoServerMessage =
     "no JACK server: the one JACK_DEFAULT_SERVER names does not answer, or jackd (Debian package jackd2) "
     "cannot be started";
 
-// Polls cond every 5 ms until it holds or `seconds` pass; true when it held.
-template <typename Cond>
-bool WaitUntil(Cond cond, double seconds = 10.0) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+using testing_support::WaitUntil;
 
 // A client of the named server, or of JACK_DEFAULT_SERVER's; never starts a server.
 inline jack_client_t* OpenClient(const std::string& name, const char* server = nullptr) {
