@@ -62,6 +62,7 @@ TEST(ToneCommand, PlaysTheToneWithoutGapsAndRefusesBadRequests) {
     EXPECT_EQ(RunCli("tone --device 'No such device' --seconds 1"), 1);
     EXPECT_EQ(RunCli("tone --device 5 --seconds 1"), 1);
     EXPECT_EQ(RunCli("tone --device 0"), 2);
+    EXPECT_EQ(RunCli("tone --device 0 --seconds"), 2);  // an option with no value
     EXPECT_EQ(RunCli("tone --device 0 --seconds x"), 2);
     EXPECT_EQ(RunCli("tone --freq 440"), 2);
 }
