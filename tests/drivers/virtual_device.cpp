@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <tuple>
 
+#include "drivers/virtual/sample_types.h"
 #include "small_host.h"
 
 using namespace small_host;
@@ -129,6 +130,21 @@ TEST(VirtualDevice, CaptureHoldsEveryPlayedSampleInEachServedType) {
         ASSERT_EQ(host.driver->disposeBuffers(), ASE_OK);
         EXPECT_EQ(ReadCapture("capture.wav", &header).size(), 5u * kSamples * 3);
         EXPECT_EQ(header.back(), 5u * kSamples);
+    }
+}
+
+TEST(VirtualDevice, InputSamplesAreWrittenInTheirOwnWidthRoundedAndClipped) {
+    struct Case { ASIOSampleType type; float in, out; };
+    for (const Case& c : {Case{ASIOSTInt16LSB, -0.5f, -0.5f}, Case{ASIOSTInt16LSB, 2.0f, 32767 / 32768.0f},
+                          Case{ASIOSTInt24LSB, -2.0f, -1.0f}, Case{ASIOSTInt32LSB, 0.25f, 0.25f},
+                          Case{ASIOSTFloat32LSB, 1.5f, 1.5f}}) {
+        SCOPED_TRACE(c.type);
+        uint8_t bytes[8];
+        std::memset(bytes, 0xAA, sizeof bytes);
+        FloatToSample(c.type, c.in, bytes);
+        EXPECT_EQ(SampleToFloat(c.type, bytes), c.out);
+        EXPECT_TRUE(std::all_of(bytes + BytesPerSample(c.type), bytes + 8, [](uint8_t b) { return b == 0xAA; }))
+            << "written past the sample";
     }
 }
 
