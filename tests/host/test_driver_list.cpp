@@ -54,7 +54,6 @@ std::vector<std::string> Names(AsioDriverList& list) {
 
 TEST(DriverList, UnusableDriversAreAbsentAndTheNextTakesTheirId) {
     IsolatedScope scope;
-    testing_support::WriteFile(scope.workDir() / "text.so", "not a library\n");
     const std::filesystem::path deep = scope.workDir() / std::string(120, 'p');  // a path too long to hand out
     std::filesystem::create_directories(deep);
     std::filesystem::copy_file(PluginPath("fake_driver"), deep / "driver.so");
@@ -62,9 +61,7 @@ TEST(DriverList, UnusableDriversAreAbsentAndTheNextTakesTheirId) {
     hive.Driver("a missing library", ClassText(1), "Missing").Class(ClassText(1), (scope.workDir() / "gone.so").string());
     hive.Driver("b good", ClassText(2, true), "Good One").Class(ClassText(2), PluginPath("fake_driver"));  // upper-case text
     hive.Driver("c no clsid", "", "No Clsid").Driver("d unregistered class", ClassText(4), "Unregistered");
-    hive.Driver("e not a library", ClassText(5), "Text File").Class(ClassText(5), (scope.workDir() / "text.so").string());
     hive.Driver("f no entry point", ClassText(6), "No Entry").Class(ClassText(6), PluginPath("fake_no_entry"));
-    hive.Driver("g no library key", ClassText(7), "No Key").text += "\n[HKEY_CLASSES_ROOT\\clsid\\" + ClassText(7) + "]\n";
     hive.Driver(std::string(130, 'h'), ClassText(2), "Key Name Too Long");
     hive.Driver("i failing factory", ClassText(9), "Failing").Class(ClassText(9), PluginPath("fake_failing_driver"));
     hive.Driver("j second good", ClassText(10), "").Class(ClassText(10), PluginPath("fake_driver"));  // named by its key

@@ -1,10 +1,4 @@
 // The thread and event primitives the host's workers stand on.
-#include <pthread.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -28,28 +22,6 @@ TEST(Kernel, SuspendedThreadRunsOnlyOnceResumed) {
         ASSERT_TRUE(never.Create([&] { ranAtEnd = true; }));
     }
     EXPECT_TRUE(ranAtEnd.load());
-}
-
-TEST(Kernel, RaisedPriorityIsWhatItReports) {
-    std::atomic<int> policy{-1}, niceValue{0};
-    SuspendedThread thread;
-    ASSERT_TRUE(thread.Create([&] {
-        sched_param param{};
-        int p = -1;
-        pthread_getschedparam(pthread_self(), &p, &param);
-        policy = p;
-        niceValue = getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
-    }));
-    const ThreadPriority got = thread.RaisePriority();
-    thread.Resume();
-    thread.Join();
-    const int processNice = getpriority(PRIO_PROCESS, 0);
-    EXPECT_EQ(policy.load(), got == ThreadPriority::RealTime ? SCHED_FIFO : SCHED_OTHER);
-    if (got != ThreadPriority::RealTime) {
-        EXPECT_EQ(niceValue.load(), got == ThreadPriority::Nice ? processNice - 1 : processNice);
-    }
-    SuspendedThread none;
-    EXPECT_EQ(none.RaisePriority(), ThreadPriority::Normal);
 }
 
 TEST(Kernel, AutoResetEventWakesOneWaiterAndClears) {
