@@ -63,6 +63,9 @@ TEST(Registry, ValuesRoundTripThroughTheHiveFile) {
     // Values a hive line cannot hold are refused.
     EXPECT_EQ(SetString(key, "Lines", "two\nlines"), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(RegSetValueEx(key, "Short", REG_DWORD, blob, 2), ERROR_INVALID_PARAMETER);
+    HKEY bad = nullptr;  // nor key names
+    EXPECT_EQ(RegCreateKey(key, "a]b", &bad), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegCreateKey(key, "a\\\\b", &bad), ERROR_INVALID_PARAMETER);
     RegCloseKey(key);
     EXPECT_EQ(ReadFile(scope.registryDir() / "user.reg").rfind("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Maker\\App\\Options]\n", 0), 0u);
 
@@ -90,7 +93,8 @@ TEST(Registry, NamesCompareWithoutCaseAndGarbageLinesAreSkipped) {
         "\"baddword\"=dword:xyz\r\n\"badhex\"=hex:0g,11\r\n\"hexlong\"=hex:01,02,\\\r\n  03,04\r\n; a comment\r\n"
         "\"count\" = dword:0000000A\r\n[hkey_local_machine\\SOFTWARE\\asio\\fancy card]\r\n\"Extra\"=dword:00000010\r\n"
         "[HKEY_LOCAL_MACHINE\\software\\\\asio\\Bad]\r\n[HKEY_LOCAL_MACHINE\\software\\asio\\Unclosed\r\n"
-        "[HKEY_LOCAL_MACHINE\\software\\asio\\gamma]\r\n[HKEY_LOCAL_MACHINE\\software\\asio\\Delta\\deep]\r\n\x01\xfe garbage");
+        "[HKEY_LOCAL_MACHINE\\software\\asio\\gamma]\r\n[HKEY_LOCAL_MACHINE\\software\\asio\\Delta\\deep]\r\n"
+        "[HKEY_CLASSES_ROOT\\clsid\\{x}\\InprocServer32]\r\n@=\"/lib/x.so\"\r\n\x01\xfe garbage");
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKey(HKEY_LOCAL_MACHINE, "software\\Asio\\FANCY CARD", &key), ERROR_SUCCESS);
     EXPECT_EQ(Query(key, "clsid"), "{abc}");
@@ -108,6 +112,10 @@ TEST(Registry, NamesCompareWithoutCaseAndGarbageLinesAreSkipped) {
     EXPECT_EQ(Subkeys(HKEY_LOCAL_MACHINE, "software\\asio"), (std::vector<std::string>{"beta", "Delta", "Fancy Card", "gamma"}));
     EXPECT_EQ(Subkeys(HKEY_LOCAL_MACHINE, "software\\nothing"), std::vector<std::string>{"<missing>"});
     EXPECT_EQ(ReadFile(scope.registryDir() / "machine.reg").find("{abc}"), std::string::npos);
+    char path[64];  // the writes kept the other root of the same hive
+    long pathBytes = sizeof(path);
+    EXPECT_EQ(RegQueryValue(HKEY_CLASSES_ROOT, "CLSID\\{X}\\inprocserver32", path, &pathBytes), ERROR_SUCCESS);
+    EXPECT_STREQ(path, "/lib/x.so");
 
     // A hive that is not text at all loads as empty.
     scope.WriteMachineHive(std::string("\0\x7f\x45LF\n[[[\n]]]\n\\\\\n", 15));
