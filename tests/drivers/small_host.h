@@ -19,12 +19,6 @@ namespace small_host {
 
 constexpr const char* kClsid = "{3D5E8F21-7A4B-4C9D-8E10-2F6A9B3C4D5E}";
 
-inline CLSID ParseClsid(const char* text) {
-    CLSID clsid{};
-    EXPECT_EQ(CLSIDFromString(text, &clsid), S_OK) << text;
-    return clsid;
-}
-
 using testing_support::Dword;
 using testing_support::Text;
 
@@ -86,10 +80,10 @@ private:
     void Create(const char* clsidText) {
         current_ = this;
         CoInitialize(nullptr);
-        const CLSID clsid = ParseClsid(clsidText);
+        CLSID clsid{};
+        EXPECT_EQ(CLSIDFromString(clsidText, &clsid), S_OK) << clsidText;
         created = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, reinterpret_cast<void**>(&driver));
-        if (driver && driver->QueryInterface(IID_IVirtualDeviceClock, reinterpret_cast<void**>(&clock)) != S_OK)
-            clock = nullptr;
+        if (driver) driver->QueryInterface(IID_IVirtualDeviceClock, reinterpret_cast<void**>(&clock));
     }
     static void BufferSwitch(long half, ASIOBool) {
         SmallHost* host = current_;

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -50,9 +52,7 @@ public:
         IASIO* driver = HostDriver();
         if (driver) driver->QueryInterface(IID_IVirtualDeviceClock, reinterpret_cast<void**>(&clock_));
     }
-    ~TestClock() {
-        if (clock_) clock_->Release();
-    }
+    ~TestClock() { if (clock_) clock_->Release(); }
     TestClock(const TestClock&) = delete;
     TestClock& operator=(const TestClock&) = delete;
     bool Valid() const { return clock_ != nullptr; }
@@ -81,21 +81,13 @@ inline bool WaitForWorker(int segments) {
 
 inline std::vector<std::string> ReadLines(const std::filesystem::path& path) {
     std::vector<std::string> lines;
-    const std::string text = testing_support::ReadFile(path);
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(at, end - at);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-        at = end + 1;
-    }
+    std::istringstream in(testing_support::ReadFile(path));
+    for (std::string line; std::getline(in, line);) lines.push_back(line.substr(0, line.find_last_not_of('\r') + 1));
     return lines;
 }
 
 inline int FindLine(const std::vector<std::string>& lines, const std::string& line, int from = 0) {
-    for (size_t i = static_cast<size_t>(from < 0 ? 0 : from); i < lines.size(); ++i)
+    for (size_t i = static_cast<size_t>(std::max(from, 0)); i < lines.size(); ++i)
         if (lines[i] == line) return static_cast<int>(i);
     return -1;
 }

@@ -1,9 +1,11 @@
+// The registry over its hive files: values round-trip through the file, names compare
+// without case, garbage lines are skipped, a failed write keeps the old file, and writers
+// on several threads lose nothing.
 #include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -29,8 +31,7 @@ std::string Query(HKEY key, const char* name) {
 }
 
 LSTATUS SetString(HKEY key, const char* name, const std::string& text) {
-    return RegSetValueEx(key, name, REG_SZ, reinterpret_cast<const uint8_t*>(text.c_str()),
-                         static_cast<uint32_t>(text.size() + 1));
+    return RegSetValueEx(key, name, REG_SZ, reinterpret_cast<const uint8_t*>(text.c_str()), uint32_t(text.size() + 1));
 }
 
 LSTATUS SetDword(HKEY key, const char* name, uint32_t value) {
@@ -47,8 +48,6 @@ std::vector<std::string> Subkeys(HKEY parent, const char* path) {
     return names;
 }
 
-bool Holds(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 }  // namespace
 
 TEST(Registry, ValuesRoundTripThroughTheHiveFile) {
@@ -61,121 +60,66 @@ TEST(Registry, ValuesRoundTripThroughTheHiveFile) {
     EXPECT_EQ(SetString(key, nullptr, "the default"), ERROR_SUCCESS);
     EXPECT_EQ(SetDword(key, "Devnum", 0xfffffffe), ERROR_SUCCESS);
     EXPECT_EQ(RegSetValueEx(key, "Blob", REG_BINARY, blob, sizeof(blob)), ERROR_SUCCESS);
-    EXPECT_EQ(SetString(key, "Empty", ""), ERROR_SUCCESS);
+    // Values a hive line cannot hold are refused.
+    EXPECT_EQ(SetString(key, "Lines", "two\nlines"), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegSetValueEx(key, "Short", REG_DWORD, blob, 2), ERROR_INVALID_PARAMETER);
+    HKEY bad = nullptr;  // nor key names
+    EXPECT_EQ(RegCreateKey(key, "a]b", &bad), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegCreateKey(key, "a\\\\b", &bad), ERROR_INVALID_PARAMETER);
     RegCloseKey(key);
-    const std::string text = ReadFile(scope.registryDir() / "user.reg");
-    EXPECT_EQ(text.rfind("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Maker\\App\\Options]\n", 0), 0u) << text;
-    for (const char* line : {"\"Devnum\"=dword:fffffffe\n", "@=\"the default\"\n", "\"Blob\"=hex:00,ff,10,7f\n",
-                             "\"Path\"=\"C:\\\\path with \\\"quotes\\\"\\\\and\\\\\\\\double\"\n"})
-        EXPECT_TRUE(Holds(text, line)) << line << text;
-    EXPECT_FALSE(std::filesystem::exists(scope.registryDir() / "machine.reg"));
+    EXPECT_EQ(ReadFile(scope.registryDir() / "user.reg").rfind("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Maker\\App\\Options]\n", 0), 0u);
 
     // Read back from the file (opening the root reads it afresh).
     ASSERT_EQ(RegOpenKey(HKEY_CURRENT_USER, "Software\\Maker\\App\\Options", &key), ERROR_SUCCESS);
     EXPECT_EQ(Query(key, "Path"), tricky);
     EXPECT_EQ(Query(key, ""), "the default");
-    EXPECT_EQ(Query(key, "Empty"), "");
     EXPECT_EQ(Query(key, "Devnum"), "<dword 4294967294>");
+    EXPECT_EQ(Query(key, "Lines"), "<none>");
     uint8_t read[8] = {};
     uint32_t bytes = sizeof(read), type = 0;
     EXPECT_EQ(RegQueryValueEx(key, "Blob", &type, read, &bytes), ERROR_SUCCESS);
     EXPECT_TRUE(type == REG_BINARY && bytes == 4 && std::memcmp(read, blob, 4) == 0);
-    std::vector<std::string> valueNames;
-    char valueName[16];
-    for (uint32_t i = 0; RegEnumValue(key, i, valueName, sizeof(valueName)) == ERROR_SUCCESS; ++i)
-        valueNames.push_back(valueName);
-    EXPECT_EQ(valueNames, (std::vector<std::string>{"", "Blob", "Devnum", "Empty", "Path"}));
-
     bytes = 4;  // too small a buffer: the size needed
     EXPECT_EQ(RegQueryValueEx(key, "Path", &type, read, &bytes), ERROR_MORE_DATA);
     EXPECT_EQ(bytes, tricky.size() + 1);
-
-    // Values and keys that a hive line cannot hold are refused.
-    HKEY bad = nullptr;
-    EXPECT_EQ(SetString(key, "Lines", "two\nlines"), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegSetValueEx(key, "Short", REG_DWORD, read, 2), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegSetValueEx(key, "Odd", 7, read, 2), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegCreateKey(key, "a\\\\b", &bad), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegCreateKey(key, "a]b", &bad), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegOpenKey(nullptr, "x", &bad), ERROR_INVALID_HANDLE);
     RegCloseKey(key);
-    char value[64];  // a key's default value as text; empty when it has none
-    long valueBytes = sizeof(value);
-    EXPECT_EQ(RegQueryValue(HKEY_CURRENT_USER, "software\\maker", value, &valueBytes), ERROR_SUCCESS);
-    EXPECT_TRUE(value[0] == '\0' && valueBytes == 1);
-    EXPECT_EQ(RegQueryValue(HKEY_CURRENT_USER, "software\\nobody", value, &valueBytes), ERROR_FILE_NOT_FOUND);
 }
 
-TEST(Registry, NamesCompareWithoutCaseAndSubkeysEnumerateAlphabetically) {
+TEST(Registry, NamesCompareWithoutCaseAndGarbageLinesAreSkipped) {
     IsolatedScope scope;
     scope.WriteMachineHive(
-        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\ASIO\\Fancy Card]\n\"CLSID\"=\"{abc}\"\n"
-        "[hkey_local_machine\\SOFTWARE\\asio\\fancy card]\n\"Extra\"=dword:00000010\n"
-        "[HKEY_LOCAL_MACHINE\\software\\asio\\gamma]\n[HKEY_LOCAL_MACHINE\\software\\asio\\Delta\\deep\\er]\n"
-        "[HKEY_CLASSES_ROOT\\clsid\\{x}\\InprocServer32]\n@=\"/lib/x.so\"\n");
+        "REGEDIT4\r\nthis is not a hive line\r\n\"orphan\"=\"before any section\"\r\n"
+        "[HKEY_LOCAL_MACHINE\\Software\\ASIO\\Fancy Card]\r\n\"CLSID\"=\"{abc}\"\r\n\"broken\"=\"no closing quote\r\n"
+        "\"baddword\"=dword:xyz\r\n\"badhex\"=hex:0g,11\r\n\"hexlong\"=hex:01,02,\\\r\n  03,04\r\n; a comment\r\n"
+        "\"count\" = dword:0000000A\r\n[hkey_local_machine\\SOFTWARE\\asio\\fancy card]\r\n\"Extra\"=dword:00000010\r\n"
+        "[HKEY_LOCAL_MACHINE\\software\\\\asio\\Bad]\r\n[HKEY_LOCAL_MACHINE\\software\\asio\\Unclosed\r\n"
+        "[HKEY_LOCAL_MACHINE\\software\\asio\\gamma]\r\n[HKEY_LOCAL_MACHINE\\software\\asio\\Delta\\deep]\r\n"
+        "[HKEY_CLASSES_ROOT\\clsid\\{x}\\InprocServer32]\r\n@=\"/lib/x.so\"\r\n\x01\xfe garbage");
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKey(HKEY_LOCAL_MACHINE, "software\\Asio\\FANCY CARD", &key), ERROR_SUCCESS);
     EXPECT_EQ(Query(key, "clsid"), "{abc}");
     EXPECT_EQ(Query(key, "extra"), "<dword 16>");
-    EXPECT_EQ(SetString(key, "clsid", "{def}"), ERROR_SUCCESS);  // replaces, under another case
-    RegCloseKey(key);
-    ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, "software\\asio\\beta", &key), ERROR_SUCCESS);
-    RegCloseKey(key);
-    EXPECT_EQ(Subkeys(HKEY_LOCAL_MACHINE, "software\\asio"),
-              (std::vector<std::string>{"beta", "Delta", "Fancy Card", "gamma"}));
-    EXPECT_EQ(Subkeys(HKEY_LOCAL_MACHINE, "software\\asio\\delta"), std::vector<std::string>{"deep"});
-    EXPECT_EQ(Subkeys(HKEY_LOCAL_MACHINE, "software\\asio\\gamma"), std::vector<std::string>{});
-    EXPECT_EQ(Subkeys(HKEY_LOCAL_MACHINE, ""), std::vector<std::string>{"Software"});  // as first written
-    EXPECT_EQ(Subkeys(HKEY_LOCAL_MACHINE, "software\\nothing"), std::vector<std::string>{"<missing>"});
-    const std::string text = ReadFile(scope.registryDir() / "machine.reg");
-    EXPECT_FALSE(Holds(text, "{abc}")) << text;
-    // The writes kept the other root of the same hive and the empty keys.
-    char path[64];
-    long bytes = sizeof(path);
-    EXPECT_EQ(RegQueryValue(HKEY_CLASSES_ROOT, "CLSID\\{X}\\inprocserver32", path, &bytes), ERROR_SUCCESS);
-    EXPECT_STREQ(path, "/lib/x.so");
-    EXPECT_TRUE(Holds(text, "[HKEY_LOCAL_MACHINE\\Software\\ASIO\\gamma]\n")) << text;
-
-    ASSERT_EQ(RegOpenKey(HKEY_LOCAL_MACHINE, "software\\asio", &key), ERROR_SUCCESS);
-    char name[5];
-    EXPECT_EQ(RegEnumKey(key, 0, name, 4), ERROR_MORE_DATA);  // "beta" needs 5 bytes
-    EXPECT_EQ(RegEnumKey(key, 0, name, 5), ERROR_SUCCESS);
-    EXPECT_EQ(RegEnumKey(key, 4, name, 5), ERROR_NO_MORE_ITEMS);
-    RegCloseKey(key);
-}
-
-TEST(Registry, GarbageLinesAreSkippedAndTheRestLoads) {
-    IsolatedScope scope;
-    scope.WriteMachineHive(
-        "REGEDIT4\r\nthis is not a hive line\r\n\"orphan\"=\"before any section\"\r\n"
-        "[HKEY_LOCAL_MACHINE\\software\\asio\\Good]\r\n\"clsid\"=\"{good}\"\r\n"
-        "\"broken\"=\"no closing quote\r\n\"baddword\"=dword:xyz\r\n\"toolong\"=dword:123456789\r\n"
-        "\"badhex\"=hex:0g,11\r\n\"\"=\"an empty name\"\r\nnoquote=\"x\"\r\n"
-        "\"hexlong\"=hex:01,02,\\\r\n  03,04\r\n; a comment\r\n\"count\" = dword:0000000A\r\n"
-        "[HKEY_LOCAL_MACHINE\\software\\\\asio\\Bad]\r\n\"clsid\"=\"{in a bad section}\"\r\n"
-        "[HKEY_USERS\\other]\r\n\"clsid\"=\"{other hive}\"\r\n[HKEY_LOCAL_MACHINE\\software\\asio\\Unclosed\r\n"
-        "[HKEY_LOCAL_MACHINE\\software\\asio\\Last]\r\n@=\"last default\"\r\n\x01\xff\xfe garbage bytes");
-    EXPECT_EQ(Subkeys(HKEY_LOCAL_MACHINE, "software\\asio"), (std::vector<std::string>{"Good", "Last"}));
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKey(HKEY_LOCAL_MACHINE, "software\\asio\\Good", &key), ERROR_SUCCESS);
-    EXPECT_EQ(Query(key, "clsid"), "{good}");
     EXPECT_EQ(Query(key, "count"), "<dword 10>");
-    for (const char* absent : {"orphan", "broken", "baddword", "toolong", "badhex", "noquote", ""})
-        EXPECT_EQ(Query(key, absent), "<none>") << absent;
+    for (const char* absent : {"orphan", "broken", "baddword", "badhex"}) EXPECT_EQ(Query(key, absent), "<none>") << absent;
     uint8_t hex[8];
     uint32_t bytes = sizeof(hex);
     EXPECT_EQ(RegQueryValueEx(key, "hexlong", nullptr, hex, &bytes), ERROR_SUCCESS);
     EXPECT_TRUE(bytes == 4 && hex[3] == 4);
+    EXPECT_EQ(SetString(key, "clsid", "{def}"), ERROR_SUCCESS);  // replaces, under another case
     RegCloseKey(key);
-    ASSERT_EQ(RegOpenKey(HKEY_LOCAL_MACHINE, "software\\asio\\Last", &key), ERROR_SUCCESS);
-    EXPECT_EQ(Query(key, nullptr), "last default");
+    ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, "software\\asio\\beta", &key), ERROR_SUCCESS);
     RegCloseKey(key);
+    EXPECT_EQ(Subkeys(HKEY_LOCAL_MACHINE, "software\\asio"), (std::vector<std::string>{"beta", "Delta", "Fancy Card", "gamma"}));
+    EXPECT_EQ(Subkeys(HKEY_LOCAL_MACHINE, "software\\nothing"), std::vector<std::string>{"<missing>"});
+    EXPECT_EQ(ReadFile(scope.registryDir() / "machine.reg").find("{abc}"), std::string::npos);
+    char path[64];  // the writes kept the other root of the same hive
+    long pathBytes = sizeof(path);
+    EXPECT_EQ(RegQueryValue(HKEY_CLASSES_ROOT, "CLSID\\{X}\\inprocserver32", path, &pathBytes), ERROR_SUCCESS);
+    EXPECT_STREQ(path, "/lib/x.so");
 
-    // A hive that is not text at all loads as empty; one that is missing too.
+    // A hive that is not text at all loads as empty.
     scope.WriteMachineHive(std::string("\0\x7f\x45LF\n[[[\n]]]\n\\\\\n", 15));
     EXPECT_EQ(Subkeys(HKEY_LOCAL_MACHINE, ""), std::vector<std::string>{});
-    std::filesystem::remove(scope.registryDir() / "machine.reg");
-    EXPECT_EQ(RegOpenKey(HKEY_LOCAL_MACHINE, "software", &key), ERROR_FILE_NOT_FOUND);
 }
 
 TEST(Registry, AWriteKeepsTheOldFileWhenItCannotCompleteAndWhatOthersWroteMeanwhile) {
@@ -197,20 +141,12 @@ TEST(Registry, AWriteKeepsTheOldFileWhenItCannotCompleteAndWhatOthersWroteMeanwh
     EXPECT_EQ(status, ERROR_WRITE_FAULT);
     EXPECT_EQ(ReadFile(scope.registryDir() / "user.reg"), before);
     EXPECT_EQ(Query(key, "Big"), "<none>");  // nor is it kept in memory
-    EXPECT_EQ(Query(key, "Devnum"), "<dword 3>");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scope.registryDir()), {}), 1) << "no temp file left";
     // Another writer (a driver's own copy of this code) changes the file: its value stays.
     scope.WriteUserHive("REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Options]\n\"Other\"=\"kept\"\n");
     EXPECT_EQ(SetDword(key, "Mine", 1), ERROR_SUCCESS);
     EXPECT_EQ(Query(key, "Other"), "kept");
     RegCloseKey(key);
-    EXPECT_TRUE(Holds(ReadFile(scope.registryDir() / "user.reg"), "\"Other\"=\"kept\"\n"));
-
-    // A registry folder that cannot be made: creating fails, nothing is invented.
-    testing_support::WriteFile(scope.workDir() / "file", "x");
-    setenv("BELLWAVE_REGISTRY_DIR", (scope.workDir() / "file" / "sub").c_str(), 1);
-    EXPECT_EQ(RegCreateKey(HKEY_CURRENT_USER, "Software\\Options", &key), ERROR_WRITE_FAULT);
-    EXPECT_EQ(RegOpenKey(HKEY_CURRENT_USER, "Software\\Options", &key), ERROR_FILE_NOT_FOUND);
 }
 
 TEST(Registry, WritersOnSeveralThreadsLoseNothing) {
@@ -225,12 +161,10 @@ TEST(Registry, WritersOnSeveralThreadsLoseNothing) {
         });
     }
     for (auto& thread : threads) thread.join();
-    EXPECT_EQ(Subkeys(HKEY_LOCAL_MACHINE, "software").size(), 4u);
     for (int t = 0; t < 4; ++t) {
         HKEY key = nullptr;
         ASSERT_EQ(RegOpenKey(HKEY_LOCAL_MACHINE, ("software\\thread" + std::to_string(t)).c_str(), &key), 0);
-        for (int i = 0; i < 20; ++i)
-            EXPECT_EQ(Query(key, ("V" + std::to_string(i)).c_str()), "<dword " + std::to_string(i) + ">");
+        for (int i = 0; i < 20; ++i) EXPECT_EQ(Query(key, ("V" + std::to_string(i)).c_str()), "<dword " + std::to_string(i) + ">");
         RegCloseKey(key);
     }
 }

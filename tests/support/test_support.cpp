@@ -9,9 +9,8 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 extern char** environ;
 
@@ -30,61 +29,23 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ignored);
 }
 
-IsolatedScope::IsolatedScope() {
-    oldCwd_ = fs::current_path();
-    if (const char* old = std::getenv("BELLWAVE_REGISTRY_DIR")) {
-        hadRegistryDir_ = true;
-        oldRegistryDir_ = old;
-    }
-    setenv("BELLWAVE_REGISTRY_DIR", registry_.path().c_str(), 1);
-    fs::current_path(work_.path());
-}
+IsolatedScope::IsolatedScope() : oldCwd_(fs::current_path()) { fs::current_path(work_.path()); }
 
-IsolatedScope::~IsolatedScope() {
-    fs::current_path(oldCwd_);
-    if (hadRegistryDir_)
-        setenv("BELLWAVE_REGISTRY_DIR", oldRegistryDir_.c_str(), 1);
-    else
-        unsetenv("BELLWAVE_REGISTRY_DIR");
-}
-
-void IsolatedScope::WriteMachineHive(const std::string& text) const {
-    WriteFile(registry_.path() / "machine.reg", text);
-}
-
-void IsolatedScope::WriteUserHive(const std::string& text) const {
-    WriteFile(registry_.path() / "user.reg", text);
-}
+IsolatedScope::~IsolatedScope() { fs::current_path(oldCwd_); }
 
 EnvironmentScope::EnvironmentScope(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
-        hadOld_ = true;
-        old_ = old;
-    }
-    if (value != nullptr)
-        setenv(name, value, 1);
-    else
-        unsetenv(name);
+    if (const char* old = std::getenv(name)) hadOld_ = true, old_ = old;
+    value != nullptr ? setenv(name, value, 1) : unsetenv(name);
 }
 
-EnvironmentScope::~EnvironmentScope() {
-    if (hadOld_)
-        setenv(name_.c_str(), old_.c_str(), 1);
-    else
-        unsetenv(name_.c_str());
-}
+EnvironmentScope::~EnvironmentScope() { hadOld_ ? setenv(name_.c_str(), old_.c_str(), 1) : unsetenv(name_.c_str()); }
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void WriteFile(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
+void WriteFile(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary | std::ios::trunc) << text; }
 
 fs::path BuildDir() {
     const char* dir = std::getenv("BELLWAVE_BUILD_DIR");
@@ -103,9 +64,7 @@ intptr_t RecordingWindow::Send(uint32_t message, WPARAM wParam, LPARAM lParam) {
 }
 
 void RecordingWindow::GetTitle(char* text, int bytes) const {
-    if (bytes <= 0) return;
-    std::strncpy(text, "Bellwave test window", static_cast<size_t>(bytes) - 1);
-    text[bytes - 1] = '\0';
+    if (bytes > 0) std::snprintf(text, static_cast<size_t>(bytes), "Bellwave test window");
 }
 
 std::vector<RecordedMessage> RecordingWindow::Messages() const {

@@ -1,7 +1,6 @@
-// Helpers shared by the tests: a temporary folder that is removed afterwards, a scope
-// that points the registry at its own hive files and enters a folder, hive value lines,
-// a bounded wait for a condition, child processes, and a message window that records
-// what is posted to it.
+// Helpers shared by the tests: temporary folders, a scope with its own registry and
+// working folder, hive value lines, a bounded wait, child processes, and a message window
+// that records what is posted to it.
 #pragma once
 
 #include <sys/types.h>
@@ -19,6 +18,9 @@
 
 namespace testing_support {
 
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, const std::string& text);
+
 class TempDir {
 public:
     TempDir();
@@ -30,27 +32,6 @@ public:
 
 private:
     std::filesystem::path path_;
-};
-
-// For the life of the scope: BELLWAVE_REGISTRY_DIR names a fresh temp folder and the
-// current folder is another fresh temp folder (where debug logs and recordings land).
-// Restores both afterwards.
-class IsolatedScope {
-public:
-    IsolatedScope();
-    ~IsolatedScope();
-    const std::filesystem::path& registryDir() const { return registry_.path(); }
-    const std::filesystem::path& workDir() const { return work_.path(); }
-    // Writes machine.reg (HKLM and HKCR) of the registry folder; text is REGEDIT4 lines.
-    void WriteMachineHive(const std::string& text) const;
-    void WriteUserHive(const std::string& text) const;
-
-private:
-    TempDir registry_;
-    TempDir work_;
-    std::filesystem::path oldCwd_;
-    std::string oldRegistryDir_;
-    bool hadRegistryDir_ = false;
 };
 
 // For its life, environment variable `name` holds value (unset when value is null),
@@ -65,6 +46,26 @@ public:
 private:
     std::string name_, old_;
     bool hadOld_ = false;
+};
+
+// For the life of the scope: BELLWAVE_REGISTRY_DIR names a fresh temp folder and the
+// current folder is another fresh temp folder (where debug logs and recordings land).
+// Restores both afterwards.
+class IsolatedScope {
+public:
+    IsolatedScope();
+    ~IsolatedScope();
+    const std::filesystem::path& registryDir() const { return registry_.path(); }
+    const std::filesystem::path& workDir() const { return work_.path(); }
+    // Writes machine.reg (HKLM and HKCR) or user.reg of the registry folder (REGEDIT4 lines).
+    void WriteMachineHive(const std::string& text) const { WriteFile(registry_.path() / "machine.reg", text); }
+    void WriteUserHive(const std::string& text) const { WriteFile(registry_.path() / "user.reg", text); }
+
+private:
+    TempDir registry_;
+    TempDir work_;
+    EnvironmentScope registryDir_{"BELLWAVE_REGISTRY_DIR", registry_.path().c_str()};
+    std::filesystem::path oldCwd_;
 };
 
 // REGEDIT4 value lines (no line end) for a hive a test writes.
@@ -87,9 +88,6 @@ bool WaitUntil(Cond cond, double seconds = 10.0) {
     }
     return true;
 }
-
-std::string ReadFile(const std::filesystem::path& path);
-void WriteFile(const std::filesystem::path& path, const std::string& text);
 
 // Starts args (args[0] found on PATH) in a process group of its own, standard input
 // from /dev/null, standard output and error to the files given; 0 when it cannot start.
