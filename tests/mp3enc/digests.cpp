@@ -40,7 +40,8 @@ TEST(Mp3Digests, OutputIsUnchanged) {
          {"de13c5209e31b6f094586d2f397a6baf", "de6011ca05f0d72adcad6f2bfeb9213e", "d450f01aba511c018f66706bf2c037a3"}},
         {"music, then silence",
          [](int n, int rate) {
-             return Make(n, [n, m = MusicLike(n, rate, 3)](int i, int c) { return i < 2 * n / 3 ? m[2 * i + c] / 32767.0 : 0.0; });
+             const Pcm music = MusicLike(n, rate, 3);
+             return Make(n, [&](int i, int c) { return i < 2 * n / 3 ? music[2 * i + c] / 32767.0 : 0.0; });
          },
          {"aec30b89fd0b91a2d3eada9916706aea", "d4e8b4dc19a7d593a8bed70faf4b73cc", "864535d089f4dd22801a1f0d3ea0a8fc"}},
         {"sweep", [](int n, int rate) { return Sweep(n, 20.0, 20000.0, rate, 0.7); },
@@ -53,7 +54,8 @@ TEST(Mp3Digests, OutputIsUnchanged) {
          {"225fe6f39b0a4ee8b90ace05ae0806a6", "68101f5094f6f934a28bcb518ab4f825", "cab7fbb8cdaa80fc62c4c98bdcc03bbf"}},
         {"clipped 3 kHz", [](int n, int rate) { return Sine(n, 3000.0, rate, 4.0); },
          {"7ffb4b20d8eac0a9d242ba2efafb4f5b", "553bb5956e068541d120c0af76fe34b1", "80bdd2a0af44e72071e471fee7e0fb93"}},
-        {"full-scale impulses", [](int n, int) { return Make(n, [](int i, int) { return i % 700 ? 0.0 : i / 700 % 2 ? 1.0 : -1.0; }); },
+        {"full-scale impulses",
+         [](int n, int) { return Make(n, [](int i, int) { return i % 700 ? 0.0 : i / 700 % 2 ? 1.0 : -1.0; }); },
          {"ba581393b8901186b04b7441e7ca2979", "fa6202501bc199dbee7a85abba5439fa", "bf84ebdf8c2b748e2411338b4e5735c8"}},
         {"a few LSB", [](int n, int) { return Noise(n, 3.0 / 32768, 5); },
          {"d5bb39947c4848c435b413ca4326d3fb", "0771553296484a7e90d342c9d314771b", "ff846bf20114d16cbefba21f45c8e6dd"}},

@@ -44,23 +44,6 @@ TEST_F(Mp3Reader, DeliversWhatLameDecodes) {
     }
 }
 
-TEST_F(Mp3Reader, Mp3InsideAWavPlaysLikeTheBareStream) {
-    const Bytes mp3 = Encode("vbr", 44100 * 2, 2, 44100, "-V 4");
-    // Format tag 85 with twelve extra format bytes after their count.
-    Bytes wav = fixtures::MakeWav(85, 2, 44100, 0, mp3);
-    wav.insert(wav.begin() + 36, 14, 0);
-    fixtures::PutLe32(wav, 16, 30);
-    fixtures::PutLe16(wav, 36, 12);
-    fixtures::PutLe32(wav, 4, uint32_t(wav.size() - 8));
-    fixtures::Reader bare(mp3, 44100), wrapped(wav, 44100);
-    ASSERT_TRUE(bare.file.Ready() && wrapped.file.Ready());
-    EXPECT_EQ(wrapped.file.Format(), 85u);
-    EXPECT_EQ(wrapped.file.SourceFrames(), bare.file.SourceFrames());
-    const std::vector<int16_t> a = ReadAll(bare.file);
-    EXPECT_GT(a.size(), 44100u * 2);
-    EXPECT_EQ(ReadAll(wrapped.file), a);
-}
-
 // A seek to any block continues sample for sample as the straight read does: the
 // decoder's lead-in leaves its synthesis filter where the straight read has it. MPEG-1
 // (four frames a block) and MPEG-2 (eight), constant and variable bit rates, with and
