@@ -57,6 +57,8 @@ TEST(Mp3Digests, OutputIsUnchanged) {
         {"full-scale impulses",
          [](int n, int) { return Make(n, [](int i, int) { return i % 700 ? 0.0 : i / 700 % 2 ? 1.0 : -1.0; }); },
          {"ba581393b8901186b04b7441e7ca2979", "fa6202501bc199dbee7a85abba5439fa", "bf84ebdf8c2b748e2411338b4e5735c8"}},
+        {"silence", [](int n, int) { return Pcm(2 * static_cast<size_t>(n), 0); },
+         {"770c572aaca7d779f63edecf1de3c665", "db11cf4070f97369da0f84d4742cdec3", "8df5eac9e1a32c6a13367f0f5bcd3eb8"}},
         {"a few LSB", [](int n, int) { return Noise(n, 3.0 / 32768, 5); },
          {"d5bb39947c4848c435b413ca4326d3fb", "0771553296484a7e90d342c9d314771b", "ff846bf20114d16cbefba21f45c8e6dd"}},
     };
