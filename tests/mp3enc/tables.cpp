@@ -32,7 +32,7 @@ std::map<std::string, std::vector<double>> ReadTables() {
 
 }  // namespace
 
-TEST(Mp3Tables, WindowHuffmanTablesBandsAndCoefficients) {
+TEST(Mp3Tables, WindowHuffmanTablesAndBands) {
     auto t = ReadTables();
     const auto& window = t["analysis_window 512"];
     ASSERT_EQ(window.size(), 512u);
