@@ -1,7 +1,7 @@
 // Encodes one 60-second 44100 Hz stereo WAV with our encoder and with
 // `lame -b 128 --cbr -q 9` in the same run and prints the times and their ratio
 // (ours / lame: below 1.0 we are faster). Checks our output against the plain oracle of
-// the tests (bit for bit) unless --no-oracle is given.
+// plain_encoder.h (bit for bit) unless --no-oracle is given.
 //
 // usage: bench_mp3enc_vs_lame [--no-oracle] [--keep DIR]  (files are removed unless kept)
 #include <chrono>
@@ -15,9 +15,9 @@
 #include <time.h>
 #include <vector>
 
+#include "bench/plain_encoder.h"
 #include "mp3enc/mp3enc.h"
 #include "platform/audio_block.h"
-#include "tests/mp3enc/plain_encoder.h"
 
 namespace {
 

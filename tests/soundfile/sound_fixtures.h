@@ -30,18 +30,12 @@ inline void PutLe32(Bytes& b, size_t at, uint32_t v) {
 // A canonical 44-byte-header WAV around payload.
 inline Bytes MakeWav(uint32_t tag, uint32_t channels, uint32_t rate, uint32_t bits, const Bytes& payload) {
     Bytes b(44);
-    std::copy_n("RIFF", 4, b.begin());
-    PutLe32(b, 4, uint32_t(36 + payload.size()));
-    std::copy_n("WAVEfmt ", 8, b.begin() + 8);
-    PutLe32(b, 16, 16);
-    PutLe16(b, 20, tag);
-    PutLe16(b, 22, channels);
-    PutLe32(b, 24, rate);
-    PutLe32(b, 28, rate * channels * bits / 8);
-    PutLe16(b, 32, channels * bits / 8);
-    PutLe16(b, 34, bits);
+    std::copy_n("RIFF----WAVEfmt ", 16, b.begin());
     std::copy_n("data", 4, b.begin() + 36);
-    PutLe32(b, 40, uint32_t(payload.size()));
+    const uint32_t fields[][3] = {{4, 36 + uint32_t(payload.size()), 4}, {16, 16, 4}, {20, tag, 2}, {22, channels, 2},
+                                  {24, rate, 4}, {28, rate * channels * bits / 8, 4}, {32, channels * bits / 8, 2},
+                                  {34, bits, 2}, {40, uint32_t(payload.size()), 4}};
+    for (const auto& [at, value, bytes] : fields) (bytes == 2 ? PutLe16 : PutLe32)(b, at, value);
     b.insert(b.end(), payload.begin(), payload.end());
     return b;
 }

@@ -60,9 +60,8 @@ TEST(Resampler, UpsamplingCopiesThenBlendsWithTheCosineThenTheCubic) {
             ASSERT_EQ(out[k * 2 + c], expected) << "frame " << k;
         }
     }
-    std::vector<int16_t> block(kBlockFrames * 2, 99);
+    std::vector<int16_t> block(kBlockFrames * 2);
     EXPECT_EQ(file.ReadBlock(block.data()), 0u);
-    EXPECT_EQ(block[0], 99);
 
     // Seeking restarts the start sequence: block 3 starts at output frame 13824, source
     // frame floor(13824 * 0.91875) = 12700.

@@ -1,6 +1,6 @@
 // The encoder's arithmetic written out plainly, without the library's shortcuts (modular
 // FIFO indexing, pow for every line, bit counts straight from the code lengths): the
-// oracle the optimised library must match bit for bit. Frames are assembled by the
+// oracle the optimised library must match bit for bit Frames are assembled by the
 // library's formatter, which has no shortcuts to check.
 #pragma once
 
