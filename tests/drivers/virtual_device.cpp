@@ -14,10 +14,6 @@ namespace {
 
 constexpr long kSamples = 64;
 
-ASIOChannelInfo Channel(long channel, ASIOBool input) {
-    return {channel, input, ASIOTrue, -1, -1, {}};  // out fields set to what no answer gives
-}
-
 // The float samples of the capture file, read by its fixed layout (58-byte header with a
 // fact chunk); the header's format, channels, bits, rate and frame count in fields.
 std::vector<float> ReadCapture(const std::filesystem::path& path, std::vector<uint32_t>* fields) {
@@ -114,8 +110,10 @@ TEST(VirtualDevice, RefusesBadArguments) {
     SmallHost host(scope, {Dword("Outputs", 4), Dword("Inputs", 2)});
     EXPECT_EQ(host.driver->start(), ASE_NotPresent);  // before init
     ASSERT_EQ(host.driver->init(nullptr), ASIOTrue);
-    for (ASIOChannelInfo info : {Channel(-1, ASIOFalse), Channel(4, ASIOFalse), Channel(2, ASIOTrue)})
-        EXPECT_EQ(host.driver->getChannelInfo(&info), ASE_InvalidParameter) << info.channel;
+    for (auto [channel, input] : {std::pair<long, ASIOBool>{-1, ASIOFalse}, {4, ASIOFalse}, {2, ASIOTrue}}) {
+        ASIOChannelInfo info{channel, input, ASIOTrue, -1, -1, {}};  // out fields set to what no answer gives
+        EXPECT_EQ(host.driver->getChannelInfo(&info), ASE_InvalidParameter) << channel;
+    }
     ASIOBufferInfo infos[3] = {{ASIOFalse, 0, {}}, {ASIOFalse, 1, {}}, {ASIOTrue, 0, {}}};
     for (long samples : {32, 4096, 100})  // below min, above max, not a power of two
         EXPECT_EQ(host.driver->createBuffers(infos, 3, samples, &host.callbacks), ASE_InvalidMode) << samples;
