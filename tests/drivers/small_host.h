@@ -18,30 +18,26 @@
 namespace small_host {
 
 constexpr const char* kClsid = "{3D5E8F21-7A4B-4C9D-8E10-2F6A9B3C4D5E}";
+constexpr const char* kClsidLower = "{3d5e8f21-7a4b-4c9d-8e10-2f6a9b3c4d5e}";
 
 using testing_support::Dword;
 using testing_support::Text;
-
-// Hive text for one device (its class key in lower case); values are REGEDIT4 lines.
-inline std::string DeviceEntry(const std::vector<std::string>& values, const char* clsid = kClsid,
-                               const char* keyName = "Test Device") {
-    std::string lower = clsid;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::string entry = std::string("[HKEY_LOCAL_MACHINE\\software\\asio\\") + keyName + "]\n" + Text("clsid", clsid) + "\n";
-    for (const std::string& v : values) entry += v + "\n";
-    return entry + "\n[HKEY_CLASSES_ROOT\\clsid\\" + lower + "\\InprocServer32]\n@=\"" + BELLWAVE_VIRTUAL_DRIVER + "\"\n";
-}
 
 class SmallHost {
 public:
     // Registers a device with these values (on the test clock unless told) and creates it.
     SmallHost(const testing_support::IsolatedScope& scope, std::vector<std::string> values, bool testClock = true) {
         if (testClock) values.insert(values.begin(), Text("Clock", "test"));
-        scope.WriteMachineHive("REGEDIT4\n\n" + DeviceEntry(values));
-        Create(kClsid);
+        std::string hive = std::string("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\software\\asio\\Test Device]\n") + Text("clsid", kClsid) + "\n";
+        for (const std::string& v : values) hive += v + "\n";
+        scope.WriteMachineHive(hive + "\n[HKEY_CLASSES_ROOT\\clsid\\" + kClsidLower + "\\InprocServer32]\n@=\"" + BELLWAVE_VIRTUAL_DRIVER + "\"\n");
+        current_ = this;
+        CoInitialize(nullptr);
+        CLSID clsid{};
+        EXPECT_EQ(CLSIDFromString(kClsid, &clsid), S_OK);
+        created = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, reinterpret_cast<void**>(&driver));
+        if (driver) driver->QueryInterface(IID_IVirtualDeviceClock, reinterpret_cast<void**>(&clock));
     }
-    // Creates the device of an already written hive.
-    explicit SmallHost(const char* clsid) { Create(clsid); }
     ~SmallHost() {
         if (driver) {
             driver->stop();
@@ -77,14 +73,6 @@ public:
     ASIOCallbacks callbacks{&BufferSwitch, nullptr, nullptr, nullptr};
 
 private:
-    void Create(const char* clsidText) {
-        current_ = this;
-        CoInitialize(nullptr);
-        CLSID clsid{};
-        EXPECT_EQ(CLSIDFromString(clsidText, &clsid), S_OK) << clsidText;
-        created = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, clsid, reinterpret_cast<void**>(&driver));
-        if (driver) driver->QueryInterface(IID_IVirtualDeviceClock, reinterpret_cast<void**>(&clock));
-    }
     static void BufferSwitch(long half, ASIOBool) {
         SmallHost* host = current_;
         if (host->onSwitch) host->onSwitch(half);

@@ -1,8 +1,7 @@
 // The driver list: which registered drivers it offers, their names and paths cut to the
-// caller's buffers, opening, and the packed list of names.
+// caller's buffers, and opening.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -40,16 +39,6 @@ struct Hive {
     }
 };
 
-std::vector<std::string> Names(AsioDriverList& list) {
-    std::vector<std::string> names;
-    for (int id = 0; id < list.Count(); ++id) {
-        char name[kDriverNameBytes] = {};
-        EXPECT_EQ(list.asioGetDriverName(id, name, sizeof(name)), DRVERR_OK);
-        names.push_back(name);
-    }
-    return names;
-}
-
 }  // namespace
 
 TEST(DriverList, UnusableDriversAreAbsentAndTheNextTakesTheirId) {
@@ -68,18 +57,31 @@ TEST(DriverList, UnusableDriversAreAbsentAndTheNextTakesTheirId) {
     hive.Driver("k long path", ClassText(11), "Long Path").Class(ClassText(11), (deep / "driver.so").string());
     scope.WriteMachineHive(hive.text);
 
-    AsioDriverList list;
-    EXPECT_EQ(Names(list), (std::vector<std::string>{"Good One", "Failing", "j second good", "Long Path"}));
-    char path[128];
-    EXPECT_EQ(list.asioGetDriverPath(0, path), DRVERR_OK);
-    EXPECT_EQ(path, PluginPath("fake_driver").size() < 128 ? PluginPath("fake_driver") : "");
-    EXPECT_EQ(list.asioGetDriverPath(3, path), DRVERR_INVALID_PARAM);
-    EXPECT_STREQ(path, "");
-    // A failing factory cannot be seen before it is asked: opening it gives its code.
-    EXPECT_EQ(list.asioOpenDriver(1), E_OUTOFMEMORY);
+    {
+        AsioDriverList list;
+        std::vector<std::string> names;
+        for (int id = 0; id < list.Count(); ++id) {
+            char name[kDriverNameBytes] = {};
+            EXPECT_EQ(list.asioGetDriverName(id, name, sizeof(name)), DRVERR_OK);
+            names.push_back(name);
+        }
+        EXPECT_EQ(names, (std::vector<std::string>{"Good One", "Failing", "j second good", "Long Path"}));
+        char path[128];
+        EXPECT_EQ(list.asioGetDriverPath(0, path), DRVERR_OK);
+        EXPECT_EQ(path, PluginPath("fake_driver").size() < 128 ? PluginPath("fake_driver") : "");
+        EXPECT_EQ(list.asioGetDriverPath(3, path), DRVERR_INVALID_PARAM);
+        EXPECT_STREQ(path, "");
+        // A failing factory cannot be seen before it is asked: opening it gives its code.
+        EXPECT_EQ(list.asioOpenDriver(1), E_OUTOFMEMORY);
+        EXPECT_EQ(HostDriverReference(), nullptr);
+        EXPECT_EQ(list.asioOpenDriver(2), DRVERR_OK);
+        IASIO* driver = HostDriverReference();
+        EXPECT_EQ(list.asioOpenDriver(2), DRVERR_DEVICE_ALREADY_OPEN);
+        EXPECT_EQ(HostDriverReference(), driver);
+        EXPECT_EQ(LiveFakeObjects(), 1);
+    }
+    EXPECT_EQ(LiveFakeObjects(), 0);  // the list released its driver
     EXPECT_EQ(HostDriverReference(), nullptr);
-    EXPECT_EQ(list.asioOpenDriver(2), DRVERR_OK);
-    EXPECT_NE(HostDriverReference(), nullptr);
 }
 
 TEST(DriverList, NamesAreCutToTheirBuffers) {
@@ -104,55 +106,4 @@ TEST(DriverList, NamesAreCutToTheirBuffers) {
     EXPECT_EQ(list.asioGetDriverName(3, name, 16), DRVERR_DEVICE_NOT_FOUND);
     EXPECT_EQ(list.asioGetDriverPath(0, nullptr), DRVERR_INVALID_PARAM);
     EXPECT_EQ(list.asioGetDriverPath(3, name), DRVERR_DEVICE_NOT_FOUND);
-}
-
-TEST(DriverList, OpeningTwiceIsRefusedAndTheListReleasesItsDrivers) {
-    IsolatedScope scope;
-    Hive hive;
-    hive.Driver("fake", ClassText(1), "Fake").Class(ClassText(1), PluginPath("fake_driver"));
-    scope.WriteMachineHive(hive.Driver("unparsable", "not-a-class-id", "Unparsable").Class("not-a-class-id", PluginPath("fake_driver")).text);
-    CLSID none{};
-    void* object = nullptr;
-    {
-        AsioDriverList list;
-        ASSERT_EQ(list.Count(), 2);
-        EXPECT_EQ(list.asioOpenDriver(2), DRVERR_DEVICE_NOT_FOUND);
-        ASSERT_EQ(list.asioOpenDriver(0), DRVERR_OK);
-        IASIO* driver = HostDriverReference();
-        ASSERT_NE(driver, nullptr);
-        EXPECT_EQ(LiveFakeObjects(), 1);
-        EXPECT_EQ(list.asioOpenDriver(0), DRVERR_DEVICE_ALREADY_OPEN);
-        EXPECT_EQ(HostDriverReference(), driver);
-        EXPECT_EQ(list.asioOpenDriver(1), REGDB_E_CLASSNOTREG);  // an unparsable id is zero: no class
-    }
-    EXPECT_EQ(LiveFakeObjects(), 0);
-    EXPECT_EQ(HostDriverReference(), nullptr);
-    EXPECT_EQ(CoCreateInstance(none, nullptr, CLSCTX_INPROC_SERVER, none, &object), CO_E_NOTINITIALIZED);
-}
-
-TEST(DriverList, DriverNamesArePackedUntilTheBufferIsFull) {
-    IsolatedScope scope;
-    // 16 names of 120 characters take 1936 bytes with their terminators; a 17th of length
-    // L fits while 1936 + L stays below 2048; the names after one that does not fit are left out.
-    std::vector<char> buffer(kDriverNamesBufferBytes + 16);
-    auto fill = [&](size_t lastLength) {
-        Hive hive;
-        for (int i = 0; i < 16; ++i)
-            hive.Driver("d" + std::to_string(10 + i), ClassText(1), std::string(120, static_cast<char>('A' + i)));
-        hive.Driver("d26", ClassText(1), std::string(lastLength, 'Z')).Driver("d27", ClassText(1), "z");
-        scope.WriteMachineHive(hive.Class(ClassText(1), PluginPath("fake_driver")).text);
-        std::fill(buffer.begin(), buffer.end(), '\0');
-        std::fill(buffer.begin() + kDriverNamesBufferBytes, buffer.end(), '#');
-        return GetASIODriverNames(buffer.data());
-    };
-    EXPECT_EQ(fill(111), 18);
-    EXPECT_EQ(std::string(buffer.data()), std::string(120, 'A'));
-    EXPECT_EQ(std::string(buffer.data() + 1936), std::string(111, 'Z'));
-    EXPECT_EQ(buffer[2047], '\0');
-    EXPECT_EQ(std::string(buffer.begin() + kDriverNamesBufferBytes, buffer.end()), std::string(16, '#'));
-    EXPECT_EQ(fill(112), 18);
-    EXPECT_EQ(std::string(buffer.data() + 15 * 121), std::string(120, 'P'));
-    EXPECT_EQ(buffer[1936], '\0');
-    EXPECT_EQ(std::count(buffer.begin(), buffer.begin() + kDriverNamesBufferBytes, 'z'), 0);
-    EXPECT_EQ(GetASIODriverNames(nullptr), 0);
 }

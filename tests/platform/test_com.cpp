@@ -32,17 +32,15 @@ HRESULT Create(void** object) {
 TEST(Com, ClassIdsParseInEitherCaseAndPrintInUpperCase) {
     CLSID clsid, lower;
     ASSERT_EQ(CLSIDFromString(kClassText, &clsid), S_OK);
-    EXPECT_TRUE(clsid.Data1 == 0x0A1B2C3Du && clsid.Data3 == 0x6071 && clsid.Data4[7] == 0xF9);
     ASSERT_EQ(CLSIDFromString("{0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9}", &lower), S_OK);
-    EXPECT_TRUE(lower == clsid);
+    EXPECT_TRUE(lower == clsid && clsid.Data1 == 0x0A1B2C3Du && clsid.Data4[7] == 0xF9);
     char text[39];
     StringFromCLSID(lower, text);
     EXPECT_STREQ(text, kClassText);
-    for (const char* bad : {"", "0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9", "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F}",
-                            "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}x", "{0A1B2C3D-4E5F-6071-82G3-A4B5C6D7E8F9}"}) {
-        CLSID parsed = clsid;
-        EXPECT_EQ(CLSIDFromString(bad, &parsed), CO_E_CLASSSTRING) << bad;
-        EXPECT_TRUE(parsed == CLSID{}) << bad;
+    for (const char* bad : {"0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9", "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}x",
+                            "{0A1B2C3D-4E5F-6071-82G3-A4B5C6D7E8F9}"}) {
+        EXPECT_EQ(CLSIDFromString(bad, &lower), CO_E_CLASSSTRING) << bad;
+        EXPECT_TRUE(lower == CLSID{}) << bad;
     }
 }
 
@@ -87,9 +85,8 @@ TEST(Com, BrokenClassesFailWithTheirCodes) {
         void* object = reinterpret_cast<void*>(1);
         EXPECT_EQ(Create(&object), c.expected) << c.library;
         EXPECT_EQ(object, nullptr) << c.library;
-        if (!c.library.empty()) {
-            EXPECT_EQ(CoCheckServerLibrary(c.library.c_str()), c.expected == E_OUTOFMEMORY ? S_OK : c.expected);
-        }
+        if (c.library.empty()) continue;
+        EXPECT_EQ(CoCheckServerLibrary(c.library.c_str()), c.expected == E_OUTOFMEMORY ? S_OK : c.expected);
     }
     // Registered without a library key.
     scope.WriteMachineHive("REGEDIT4\n[HKEY_CLASSES_ROOT\\clsid\\" + std::string(kClassText) + "]\n");

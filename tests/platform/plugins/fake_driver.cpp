@@ -1,6 +1,4 @@
-// A driver plug-in for the class loader and driver list tests: the host tests' fake driver
-// with its references counted. Built twice: as a working driver, and with
-// FAKE_FACTORY_FAILS as one whose factory refuses.
+// The host tests' fake driver as a plug-in, references counted; with FAKE_FACTORY_FAILS its factory refuses.
 #include <atomic>
 
 #include "tests/host/fake_driver.h"
