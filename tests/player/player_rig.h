@@ -48,23 +48,6 @@ inline std::vector<int16_t> Channel(const std::vector<int16_t>& interleaved, int
     return out;
 }
 
-// The sound file reader's blocks for a file at rateHz, interleaved, with the last
-// block's zero fill (what the player should hand the device).
-inline std::vector<int16_t> ReaderBlocks(const std::filesystem::path& path, uint32_t rateHz, uint32_t* channels) {
-    const fixtures::Bytes bytes = fixtures::ReadBytes(path);
-    SoundFile file;
-    fixtures::Open(file, bytes, rateHz);
-    std::vector<int16_t> all;
-    if (!file.Ready()) return all;
-    *channels = file.Channels();
-    std::vector<int16_t> block(size_t(kSegment) * file.Channels());
-    for (uint32_t b = 0; b < file.BlockCount() && file.ReadBlock(block.data()) != 0; ++b) {
-        all.insert(all.end(), block.begin(), block.end());
-        std::fill(block.begin(), block.end(), int16_t(0));
-    }
-    return all;
-}
-
 // Writes a 16-bit PCM WAV whose samples are a ramp distinct per channel.
 inline std::vector<int16_t> WriteRampWav(const std::filesystem::path& path, uint32_t frames, uint32_t channels,
                                          uint32_t rate) {

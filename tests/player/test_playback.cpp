@@ -70,31 +70,6 @@ TEST(Playback, WavComesOutExactlyThenSilenceAndOneTrackEndWithPositionsAndMeters
     }
 }
 
-TEST(Playback, DecodedAndResampledTracksComeOutAsTheReadersBlocks) {
-    for (const bool mp3 : {true, false}) {
-        SCOPED_TRACE(mp3 ? "mp3" : "44100");
-        Rig rig;
-        if (mp3)
-            ASSERT_FALSE(fixtures::LameEncode(rig.scope.workDir(), "music", 5 * kSegment, 2, 48000, "-b 128").empty());
-        else
-            fixtures::WriteBytes(rig.Work("music.wav"),
-                                 fixtures::MakeWav(1, 2, 44100, 16, fixtures::Samples(fixtures::Music(5 * kSegment, 2, 44100))));
-        const std::string name = mp3 ? "music.mp3" : "music.wav";
-        uint32_t channels = 0;
-        const std::vector<int16_t> blocks = ReaderBlocks(rig.Work(name), 48000, &channels);
-        ASSERT_EQ(channels, 2u);
-        const size_t blockCount = blocks.size() / (2 * kSegment);
-        ASSERT_GE(blockCount, 5u);
-        rig.Queue(name);
-        rig.player->PlayPause();
-        const int segments = int((blockCount + 3) / 4 * 4) + 2;
-        rig.RunSegments(segments);
-        EXPECT_EQ(rig.window.Count(WMU_TRACK_END), 1);
-        EXPECT_EQ(rig.outLeft, Padded(Channel(blocks, 2, 0), size_t(segments) * kSegment));
-        EXPECT_EQ(rig.outRight, Padded(Channel(blocks, 2, 1), size_t(segments) * kSegment));
-    }
-}
-
 TEST(Playback, QueueDropsEntriesThatCannotPlay) {
     Rig rig;
     testing_support::WriteFile(rig.Work("junk.wav"), "RIFF but not a sound file at all");
