@@ -76,22 +76,8 @@ TEST(Recording, RecordThenPlayWritesTheInputAfterTheFirstThreeSegments) {
     }
 }
 
-TEST(Recording, OutputThatCannotBeMadeLeavesRecordModeArmedAndEarlierFilesAlone) {
-    // A rate the encoder cannot code: no Out.mp3 is made, an old one is kept, and the
-    // device runs with the meters showing the input.
-    {
-        Rig rig({ToneDevice("Tone", 22050)});
-        testing_support::WriteFile(rig.Work("Out.mp3"), "an earlier recording");
-        rig.player->SetRecordMp3(true);
-        StartRecording(rig);
-        EXPECT_FALSE(rig.player->RecordingActive());
-        EXPECT_TRUE(rig.player->RecordArmed());
-        rig.RunSegments(3);
-        EXPECT_EQ(rig.window.Count(WMU_LEVELS), 3);
-        rig.player->Stop();
-        EXPECT_EQ(ReadFile(rig.Work("Out.mp3")), "an earlier recording");
-    }
-    // A start-up folder with no room for "/Out.wav".
+// A start-up folder with no room for "/Out.wav": no take, and the device runs on.
+TEST(Recording, NoTakeStartsWhereItsFileCannotBeNamed) {
     Rig rig({ToneDevice("Tone")});
     rig.player.reset();
     const std::string folder = "/" + std::string(248, 'd');
@@ -99,6 +85,9 @@ TEST(Recording, OutputThatCannotBeMadeLeavesRecordModeArmedAndEarlierFilesAlone)
     rig.ReachClock();
     StartRecording(rig);
     EXPECT_FALSE(rig.player->RecordingActive());
+    EXPECT_TRUE(rig.player->RecordArmed());
+    rig.RunSegments(3);
+    EXPECT_EQ(rig.window.Count(WMU_LEVELS), 3) << "the meters show the input";
     rig.player->Stop();
     EXPECT_FALSE(std::filesystem::exists(folder));
 }
@@ -136,10 +125,13 @@ TEST(Recording, EveryWayATakeEndsLeavesACompleteFile) {
 // A block whose every sample tells its number.
 std::vector<int16_t> NumberedBlock(int number) { return std::vector<int16_t>(kBlockBytes / 2, int16_t(number)); }
 
-TEST(Recorder, AStalledWriterDropsNewBlocksAndKeepsTheFileValid) {
+TEST(Recorder, RefusesWhatItCannotCodeAndAStalledWriterDropsNewBlocksKeepingTheFileValid) {
     IsolatedScope scope;
     const std::string path = (scope.workDir() / "Out.wav").string();
     Recorder recorder;
+    testing_support::WriteFile(path, "an earlier recording");
+    EXPECT_FALSE(recorder.Start(path.c_str(), 22050, true)) << "a rate MP3 cannot code";
+    EXPECT_EQ(ReadFile(path), "an earlier recording");
     ASSERT_TRUE(recorder.Start(path.c_str(), 48000, false));
     EXPECT_FALSE(recorder.Start(path.c_str(), 48000, false));  // one at a time
     recorder.HoldWriter(true);
