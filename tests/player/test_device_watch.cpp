@@ -83,6 +83,8 @@ TEST(DeviceWatch, PlaybackGoesOnFromTheBlockWhereTheDeviceWentAway) {
     }
 }
 
+// Tries every 100 ms for 300 ms, then gives up: the transport is left as Stop leaves it,
+// and the person can pick the device again once it is back.
 TEST(DeviceWatch, ADeviceThatDoesNotComeBackStopsTheTransport) {
     Rig rig({kDevice});
     WriteRampWav(rig.Work("ramp.wav"), 30 * kSegment, 2, 48000);
@@ -100,10 +102,7 @@ TEST(DeviceWatch, ADeviceThatDoesNotComeBackStopsTheTransport) {
     EXPECT_EQ(watch.Tick(lost + 400ms), DeviceEvent::None) << "no more tries";
     EXPECT_FALSE(rig.player->Playing());
     EXPECT_STREQ(rig.player->Title(), "");
-    const auto positions = rig.Messages(WMU_POSITION);
-    ASSERT_EQ(positions.size(), 1u);
-    EXPECT_EQ(positions[0].lParam, 0) << "the display is reset as by Stop";
-    // The person picks the device again once it is back.
+    EXPECT_EQ(rig.Messages(WMU_POSITION).at(0).lParam, 0) << "the display is reset";
     rig.scope.WriteMachineHive(host_test::MachineHive({kDevice}));
     selectedDevice.store(0);
     EXPECT_TRUE(rig.player->ChangeDevice());
