@@ -60,6 +60,14 @@ inline std::vector<int16_t> WriteRampWav(const std::filesystem::path& path, uint
     return s;
 }
 
+// The samples of a recorded file as our reader reads it (empty when it cannot).
+inline std::vector<int16_t> Recorded(const std::filesystem::path& path, uint32_t rate) {
+    const fixtures::Bytes image = fixtures::ReadBytes(path);
+    SoundFile file;
+    fixtures::Open(file, image, rate);
+    return file.Ready() ? fixtures::ReadAll(file) : std::vector<int16_t>{};
+}
+
 class Rig {
 public:
     // devices: registered in this order (driver ids follow the names' order).
