@@ -20,20 +20,13 @@ using host_test::MachineHive;
 using host_test::Text;
 using testing_support::IsolatedScope;
 
-// The float frames of a capture's data chunk.
+// The float samples of a capture's data chunk (the device writes no other chunk that
+// holds these letters).
 std::vector<float> CaptureFrames(const std::string& wav) {
-    size_t at = 12;
-    while (at + 8 <= wav.size()) {
-        uint32_t bytes = 0;
-        std::memcpy(&bytes, wav.data() + at + 4, 4);
-        if (wav.compare(at, 4, "data") == 0) {
-            std::vector<float> samples(std::min<size_t>(bytes, wav.size() - at - 8) / 4);
-            std::memcpy(samples.data(), wav.data() + at + 8, samples.size() * 4);
-            return samples;
-        }
-        at += 8 + bytes + (bytes & 1);
-    }
-    return {};
+    const size_t at = wav.find("data", 12);
+    std::vector<float> samples(at == std::string::npos ? 0 : (wav.size() - at - 8) / 4);
+    if (!samples.empty()) std::memcpy(samples.data(), wav.data() + at + 8, samples.size() * 4);
+    return samples;
 }
 
 TEST(ToneCommand, PlaysTheToneWithoutGapsAndRefusesBadRequests) {
@@ -57,14 +50,31 @@ TEST(ToneCommand, PlaysTheToneWithoutGapsAndRefusesBadRequests) {
     const std::vector<std::string> log = host_test::ReadLines(scope.workDir() / "CorvaneDbg.Log");
     host_test::ExpectInOrder(log, {"Dropped buffers: 0, channel: 0", "Failed buffers: 0, channel: 0"});
 
-    EXPECT_EQ(RunCli("tone --device 0 --seconds 0.1"), 0);           // by id
-    EXPECT_EQ(RunCli("tone --seconds 0.1"), 0);                      // the only device
-    EXPECT_EQ(RunCli("tone --device 'No such device' --seconds 1"), 1);
-    EXPECT_EQ(RunCli("tone --device 5 --seconds 1"), 1);
-    EXPECT_EQ(RunCli("tone --device 0"), 2);
-    EXPECT_EQ(RunCli("tone --device 0 --seconds"), 2);  // an option with no value
-    EXPECT_EQ(RunCli("tone --device 0 --seconds x"), 2);
-    EXPECT_EQ(RunCli("tone --freq 440"), 2);
+    const struct { const char* arguments; int status; } runs[] = {
+        {"--device 0 --seconds 0.1", 0},  // by id
+        {"--seconds 0.1", 0},             // the only device
+        {"--device 'No such device' --seconds 1", 1},
+        {"--device 5 --seconds 1", 1},
+        {"--device 0", 2},
+        {"--device 0 --seconds", 2},  // an option with no value
+        {"--device 0 --seconds x", 2},
+        {"--freq 440", 2},
+    };
+    for (const auto& run : runs) EXPECT_EQ(RunCli(std::string("tone ") + run.arguments), run.status) << run.arguments;
+}
+
+// More drivers than the list of names holds (17 names of 127 characters fill its 2048
+// bytes): a name that is not there is looked for among the names listed, and no further.
+TEST(ToneCommand, ANameNotAmongAFullListOfDriversIsRefused) {
+    IsolatedScope scope;
+    std::vector<host_test::VirtualDeviceSpec> devices;
+    for (char c = 'a'; c < 'a' + 18; ++c) devices.push_back({std::string(127, c), {}});
+    scope.WriteMachineHive(MachineHive(devices));
+    std::string out, err;
+    ASSERT_EQ(RunCli("devices", &out), 0);
+    ASSERT_NE(out.find("17: " + std::string(127, 'r')), std::string::npos) << out;
+    EXPECT_EQ(RunCli("tone --device 'No such device' --seconds 1", nullptr, &err), 1);
+    EXPECT_NE(err.find("no device 'No such device'"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -48,27 +48,7 @@ inline std::vector<int16_t> Channel(const std::vector<int16_t>& interleaved, int
     return out;
 }
 
-// The sound file reader's blocks for a file at rateHz, interleaved, with the last
-// block's zero fill (what the player should hand the device).
-inline std::vector<int16_t> ReaderBlocks(const std::filesystem::path& path, uint32_t rateHz, uint32_t* channels) {
-    const fixtures::Bytes bytes = fixtures::ReadBytes(path);
-    InitMp3Tables();
-    Mp3Decoder decoder;
-    SoundFile file;
-    file.Open(bytes.data(), uint32_t(bytes.size()), rateHz, decoder);
-    std::vector<int16_t> all;
-    if (!file.Ready()) return all;
-    *channels = file.Channels();
-    std::vector<int16_t> block(size_t(kSegment) * file.Channels());
-    for (uint32_t b = 0; b < file.BlockCount(); ++b) {
-        std::fill(block.begin(), block.end(), int16_t(0));
-        if (file.ReadBlock(block.data()) == 0) break;
-        all.insert(all.end(), block.begin(), block.end());
-    }
-    return all;
-}
-
-// Writes a 16-bit PCM WAV of frames whose samples are a ramp distinct per channel.
+// Writes a 16-bit PCM WAV whose samples are a ramp distinct per channel.
 inline std::vector<int16_t> WriteRampWav(const std::filesystem::path& path, uint32_t frames, uint32_t channels,
                                          uint32_t rate) {
     std::vector<int16_t> s(size_t(frames) * channels);
@@ -80,15 +60,20 @@ inline std::vector<int16_t> WriteRampWav(const std::filesystem::path& path, uint
     return s;
 }
 
+// The samples of a recorded file as our reader reads it (empty when it cannot).
+inline std::vector<int16_t> Recorded(const std::filesystem::path& path, uint32_t rate) {
+    const fixtures::Bytes image = fixtures::ReadBytes(path);
+    SoundFile file;
+    fixtures::Open(file, image, rate);
+    return file.Ready() ? fixtures::ReadAll(file) : std::vector<int16_t>{};
+}
+
 class Rig {
 public:
     // devices: registered in this order (driver ids follow the names' order).
     explicit Rig(const std::vector<VirtualDeviceSpec>& devices = {Device("Bellwave Virtual Device")},
-                 int32_t device = kStoredDevice, int32_t storedNumber = -1) {
+                 int32_t device = kStoredDevice) {
         scope.WriteMachineHive(host_test::MachineHive(devices));
-        if (storedNumber >= 0) {
-            EXPECT_TRUE(SaveDeviceNumber(storedNumber));
-        }
         deviceUsable.store(false);
         selectedDevice.store(-1);
         player = std::make_unique<Player>(&window, scope.workDir().c_str(), device);
@@ -103,15 +88,13 @@ public:
 
     // Queues a file of the work folder.
     void Queue(const std::string& name) {
-        const int folder = player->Directories().AddDirectory(scope.workDir().c_str());
         PlayEntry entry;
-        ASSERT_TRUE(MakePlayEntry(entry, name.c_str(), folder));
+        ASSERT_TRUE(MakePlayEntry(entry, name.c_str(), player->Directories().AddDirectory(scope.workDir().c_str())));
         ASSERT_TRUE(player->Queue().Append(entry));
     }
 
     // The device opened after a ChangeDevice: its clock is a new object.
     void ReachClock() {
-        clock.reset();
         clock = std::make_unique<host_test::TestClock>();
         clock_switches = 0;
     }
@@ -122,13 +105,12 @@ public:
         ASSERT_NE(d, nullptr);
         const int frames = ASIOGetPrimaryBufferSizeSamples();
         for (int i = 0; i < switches; ++i) {
-            const int half = int(clock_switches % 2);
+            const int half = int(clock_switches++ % 2);
             ASSERT_EQ(clock->Advance(1), 1);
-            ++clock_switches;
+            std::vector<int16_t>* to[] = {&outLeft, &outRight, &inLeft, &inRight};
             for (int c = 0; c < 4; ++c) {
                 const int16_t* area = static_cast<const int16_t*>(d->bufferInfos[c].buffers[half]);
-                std::vector<int16_t>& to = c == 0 ? outLeft : c == 1 ? outRight : c == 2 ? inLeft : inRight;
-                to.insert(to.end(), area, area + frames);
+                to[c]->insert(to[c]->end(), area, area + frames);
             }
         }
     }
@@ -137,26 +119,21 @@ public:
 
     // Plays whole segments, each followed by the worker's refill.
     void RunSegments(int segments) {
-        const int frames = ASIOGetPrimaryBufferSizeSamples();
         for (int i = 0; i < segments; ++i) {
             ASSERT_TRUE(Host().workers && Host().workers[0]) << "the device is not streaming";
             const int done = Host().workers[0]->segmentCounter.load();
-            Run(kSegment / frames);
+            Run(kSegment / ASIOGetPrimaryBufferSizeSamples());
             ASSERT_TRUE(WaitForWorker(done + 1)) << "the worker did not serve segment " << i;
         }
     }
 
     void ClearCaptured() {
-        outLeft.clear();
-        outRight.clear();
-        inLeft.clear();
-        inRight.clear();
+        for (auto* v : {&outLeft, &outRight, &inLeft, &inRight}) v->clear();
     }
 
     std::vector<RecordedMessage> Messages(uint32_t message) const {
-        std::vector<RecordedMessage> all, some;
-        all = window.Messages();
-        for (const auto& m : all)
+        std::vector<RecordedMessage> some;
+        for (const auto& m : window.Messages())
             if (m.message == message) some.push_back(m);
         return some;
     }

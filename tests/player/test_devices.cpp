@@ -1,115 +1,105 @@
-// Device choice: buffer sizes, refused devices, a device change mid-session and a
-// stored number that names no driver any more.
+// Device choice: buffer sizes, a refused device, a change mid-session, and the device
+// number kept in the user's settings.
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "player_rig.h"
 
 namespace {
 
 using namespace player_test;
-using host_test::ExpectInOrder;
 
 TEST(Devices, BufferSizesThatDivideASegmentAtLeastTwiceAreAccepted) {
-    for (int size : {64, 256, 512, 1152, 2304}) {
+    for (int size : {64, 256, 512, 1152, 2304, 4608, 3000}) {
         SCOPED_TRACE(size);
+        const bool fits = size <= 2304;
         Rig rig({Device("Sized", size)});
-        ASSERT_TRUE(rig.player->DeviceReady());
-        EXPECT_TRUE(deviceUsable.load());
-        EXPECT_EQ(selectedDevice.load(), 0);
-        EXPECT_EQ(rig.player->Link().State(), DeviceState::Prepared);
+        EXPECT_EQ(rig.player->DeviceReady(), fits);
+        EXPECT_EQ(deviceUsable.load(), fits);
+        EXPECT_EQ(selectedDevice.load(), fits ? 0 : -1);
+        EXPECT_EQ(rig.player->Link().State(), fits ? DeviceState::Prepared : DeviceState::Ready);  // buffers made, then refused
+        if (!fits) continue;
         const std::vector<int16_t> source = WriteRampWav(rig.Work("t.wav"), 3 * kSegment, 2, 48000);
         rig.Queue("t.wav");
         rig.player->PlayPause();
         rig.RunSegments(3);
         EXPECT_EQ(rig.outLeft, Channel(source, 2, 0));
     }
-    for (int size : {4608, 3000}) {
-        SCOPED_TRACE(size);
-        Rig rig({Device("Sized", size)});
-        EXPECT_FALSE(rig.player->DeviceReady());
-        EXPECT_FALSE(deviceUsable.load());
-        EXPECT_EQ(selectedDevice.load(), -1);
-        EXPECT_EQ(rig.player->DeviceNumber(), kNoDevice);
-        EXPECT_EQ(rig.player->Link().State(), DeviceState::Ready);  // buffers made, then refused
-    }
 }
 
+// Without a device the transport does nothing and nothing breaks; a change to a good
+// device stores its number, and a change while playing stops and unloads the track.
 TEST(Devices, ARefusedDeviceLeavesThePlayerUsableAndAChangeStoresTheNewNumber) {
-    Rig rig({Device("A Odd", 3000), Device("B Good", 256)}, 0);
+    Rig rig({Device("A Odd", 3000), Device("B Good", 256), Device("C Good", 512, {Dword("SampleRate", 44100)})}, 0);
     ASSERT_FALSE(rig.player->DeviceReady());
-    // Without a device the transport does nothing and nothing breaks.
-    WriteRampWav(rig.Work("t.wav"), 2 * kSegment, 2, 48000);
+    WriteRampWav(rig.Work("t.wav"), 8 * kSegment, 2, 48000);
     rig.Queue("t.wav");
     rig.player->PlayPause();
     rig.player->ToggleRecord();
     rig.player->Stop();
-    rig.player->SetVolume(3);
     EXPECT_FALSE(rig.player->Playing());
     EXPECT_FALSE(rig.player->RecordArmed());
     EXPECT_EQ(rig.player->Queue().Count(), 1u);
+    EXPECT_FALSE(rig.player->ChangeDevice()) << "none selected";
 
-    selectedDevice.store(-1);
-    EXPECT_FALSE(rig.player->ChangeDevice());
-    selectedDevice.store(1);
-    ASSERT_TRUE(rig.player->ChangeDevice());
-    rig.ReachClock();
-    EXPECT_TRUE(rig.player->DeviceReady());
-    EXPECT_EQ(rig.player->DeviceNumber(), 1);
-    int32_t stored = -1;
-    ASSERT_TRUE(LoadDeviceNumber(stored));
-    EXPECT_EQ(stored, 1);
-    rig.player->PlayPause();
-    rig.RunSegments(2);
-    EXPECT_STREQ(rig.player->Title(), "t.wav");
-    EXPECT_EQ(CurrentDeviceRecord()->soundBuffers[0]->DroppedBuffers(), 0u);
-}
-
-TEST(Devices, ChangeDeviceWhilePlayingStopsUnloadsAndPlaysOnTheNewDevice) {
-    Rig rig({Device("A First", 256), Device("B Second", 512, {Dword("SampleRate", 44100)})}, 0);
-    ASSERT_TRUE(rig.player->DeviceReady());
-    EXPECT_EQ(rig.player->DeviceNumber(), 0);
-    WriteRampWav(rig.Work("t.wav"), 8 * kSegment, 2, 48000);
-    rig.Queue("t.wav");
-    rig.Queue("t.wav");
-    rig.player->PlayPause();
-    rig.RunSegments(3);
-    selectedDevice.store(1);
-    ASSERT_TRUE(rig.player->ChangeDevice());
-    rig.ReachClock();
-    EXPECT_FALSE(rig.player->Playing());
-    EXPECT_FALSE(rig.player->Loaded());
-    EXPECT_EQ(rig.player->Link().State(), DeviceState::Prepared);
-    EXPECT_EQ(ASIOSetSampleRate(), 44100);
-    EXPECT_EQ(ASIOGetPrimaryBufferSizeSamples(), 512);
-    // The next entry plays, resampled to the new device's rate.
-    rig.ClearCaptured();
-    rig.player->PlayPause();
-    ASSERT_TRUE(rig.player->Loaded());
-    EXPECT_LT(rig.player->TotalFrames(), uint32_t(8 * kSegment));
-    rig.RunSegments(2);
-    uint32_t channels = 0;
-    const std::vector<int16_t> blocks = ReaderBlocks(rig.Work("t.wav"), 44100, &channels);
-    const std::vector<int16_t> left = Channel(blocks, 2, 0);
-    ASSERT_GE(left.size(), size_t(2 * kSegment));
-    EXPECT_EQ(rig.outLeft, std::vector<int16_t>(left.begin(), left.begin() + 2 * kSegment));
-}
-
-TEST(Devices, AStoredNumberThatNamesNoDriverStartsWithoutADevice) {
-    {
-        Rig rig({Device("A", 256), Device("B", 256)}, kStoredDevice, 5);
-        EXPECT_FALSE(rig.player->DeviceReady());
-        EXPECT_FALSE(deviceUsable.load());
-        EXPECT_EQ(rig.player->Link().State(), DeviceState::Closed);
-        rig.player->PlayPause();
+    for (int32_t device : {1, 2}) {
+        selectedDevice.store(device);
+        ASSERT_TRUE(rig.player->ChangeDevice());
+        rig.ReachClock();
+        EXPECT_EQ(rig.player->DeviceNumber(), device);
+        int32_t stored = -1;
+        ASSERT_TRUE(LoadDeviceNumber(stored));
+        EXPECT_EQ(stored, device);
         EXPECT_FALSE(rig.player->Playing());
-        rig.player.reset();
-        ExpectInOrder(rig.Log(), {"nRequestedDrvNum: 5, Num devices: 2"});
+        EXPECT_FALSE(rig.player->Loaded());
+        EXPECT_EQ(rig.player->Link().State(), DeviceState::Prepared);
+        rig.Queue("t.wav");
+        rig.player->PlayPause();
+        rig.RunSegments(2);
+        EXPECT_STREQ(rig.player->Title(), "t.wav");
     }
-    // A stored number that does name a driver opens it.
-    Rig rig({Device("A", 256), Device("B", 256)}, kStoredDevice, 1);
-    EXPECT_TRUE(rig.player->DeviceReady());
-    EXPECT_EQ(rig.player->DeviceNumber(), 1);
-    EXPECT_EQ(selectedDevice.load(), 1);
+    EXPECT_EQ(ASIOGetPrimaryBufferSizeSamples(), 512);
+    EXPECT_LT(rig.player->TotalFrames(), uint32_t(8 * kSegment)) << "resampled to the device's 44100 Hz";
+
+    // The next start opens the stored device; a stored number that names no driver, none.
+    for (const int32_t stored : {2, 5}) {
+        rig.clock.reset();
+        rig.player.reset();
+        ASSERT_TRUE(stored == 2 || SaveDeviceNumber(stored));
+        rig.player = std::make_unique<Player>(&rig.window, rig.scope.workDir().c_str(), kStoredDevice);
+        EXPECT_EQ(rig.player->DeviceReady(), stored == 2);
+        EXPECT_EQ(rig.player->Link().State(), stored == 2 ? DeviceState::Prepared : DeviceState::Closed);
+    }
+    rig.player.reset();
+    host_test::ExpectInOrder(rig.Log(), {"nRequestedDrvNum: 5, Num devices: 3"});
+}
+
+TEST(Settings, LoadsWhatWasSavedAndNothingElse) {
+    IsolatedScope scope;
+    int32_t number = -1;
+    EXPECT_FALSE(LoadDeviceNumber(number));
+    scope.WriteUserHive("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Marrow Lane Works\\Bellwave\\Options]\n");  // no value
+    EXPECT_FALSE(LoadDeviceNumber(number));
+    EXPECT_EQ(number, -1) << "left alone";
+
+    for (int32_t saved : {2, -7}) {  // the second save finds the key
+        ASSERT_TRUE(SaveDeviceNumber(saved));
+        ASSERT_TRUE(LoadDeviceNumber(number));
+        EXPECT_EQ(number, saved);
+    }
+    const std::string hive = testing_support::ReadFile(scope.registryDir() / "user.reg");
+    EXPECT_NE(hive.find("Marrow Lane Works\\Bellwave\\Options]\n\"Devnum\"=dword:fffffff9"), std::string::npos) << hive;
+}
+
+// The settings file cannot be written (a folder stands in its place): the key cannot
+// be made, and the number is not reported saved.
+TEST(Settings, ANumberThatCannotBeKeptIsNotReportedSaved) {
+    IsolatedScope scope;
+    std::filesystem::create_directories(scope.registryDir() / "user.reg" / "taken");
+    EXPECT_FALSE(SaveDeviceNumber(3));
+    int32_t number = -1;
+    EXPECT_FALSE(LoadDeviceNumber(number));
 }
 
 }  // namespace
