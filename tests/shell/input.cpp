@@ -3,56 +3,30 @@
 // the menus' own letters still work. Files dropped on the window join the queue.
 #include "shell_test_support.h"
 
+#include <sstream>
+
 #include <QAction>
 #include <QDropEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QPushButton>
 #include <QUrl>
-
-#include "shell/dialogs.h"
 
 namespace {
 
 using namespace shell_test;
 
 // What a key or its button leaves behind, as far as the person can tell.
-struct Seen {
-    bool open = false, playing = false, paused = false, armed = false, loop = false;
-    int volume = -1;
-    uint32_t queued = 0;
-    std::string title;
-    std::vector<std::string> dialogs;
-    std::vector<ShownMessage> messages;
-    int fileDialogs = 0;
-    bool operator==(const Seen&) const = default;
-};
-
-void PrintTo(const Seen& s, std::ostream* out) {
-    *out << "open " << s.open << " playing " << s.playing << " paused " << s.paused << " armed " << s.armed
-         << " loop " << s.loop << " volume " << s.volume << " queued " << s.queued << " title \"" << s.title
-         << "\" dialogs " << s.dialogs.size() << " messages " << s.messages.size() << " file dialogs "
-         << s.fileDialogs;
-}
-
-Seen Look(Session& s) {
-    Seen seen;
+std::string Look(Session& s) {
+    std::ostringstream seen;
     MainWindow& w = *s.window;
-    seen.open = w.isVisible();
-    if (Player* p = w.GetPlayer()) {
-        seen.playing = p->Playing();
-        seen.paused = p->Paused();
-        seen.armed = p->RecordArmed();
-        seen.volume = p->Volume();
-        seen.queued = p->Queue().Count();
-    }
-    seen.loop = w.Loop() && w.Action(IDM_LOOP)->isChecked();
-    seen.title = w.TitleText();
-    seen.dialogs = s.prompts.dialogs;
-    seen.messages = s.prompts.messages;
-    seen.fileDialogs = s.prompts.fileDialogs;
-    return seen;
+    seen << "open " << w.isVisible() << " loop " << (w.Loop() && w.Action(IDM_LOOP)->isChecked()) << " title \""
+         << w.TitleText() << "\" dialogs " << s.prompts.dialogs.size() << " messages " << s.prompts.messages.size()
+         << " file dialogs " << s.prompts.fileDialogs;
+    if (Player* p = w.GetPlayer())
+        seen << " playing " << p->Playing() << " paused " << p->Paused() << " armed " << p->RecordArmed()
+             << " volume " << p->Volume() << " queued " << p->Queue().Count();
+    return seen.str();
 }
 
 void Press(Session& s, QKeyCombination key) {
@@ -73,34 +47,30 @@ struct KeyCase {
 
 void PrintTo(const KeyCase& c, std::ostream* out) { *out << c.name; }
 
-void Nothing(Session&) {}
-
 class Keys : public testing::TestWithParam<KeyCase> {
 protected:
     // A window with a track in its folder, which the open-file dialog would choose.
-    static Seen Run(const KeyCase& c, bool byKey, Seen* before = nullptr) {
+    static std::string Run(const KeyCase& c, bool byKey, std::string* before = nullptr) {
         Session s;
         WriteTrack(s, "one.wav", 2.0);
         s.prompts.selections = {{s.WorkPath("one.wav")}};
         c.before(s);
         if (before != nullptr) *before = Look(s);
-        if (byKey) {
-            Press(s, c.key);
-        } else {
-            c.same(s);
-            Pump();
-        }
+        if (byKey) Press(s, c.key);
+        else c.same(s);
+        Pump();
         return Look(s);
     }
 };
 
 TEST_P(Keys, DoWhatTheirButtonOrMenuItemDoes) {
-    Seen before;
-    const Seen byKey = Run(GetParam(), true, &before);
+    std::string before;
+    const std::string byKey = Run(GetParam(), true, &before);
     EXPECT_NE(byKey, before) << "the key did nothing";
     EXPECT_EQ(byKey, Run(GetParam(), false));
 }
 
+void Nothing(Session&) {}
 auto Queued = [](Session& s) { s.Queue({"one.wav"}); };
 auto Playing = [](Session& s) {
     s.Queue({"one.wav"});
@@ -137,45 +107,31 @@ INSTANTIATE_TEST_SUITE_P(
                 }}),
     [](const testing::TestParamInfo<KeyCase>& info) { return std::string(info.param.name); });
 
-TEST(KeysAtTheEdges, VolumeStopsAtItsEnds) {
+// The volume keys stop at the ends; Left and Right seek five seconds (in whole blocks)
+// within the track, and do nothing while armed, where the position bar does nothing.
+TEST(KeysAtTheEdges, VolumeAndSeekStopAtTheirEnds) {
     Session s;
     Press(s, Qt::Key_Up);
     EXPECT_EQ(s.player().Volume(), 15);
     ClickVolume(s, 0);
     Press(s, Qt::Key_Down);
     EXPECT_EQ(s.player().Volume(), 0);
-}
 
-TEST(KeysAtTheEdges, LeftAndRightSeekFiveSecondsWithinTheTrack) {
-    Session s;
     WriteTrack(s, "long.wav", 12.0);
     s.Queue({"long.wav"});
     s.ClickPlay();
     s.ClickPlay();
-    ASSERT_TRUE(s.player().Paused());
-    const int64_t step = (5 * 48000 + 2304) / 4608 * 4608;  // 5 s in whole blocks: 52
+    const int64_t step = (5 * 48000 + 2304) / 4608 * 4608;  // 52 blocks
     const int64_t last = int64_t(s.player().Track()->BlockCount() - 1) * 4608;
-    Press(s, Qt::Key_Right);
-    EXPECT_EQ(s.player().Position(), step);
-    Press(s, Qt::Key_Right);
-    EXPECT_EQ(s.player().Position(), 2 * step);
-    Press(s, Qt::Key_Right);
-    EXPECT_EQ(s.player().Position(), last) << "not past the end";
-    Press(s, Qt::Key_Left);
-    EXPECT_EQ(s.player().Position(), last - step);
-    for (int i = 0; i < 3; ++i) Press(s, Qt::Key_Left);
-    EXPECT_EQ(s.player().Position(), 0) << "not before the start";
-    Press(s, Qt::Key_Right);
-    EXPECT_EQ(s.player().Position(), step);
+    for (const auto& [key, position] : {std::pair{Qt::Key_Right, step}, {Qt::Key_Right, 2 * step}, {Qt::Key_Right, last},
+                                        {Qt::Key_Left, last - step}, {Qt::Key_Left, last - 2 * step},
+                                        {Qt::Key_Left, 0}, {Qt::Key_Right, step}}) {
+        Press(s, key);
+        EXPECT_EQ(s.player().Position(), position);
+    }
     EXPECT_STREQ(s.window->Panel().TimeText(), "Position: 00:00:04");  // 4.992 s, shown at once when paused
-
-    // Playing on from there; while armed, where the position bar does nothing, neither do they.
-    s.ClickPlay();
-    s.RunSegments(4);
-    EXPECT_GT(s.player().Position(), step);
     s.ClickStop();
     s.ClickRecord();
-    ASSERT_TRUE(s.player().RecordArmed());
     const int64_t stopped = s.player().Position();
     Press(s, Qt::Key_Right);
     Press(s, Qt::Key_Left);
@@ -188,21 +144,13 @@ TEST(KeysAtTheEdges, ShownBesideTheirMenuItemsWhoseLettersStillWork) {
     EXPECT_EQ(w.Action(IDM_OPEN)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
     EXPECT_EQ(w.Action(IDM_EXIT)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
     EXPECT_EQ(w.Action(IDM_LOOP)->shortcut(), QKeySequence(Qt::Key_L));
-    EXPECT_EQ(w.Action(IDM_OPEN)->text().toStdString(), "&Open");
-
-    // Alt alone gives the menu bar the keys: Right moves to the next menu, Down opens it.
+    // Alt alone gives the menu bar the keys: Right moves to the next menu, not the track.
     Press(s, Qt::Key_Alt);
     ASSERT_EQ(QApplication::focusWidget(), w.menuBar());
     QTest::keyClick(w.menuBar(), Qt::Key_Right);
     ASSERT_NE(w.menuBar()->activeAction(), nullptr);
     EXPECT_EQ(w.menuBar()->activeAction()->text().toStdString(), "&Help");
-    QTest::keyClick(w.menuBar(), Qt::Key_Down);
-    QMenu* help = w.menuBar()->actions()[1]->menu();
-    EXPECT_TRUE(help->isVisible());
-    QTest::keyClick(help, Qt::Key_Escape);
     QTest::keyClick(w.menuBar(), Qt::Key_Escape);
-    EXPECT_EQ(s.player().Volume(), 15);
-
     // Alt+O opens the Options menu; there R is "&Record to mp3", not the Record button.
     QMenu* options = w.menuBar()->actions()[3]->menu();
     Press(s, Qt::ALT | Qt::Key_O);
@@ -211,14 +159,9 @@ TEST(KeysAtTheEdges, ShownBesideTheirMenuItemsWhoseLettersStillWork) {
     Pump();
     EXPECT_TRUE(w.RecordMp3());
     EXPECT_FALSE(s.player().RecordArmed());
-    EXPECT_FALSE(options->isVisible());
-    // Alt+? still opens About.
-    Press(s, Qt::ALT | Qt::Key_Question);
-    EXPECT_EQ(s.prompts.dialogs, (std::vector<std::string>{"About Bellwave"}));
 }
 
-// Drops a list of URLs on the window: whether it was taken, and once it has been
-// handled.
+// Drops a list of URLs on the window: whether it was taken, once it has been handled.
 bool Drop(Session& s, const QList<QUrl>& urls) {
     QMimeData data;
     data.setUrls(urls);
@@ -231,28 +174,19 @@ bool Drop(Session& s, const QList<QUrl>& urls) {
     return drop.isAccepted();
 }
 
+// Dropped files join the queue and play when nothing plays, as Play would; a list
+// brings its entries; only files on this machine are taken.
 TEST(Drops, DroppedFilesJoinTheQueueAndPlayWhenNothingPlays) {
     Session s;
-    WriteTrack(s, "one.wav", 1.0);
-    WriteTrack(s, "two.wav", 1.0);
-    WriteTrack(s, "three.wav", 1.0);
+    for (const char* name : {"one.wav", "two.wav", "three.wav"}) WriteTrack(s, name, 1.0);
     testing_support::WriteFile(s.Work("more.M3U"), "two.wav\nthree.wav\n");
     auto url = [&](const char* name) { return QUrl::fromLocalFile(s.WorkPath(name)); };
-
-    EXPECT_FALSE(Drop(s, {QUrl("https://example.com/one.wav")})) << "only files on this machine";
-    EXPECT_EQ(s.player().Queue().Count(), 0u);
-
+    EXPECT_FALSE(Drop(s, {QUrl("https://example.com/one.wav")}));
     ASSERT_TRUE(Drop(s, {url("one.wav"), url("two.wav")}));
-    EXPECT_TRUE(s.player().Playing());
     EXPECT_STREQ(s.window->TitleText(), "one.wav");
-    EXPECT_EQ(s.player().Queue().Count(), 1u);
-
-    // While a track plays, a drop only queues; a list brings its entries.
     ASSERT_TRUE(Drop(s, {url("more.M3U")}));
     EXPECT_STREQ(s.window->TitleText(), "one.wav");
     EXPECT_EQ(s.player().Queue().Count(), 3u);
-
-    // Stopped with the track still loaded, a drop plays again, as Play would.
     s.ClickStop();
     ASSERT_TRUE(Drop(s, {url("three.wav")}));
     EXPECT_TRUE(s.player().Playing());
