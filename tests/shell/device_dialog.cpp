@@ -42,25 +42,19 @@ DialogSeen RunDeviceDialog(Session& s, int choose, bool cancel = false) {
     return seen;
 }
 
-TEST(DeviceDialog, ListsEveryDriverInOrderWithTheCurrentSelected) {
-    {
-        Session s(ThreeDevices());  // three drivers and none stored: the host does not choose
-        const DialogSeen seen = RunDeviceDialog(s, 2, true);
-        EXPECT_EQ(seen.items, (std::vector<std::string>{"Alpha", "Beta", "Gamma"}));
-        EXPECT_EQ(seen.current, -1);
-        EXPECT_EQ(seen.closedWith, kDialogCancel);
-        EXPECT_FALSE(deviceUsable.load());  // Cancel changes nothing
-        EXPECT_EQ(selectedDevice.load(), -1);
-    }
-    Session s(ThreeDevices(), 2);
-    EXPECT_EQ(RunDeviceDialog(s, 2, true).current, 2);
-}
-
-TEST(DeviceDialog, RefusedDeviceOrNoneLeavesNoneAndAGoodOneIsTaken) {
+// Three drivers and none stored: the host does not choose. The list shows them all in
+// order; Cancel changes nothing; a device that refuses to start, or OK without a
+// choice, leaves none; a good one is taken and is the selected one next time.
+TEST(DeviceDialog, ListsEveryDriverAndTakesOnlyOneThatStarts) {
     Session s(ThreeDevices());
-    const ShownMessage sorry{"Sorry - we can't use this device.", "Select device..."};
+    const DialogSeen seen = RunDeviceDialog(s, 2, true);
+    EXPECT_EQ(seen.items, (std::vector<std::string>{"Alpha", "Beta", "Gamma"}));
+    EXPECT_EQ(seen.current, -1);
+    EXPECT_EQ(seen.closedWith, kDialogCancel);
+    EXPECT_FALSE(deviceUsable.load());
     EXPECT_EQ(RunDeviceDialog(s, 1).closedWith, kDialogOk);
     RunDeviceDialog(s, -1);
+    const ShownMessage sorry{"Sorry - we can't use this device.", "Select device..."};
     EXPECT_EQ(s.prompts.TakeMessages(), (Messages{sorry, sorry}));
     EXPECT_FALSE(deviceUsable.load());
     EXPECT_EQ(selectedDevice.load(), -1);
@@ -72,6 +66,7 @@ TEST(DeviceDialog, RefusedDeviceOrNoneLeavesNoneAndAGoodOneIsTaken) {
     EXPECT_TRUE(deviceUsable.load());
     EXPECT_EQ(selectedDevice.load(), 2);
     EXPECT_TRUE(s.player().DeviceReady());
+    EXPECT_EQ(RunDeviceDialog(s, 2, true).current, 2);
 }
 
 // The device in use chosen again keeps running: a restart would have opened the log

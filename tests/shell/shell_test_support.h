@@ -34,19 +34,16 @@ using host_test::VirtualDeviceSpec;
 using player_test::Device;
 using testing_support::IsolatedScope;
 
-class WidgetsApp : public ::testing::Environment {
-public:
+struct WidgetsApp : ::testing::Environment {
     void SetUp() override {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        app_ = std::make_unique<QApplication>(argc_, argv_);
+        app = std::make_unique<QApplication>(argc, argv);
     }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "shell_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
+    void TearDown() override { app.reset(); }
+    int argc = 1;
+    char name[16] = "shell_test";
+    char* argv[2] = {name, nullptr};
+    std::unique_ptr<QApplication> app;
 };
 
 inline ::testing::Environment* const kWidgetsApp = ::testing::AddGlobalTestEnvironment(new WidgetsApp);
