@@ -20,33 +20,6 @@ TEST(Clicks, WithoutADeviceTheTransportOnlyExplains) {
     EXPECT_EQ(s.window->Screen().Image(), before);
 }
 
-TEST(Clicks, TransportWithADevice) {
-    Session s;
-    s.ClickPlay();
-    EXPECT_EQ(s.prompts.TakeMessages(), (Messages{{"You need to load a file!", "On play..."}}));
-    s.ClickRecord();  // arms and disarms without a word
-    EXPECT_TRUE(s.player().RecordArmed());
-    s.ClickRecord();
-    EXPECT_FALSE(s.player().RecordArmed());
-
-    WriteTrack(s, "one.wav", 2.0);
-    s.Queue({"one.wav"});
-    s.ClickPlay();
-    EXPECT_TRUE(s.player().Playing());
-    EXPECT_STREQ(s.window->TitleText(), "one.wav");
-    EXPECT_EQ(PlayGlyph(*s.window), kLight);  // the pause bars
-    s.ClickPlay();
-    EXPECT_TRUE(s.player().Paused());
-    s.ClickPlay();
-    EXPECT_FALSE(s.player().Paused());
-    s.ClickStop();
-    EXPECT_FALSE(s.player().Playing());
-    EXPECT_EQ(PlayGlyph(*s.window), kStrong);  // the triangle again
-    s.ClickPlay();  // the track stays loaded for the next Play
-    EXPECT_TRUE(s.player().Playing());
-    EXPECT_TRUE(s.prompts.TakeMessages().empty());
-}
-
 // Nothing in the queue can be read: the device stays stopped and the person is told
 // which file it was.
 TEST(Clicks, PlayWithNothingReadableNamesTheFile) {
