@@ -5,7 +5,6 @@
 // the environment; the test waits on conditions only.
 #include "shell_test_support.h"
 
-#include "display/colours.h"
 #include "host/asio_messages.h"
 #include "host/wav_buf.h"
 #include "player/device_watch.h"
@@ -38,7 +37,7 @@ TEST(DeviceLoss, TheWindowWaitsPlaysOnClosesATakeAndStopsWhenTheDeviceStaysAway)
 
     Unplug(s);
     EXPECT_STREQ(w.TitleText(), "The device has gone away - waiting for it to come back...");
-    EXPECT_GT(CountOther(w, TitleBand(w), {kBackground}), 20);
+    EXPECT_GT(Ink(w, TitleBand(w)), 20);
     EXPECT_FALSE(s.player().Playing());
     EXPECT_TRUE(w.Watch()->Waiting());
     s.scope.WriteMachineHive(host_test::MachineHive({kDevice}));
@@ -59,19 +58,18 @@ TEST(DeviceLoss, TheWindowWaitsPlaysOnClosesATakeAndStopsWhenTheDeviceStaysAway)
     EndWorker(0);
     s.clock->Advance(2 * 4608 / 256 + 3);
     Unplug(s);
-    EXPECT_GT(CountOther(w, w.Panel().DropoutsRect(), {kBackground}), 20) << "Dropouts: 3";
+    EXPECT_GT(Ink(w, w.Panel().DropoutsRect()), 20) << "Dropouts: 3";
     EXPECT_EQ(s.prompts.TakeMessages(),
-              (std::vector<ShownMessage>{
-                  {"The device went away during the recording. Out.wav holds the take up to there.", "On record..."}}));
+              (Messages{{"The device went away during the recording. Out.wav holds the take up to there.", "On record..."}}));
     ASSERT_TRUE(RunUntil([&] { return !w.Watch()->Waiting(); }));
     EXPECT_EQ(s.prompts.TakeMessages(),
-              (std::vector<ShownMessage>{{"The device did not come back, so everything has stopped. Choose a device "
+              (Messages{{"The device did not come back, so everything has stopped. Choose a device "
                                           "under ASIO Devices.",
                                           "On device..."}}));
     EXPECT_STREQ(w.TitleText(), "");
     EXPECT_FALSE(s.player().RecordArmed());
     s.ClickPlay();
-    EXPECT_EQ(s.prompts.TakeMessages(), (std::vector<ShownMessage>{{"You need a device!", "On play..."}}));
+    EXPECT_EQ(s.prompts.TakeMessages(), (Messages{{"You need a device!", "On play..."}}));
 }
 
 }  // namespace

@@ -1,108 +1,132 @@
 // The play-list dialog: the waiting queue shown and put back however the dialog
-// closes, Delete, Clear, Shuffle, and what the open-file dialog's selections add.
+// closes, Delete, Clear, Shuffle, what the open-file dialog's selections add, and tracks
+// ending while the dialog runs in its own modal loop.
 #include "shell_test_support.h"
 
 #include <QComboBox>
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileSystemModel>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
-#include <QPushButton>
 
 #include <algorithm>
-
-#include "shell/dialogs.h"
 
 namespace {
 
 using namespace shell_test;
 
-struct Item {
-    std::string name;
-    int32_t data;
-    bool operator==(const Item&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Item& i) { return out << i.name << "@" << i.data; }
-
-// What the list box shows, checked against the list it mirrors.
-std::vector<Item> Shown(PlaylistDialog& d) {
-    std::vector<Item> items;
+// The list box's entries as "name@folder", checked against the list it mirrors.
+std::vector<std::string> Shown(PlaylistDialog& d) {
+    std::vector<std::string> items;
     QListWidget* box = d.ListBox();
     EXPECT_EQ(box->count(), d.Items().Count());
     for (int i = 0; i < box->count(); ++i) {
-        items.push_back({box->item(i)->text().toStdString(), box->item(i)->data(Qt::UserRole).toInt()});
-        EXPECT_EQ(items.back().name, d.Items().ItemText(i) ? d.Items().ItemText(i) : "");
-        EXPECT_EQ(items.back().data, d.Items().ItemData(i));
+        items.push_back(box->item(i)->text().toStdString() + "@" + std::to_string(d.Items().ItemData(i)));
+        EXPECT_STREQ(box->item(i)->text().toStdString().c_str(), d.Items().ItemText(i));
+        EXPECT_EQ(box->item(i)->data(Qt::UserRole).toInt(), d.Items().ItemData(i));
     }
     return items;
 }
 
-std::vector<Item> TakeQueue(Player& p) {
-    std::vector<Item> items;
+std::vector<std::string> TakeQueue(Player& p) {
+    std::vector<std::string> items;
     PlayEntry e;
-    while (p.Queue().Take(e)) items.push_back({e.name, e.directoryIndex});
+    while (p.Queue().Take(e)) items.push_back(std::string(e.name) + "@" + std::to_string(e.directoryIndex));
     return items;
 }
 
 // Opens the dialog from the menu and runs script on it.
 void RunPlaylist(Session& s, const std::function<void(PlaylistDialog&)>& script) {
-    s.prompts.onDialog = [&](QDialog& dialog) {
-        PlaylistDialog* d = dynamic_cast<PlaylistDialog*>(&dialog);
-        ASSERT_NE(d, nullptr);
-        script(*d);
-    };
+    s.prompts.onDialog = [&](QDialog& dialog) { script(dynamic_cast<PlaylistDialog&>(dialog)); };
     s.window->OnCommand(IDM_OPEN);
     s.prompts.onDialog = nullptr;
 }
 
+void Ok(PlaylistDialog& d) { QTest::mouseClick(d.OkButton(), Qt::LeftButton); }
+
 TEST(PlaylistDialog, WaitingQueueShownAndPutBackHoweverItCloses) {
     Session s;
     s.Queue({"a.wav", "b.mp3", "c.wav"});
-    const int folder = s.player().Directories().AddDirectory(s.scope.workDir().c_str());
-    const std::vector<Item> queued{{"a.wav", folder}, {"b.mp3", folder}, {"c.wav", folder}};
-
-    using Close = std::function<void(PlaylistDialog&)>;
-    const std::vector<std::pair<const char*, Close>> closings = {
-        {"OK", [](PlaylistDialog& d) { QTest::mouseClick(d.OkButton(), Qt::LeftButton); }},
-        {"Escape", [](PlaylistDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); }},
-        {"close box", [](PlaylistDialog& d) { d.close(); }},
-    };
-    for (const auto& [how, close] : closings) {
-        std::vector<Item> shown;
+    const std::vector<std::string> queued{"a.wav@0", "b.mp3@0", "c.wav@0"};
+    for (const auto& close : std::vector<std::function<void(PlaylistDialog&)>>{
+             Ok, [](PlaylistDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); }, [](PlaylistDialog& d) { d.close(); }}) {
         RunPlaylist(s, [&](PlaylistDialog& d) {
-            shown = Shown(d);
-            EXPECT_EQ(s.player().Queue().Count(), 0u) << how;  // the entries are in the dialog
+            EXPECT_EQ(Shown(d), queued);
+            EXPECT_EQ(s.player().Queue().Count(), 0u);  // the entries are in the dialog
             close(d);
-            EXPECT_FALSE(d.isVisible()) << how;
+            EXPECT_FALSE(d.isVisible());
         });
-        EXPECT_EQ(shown, queued) << how;
-        EXPECT_EQ(s.player().Queue().Count(), 3u) << how;
+        EXPECT_EQ(s.player().Queue().Count(), 3u);
     }
-
-    // The shown order goes back: two entries shuffle into each other's place.
-    std::vector<Item> shuffled;
-    PlayEntry first;
-    ASSERT_TRUE(s.player().Queue().Take(first));
+    // The shown order goes back: two entries shuffle into each other's place. A track
+    // being played is not in the queue, so not in the list.
+    WriteTrack(s, "a.wav", 1.0);
+    s.ClickPlay();
     RunPlaylist(s, [&](PlaylistDialog& d) {
         QTest::mouseClick(d.ShuffleButton(), Qt::LeftButton);
-        shuffled = Shown(d);
-        QTest::mouseClick(d.OkButton(), Qt::LeftButton);
+        EXPECT_EQ(Shown(d), (std::vector<std::string>{"c.wav@0", "b.mp3@0"}));
+        Ok(d);
     });
-    EXPECT_EQ(shuffled, (std::vector<Item>{{"c.wav", folder}, {"b.mp3", folder}}));
-    EXPECT_EQ(TakeQueue(s.player()), shuffled);
+    EXPECT_EQ(TakeQueue(s.player()), (std::vector<std::string>{"c.wav@0", "b.mp3@0"}));
+}
 
-    // A track being played is not in the queue, so not in the list.
-    WriteTrack(s, "one.wav", 1.0);
-    WriteTrack(s, "two.wav", 1.0);
-    s.Queue({"one.wav", "two.wav"});
-    s.ClickPlay();
-    RunPlaylist(s, [&](PlaylistDialog& d) { EXPECT_EQ(Shown(d), (std::vector<Item>{{"two.wav", folder}})); });
-    EXPECT_EQ(s.player().Queue().Count(), 1u);
-    s.ClickStop();
+TEST(PlaylistDialog, DeleteRemovesTheSelectedEntryAndClearEmptiesEverything) {
+    Session s;
+    s.Queue({"a.wav", "b.wav", "c.wav", "d.wav"});
+    RunPlaylist(s, [&](PlaylistDialog& d) {
+        QListWidget* box = d.ListBox();
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Delete);  // nothing selected
+        box->setCurrentRow(1);
+        QTest::keyClick(box, Qt::Key_Delete);
+        QTest::keyClick(box, Qt::Key_Delete);  // the selection went with the entry
+        box->setCurrentRow(2);
+        QTest::keyClick(box, Qt::Key_Delete);
+        box->setCurrentRow(1);
+        QTest::keyClick(box, Qt::Key_Up);  // other keys keep their meaning
+        EXPECT_EQ(box->currentRow(), 0);
+        Ok(d);
+    });
+    EXPECT_EQ(TakeQueue(s.player()), (std::vector<std::string>{"a.wav@0", "c.wav@0"}));
+    s.Queue({"a.wav"});
+    RunPlaylist(s, [&](PlaylistDialog& d) {
+        QTest::mouseClick(d.ClearButton(), Qt::LeftButton);
+        EXPECT_TRUE(Shown(d).empty());
+        Ok(d);
+    });
+    EXPECT_EQ(s.player().Queue().Count(), 0u);
+    EXPECT_EQ(s.player().Directories().Count(), 0);
+}
+
+// Audio files keep their case and their folder (stored once); a one-letter name, one
+// too long, and a name without an extension are passed over. The first file decides
+// whether the selection is of play lists, read until one is missing.
+TEST(PlaylistDialog, SelectionsAddAudioFilesOrPlayLists) {
+    Session s;
+    const std::string work = s.scope.workDir().string();
+    std::filesystem::create_directory(s.Work("music"));
+    testing_support::WriteFile(s.Work("first.m3u"), "#EXTM3U\r\nalpha.wav\r\nLive\\beta.mp3\r\n");
+    testing_support::WriteFile(s.Work("second.M3U"), "/elsewhere/gamma.wav\n");
+    const QString q = QString::fromStdString(work) + "/";
+    s.prompts.selections = {
+        {q + "music/Song One.MP3", q + "music/x", q + "music/two.wav"},
+        {q + "music/" + QString(242, 'n') + ".wav", q + "music/" + QString(243, 'm') + ".wav", q + "noextension"},
+        {q + "first.m3u", q + "missing.m3u", q + "second.M3U"},
+        {q + "echo.wav", q + "first.m3u"},
+    };
+    RunPlaylist(s, [&](PlaylistDialog& d) {
+        for (int i = 0; i < 5; ++i) QTest::mouseClick(d.AddButton(), Qt::LeftButton);  // the last is cancelled
+        std::vector<std::string> folders;
+        for (int i = 0; i < d.Items().Count(); ++i) folders.push_back(s.player().Directories().Directory(d.Items().ItemData(i)));
+        EXPECT_EQ(Shown(d), (std::vector<std::string>{"Song One.MP3@0", "two.wav@0", std::string(242, 'n') + ".wav@0",
+                                                      "alpha.wav@1", "beta.mp3@2", "echo.wav@1", "first.m3u@1"}));
+        EXPECT_EQ(folders, (std::vector<std::string>{work + "/music", work + "/music", work + "/music", work,
+                                                     work + "/Live", work, work}));
+        Ok(d);
+    });
+    EXPECT_EQ(s.prompts.fileDialogs, 5);
+    EXPECT_EQ(s.player().Queue().Count(), 7u);
 }
 
 // Plays segments until the title shown changes from what it is.
@@ -119,16 +143,12 @@ TEST(PlaylistDialog, TracksEndingWhileItIsOpenPlayOnFromTheEditedList) {
     std::filesystem::create_directory(s.Work("more"));
     for (const char* name : {"one.wav", "two.wav", "three.wav", "more/four.wav"}) WriteTrack(s, name, 0.3);
     s.Queue({"one.wav", "two.wav", "three.wav"});
-    const int folder = s.player().Directories().AddDirectory(s.scope.workDir().c_str());
     s.ClickPlay();
-    ASSERT_STREQ(s.window->TitleText(), "one.wav");
-
     s.prompts.modal = true;
     s.prompts.selections = {{s.WorkPath("more/four.wav")}};
-    std::vector<Item> afterOne, afterTwo;
+    std::vector<std::string> afterOne, afterTwo;
     std::string titleAfterTwo;
-    // two.wav ends while the file picker is open.
-    s.prompts.onChoose = [&] {
+    s.prompts.onChoose = [&] {  // two.wav ends while the file picker is open
         PlayUntilTheTitleChanges(s);
         titleAfterTwo = s.window->TitleText();
     };
@@ -138,41 +158,28 @@ TEST(PlaylistDialog, TracksEndingWhileItIsOpenPlayOnFromTheEditedList) {
         afterOne = Shown(d);
         QTest::mouseClick(d.AddButton(), Qt::LeftButton);
         afterTwo = Shown(d);
-        QTest::mouseClick(d.OkButton(), Qt::LeftButton);
+        Ok(d);
     });
-    EXPECT_EQ(afterOne, (std::vector<Item>{{"three.wav", folder}}));
+    EXPECT_EQ(afterOne, (std::vector<std::string>{"three.wav@0"}));
     EXPECT_EQ(titleAfterTwo, "three.wav");
-    const int more = s.player().Directories().AddDirectory(s.Work("more").c_str());
-    EXPECT_NE(more, folder);
-    EXPECT_EQ(afterTwo, (std::vector<Item>{{"four.wav", more}}));
-    EXPECT_TRUE(s.player().Playing());
-
+    EXPECT_EQ(afterTwo, (std::vector<std::string>{"four.wav@1"}));
+    EXPECT_STREQ(s.player().Directories().Directory(1), s.Work("more").c_str());
     PlayUntilTheTitleChanges(s);
     EXPECT_STREQ(s.window->TitleText(), "four.wav");
     EXPECT_TRUE(s.player().Playing());
 }
 
-// The names the open-file dialog lists in its folder once the folder has been read.
+// The names the open-file dialog lists in its folder.
 std::vector<std::string> Listed(QFileDialog& d) {
     QListView* view = d.findChild<QListView*>(QStringLiteral("listView"));
-    if (view == nullptr) return {"no list view"};
     std::vector<std::string> names;
-    const QAbstractItemModel* model = view->model();
-    for (int row = 0; row < model->rowCount(view->rootIndex()); ++row)
-        names.push_back(model->index(row, 0, view->rootIndex()).data().toString().toStdString());
+    for (int row = 0; view != nullptr && row < view->model()->rowCount(view->rootIndex()); ++row)
+        names.push_back(view->model()->index(row, 0, view->rootIndex()).data().toString().toStdString());
     std::sort(names.begin(), names.end());
     return names;
 }
 
-// Runs script on the open-file dialog once it runs modally.
-void OnFilePicker(const std::function<void(QFileDialog&)>& script) {
-    QTimer::singleShot(0, [script] {
-        if (QFileDialog* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) script(*d);
-        else OnFilePicker(script);  // not shown yet
-    });
-}
-
-// The real open-file dialog: its two labels, and under each the files of every case.
+// The real open-file dialog: its two filters, and under each the files of every case.
 TEST(PlaylistDialog, TheFilePickerListsNamesOfEveryCase) {
     if (!kRealFilePickerTested) GTEST_SKIP() << "Qt's file dialog under the race detector";
     testing_support::TempDir dir;
@@ -180,27 +187,23 @@ TEST(PlaylistDialog, TheFilePickerListsNamesOfEveryCase) {
         testing_support::WriteFile(dir / name, "x");
     QStringList labels;
     std::vector<std::string> audio, lists;
-    OnFilePicker([&](QFileDialog& d) {
-        const QComboBox* types = d.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    QTimer::singleShot(0, [&] {
+        QFileDialog* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        const QComboBox* types = d->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
         for (int i = 0; types != nullptr && i < types->count(); ++i) labels << types->itemText(i);
-        QFileSystemModel* files = d.findChild<QFileSystemModel*>();
-        if (files != nullptr) {
-            QEventLoop loading;
-            QObject::connect(files, &QFileSystemModel::directoryLoaded, &loading, &QEventLoop::quit);
-            QTimer::singleShot(10000, &loading, &QEventLoop::quit);  // only when the folder is never read
-            d.setDirectory(QString::fromStdString(dir.path().string()));
-            loading.exec();
-        }
-        audio = Listed(d);
-        d.selectNameFilter(d.nameFilters().value(1));
+        QEventLoop loading;
+        QObject::connect(d->findChild<QFileSystemModel*>(), &QFileSystemModel::directoryLoaded, &loading, &QEventLoop::quit);
+        QTimer::singleShot(10000, &loading, &QEventLoop::quit);  // only when the folder is never read
+        d->setDirectory(QString::fromStdString(dir.path().string()));
+        loading.exec();
+        audio = Listed(*d);
+        d->selectNameFilter(d->nameFilters().value(1));
         QCoreApplication::processEvents();  // the list follows the filter on its next turn
-        lists = Listed(d);
-        if (QLineEdit* name = d.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) name->setText("g.M3u");
-        QMetaObject::invokeMethod(&d, "accept");  // the Open button
-        if (d.isVisible()) {
-            ADD_FAILURE() << "the open-file dialog did not take g.M3u";
-            d.reject();
-        }
+        lists = Listed(*d);
+        d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText("g.M3u");
+        QMetaObject::invokeMethod(d, "accept");  // the Open button
+        if (d->isVisible()) d->reject();
     });
     UserPrompts screen;
     QStringList paths;
@@ -209,105 +212,6 @@ TEST(PlaylistDialog, TheFilePickerListsNamesOfEveryCase) {
     EXPECT_EQ(audio, (std::vector<std::string>{"a.Mp3", "b.Wav", "c.WAV", "d.mp3"}));
     EXPECT_EQ(lists, (std::vector<std::string>{"f.m3u", "g.M3u"}));
     EXPECT_EQ(paths, QStringList{QString::fromStdString((dir / "g.M3u").string())});
-}
-
-TEST(PlaylistDialog, DeleteRemovesTheSelectedEntryOnly) {
-    Session s;
-    s.Queue({"a.wav", "b.wav", "c.wav", "d.wav"});
-    const int folder = s.player().Directories().AddDirectory(s.scope.workDir().c_str());
-    RunPlaylist(s, [&](PlaylistDialog& d) {
-        QListWidget* box = d.ListBox();
-        box->setFocus();
-        QTest::keyClick(box, Qt::Key_Delete);  // nothing selected
-        EXPECT_EQ(Shown(d).size(), 4u);
-
-        box->setCurrentRow(1);
-        QTest::keyClick(box, Qt::Key_Delete);
-        EXPECT_EQ(Shown(d), (std::vector<Item>{{"a.wav", folder}, {"c.wav", folder}, {"d.wav", folder}}));
-        QTest::keyClick(box, Qt::Key_Delete);  // the selection went with the entry
-        EXPECT_EQ(Shown(d).size(), 3u);
-
-        box->setCurrentRow(2);
-        QTest::keyClick(box, Qt::Key_Delete);
-        EXPECT_EQ(Shown(d), (std::vector<Item>{{"a.wav", folder}, {"c.wav", folder}}));
-
-        // Other keys keep their meaning: Up moves the selection.
-        box->setCurrentRow(1);
-        QTest::keyClick(box, Qt::Key_Up);
-        EXPECT_EQ(box->currentRow(), 0);
-        QTest::mouseClick(d.OkButton(), Qt::LeftButton);
-    });
-    EXPECT_EQ(TakeQueue(s.player()), (std::vector<Item>{{"a.wav", folder}, {"c.wav", folder}}));
-}
-
-TEST(PlaylistDialog, ClearEmptiesListQueueAndFolders) {
-    Session s;
-    s.Queue({"a.wav", "b.wav"});
-    RunPlaylist(s, [&](PlaylistDialog& d) {
-        QTest::mouseClick(d.ClearButton(), Qt::LeftButton);
-        EXPECT_TRUE(Shown(d).empty());
-        EXPECT_EQ(s.player().Directories().Count(), 0);
-        QTest::mouseClick(d.OkButton(), Qt::LeftButton);
-    });
-    EXPECT_EQ(s.player().Queue().Count(), 0u);
-}
-
-TEST(PlaylistDialog, SeveralFilesOfOneFolder) {
-    Session s;
-    std::filesystem::create_directory(s.Work("music"));
-    const std::string folder = s.Work("music").string();
-    const QString q = QString::fromStdString(folder) + "/";
-    s.prompts.selections = {
-        {q + "Song One.MP3", q + "two.wav", q + "three.mp3"},
-        {q + "four.wav", q + "x", q + "five.mp3"},  // a one-letter name cannot be a track
-        {q + (std::string(242, 'n') + ".wav").c_str(), q + (std::string(243, 'm') + ".wav").c_str()},
-        {q + "noextension"},
-    };
-    RunPlaylist(s, [&](PlaylistDialog& d) {
-        for (int i = 0; i < 5; ++i) QTest::mouseClick(d.AddButton(), Qt::LeftButton);  // the last is cancelled
-        const std::vector<Item> items = Shown(d);
-        ASSERT_EQ(items.size(), 6u);
-        // The names keep their case (file names are case-sensitive here).
-        EXPECT_EQ(items[0], (Item{"Song One.MP3", 0}));
-        EXPECT_EQ(items[1], (Item{"two.wav", 0}));
-        EXPECT_EQ(items[2], (Item{"three.mp3", 0}));
-        EXPECT_EQ(items[3], (Item{"four.wav", 0}));
-        EXPECT_EQ(items[4], (Item{"five.mp3", 0}));
-        EXPECT_EQ(items[5].name, std::string(242, 'n') + ".wav");  // 247 characters are passed over
-        QTest::mouseClick(d.OkButton(), Qt::LeftButton);
-    });
-    EXPECT_EQ(s.prompts.fileDialogs, 5);
-    EXPECT_EQ(s.player().Directories().Count(), 1);  // one folder, stored once
-    EXPECT_STREQ(s.player().Directories().Directory(0), folder.c_str());
-    EXPECT_EQ(s.player().Queue().Count(), 6u);
-}
-
-TEST(PlaylistDialog, PlayListsWhenTheFirstFileIsOne) {
-    Session s;
-    const std::string work = s.scope.workDir().string();
-    testing_support::WriteFile(s.Work("first.m3u"), "#EXTM3U\r\nalpha.wav\r\nLive\\beta.mp3\r\n");
-    testing_support::WriteFile(s.Work("second.M3U"), "/elsewhere/gamma.wav\n");
-    testing_support::WriteFile(s.Work("third.m3u"), "delta.wav\n");
-    const QString q = QString::fromStdString(work) + "/";
-    s.prompts.selections = {
-        {q + "first.m3u", q + "second.M3U"},
-        {q + "third.m3u", q + "missing.m3u", q + "first.m3u"},  // reading stops at the missing list
-        {q + "echo.wav", q + "third.m3u"},                      // the first file decides: audio names
-    };
-    RunPlaylist(s, [&](PlaylistDialog& d) {
-        for (int i = 0; i < 3; ++i) QTest::mouseClick(d.AddButton(), Qt::LeftButton);
-        std::vector<std::string> names;
-        std::vector<std::string> folders;
-        for (const Item& i : Shown(d)) {
-            names.push_back(i.name);
-            folders.push_back(s.player().Directories().Directory(i.data));
-        }
-        EXPECT_EQ(names, (std::vector<std::string>{"alpha.wav", "beta.mp3", "gamma.wav", "delta.wav", "echo.wav",
-                                                   "third.m3u"}));
-        EXPECT_EQ(folders, (std::vector<std::string>{work, work + "/Live", "/elsewhere", work, work, work}));
-        QTest::mouseClick(d.OkButton(), Qt::LeftButton);
-    });
-    EXPECT_EQ(s.player().Queue().Count(), 6u);
 }
 
 }  // namespace

@@ -7,9 +7,7 @@
 
 #include <QFileDialog>
 #include <QListWidget>
-#include <QPushButton>
 
-#include "shell/dialogs.h"
 #include "shell/quit_signals.h"
 
 namespace {

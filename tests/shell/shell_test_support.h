@@ -16,9 +16,12 @@
 #include <QApplication>
 #include <QDialog>
 #include <QEventLoop>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
+#include "display/colours.h"
+#include "shell/dialogs.h"
 #include "shell/main_window.h"
 #include "shell/prompts.h"
 #include "tests/player/player_rig.h"
@@ -31,19 +34,16 @@ using host_test::VirtualDeviceSpec;
 using player_test::Device;
 using testing_support::IsolatedScope;
 
-class WidgetsApp : public ::testing::Environment {
-public:
+struct WidgetsApp : ::testing::Environment {
     void SetUp() override {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        app_ = std::make_unique<QApplication>(argc_, argv_);
+        app = std::make_unique<QApplication>(argc, argv);
     }
-    void TearDown() override { app_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "shell_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
+    void TearDown() override { app.reset(); }
+    int argc = 1;
+    char name[16] = "shell_test";
+    char* argv[2] = {name, nullptr};
+    std::unique_ptr<QApplication> app;
 };
 
 inline ::testing::Environment* const kWidgetsApp = ::testing::AddGlobalTestEnvironment(new WidgetsApp);
@@ -66,6 +66,7 @@ struct ShownMessage {
 inline std::ostream& operator<<(std::ostream& out, const ShownMessage& m) {
     return out << '"' << m.text << "\" / \"" << m.caption << '"';
 }
+using Messages = std::vector<ShownMessage>;
 
 // Makes window the active one, as a person's click would; false when it never becomes so.
 inline bool Activate(QWidget* window) {
@@ -76,8 +77,8 @@ inline bool Activate(QWidget* window) {
 // Records every message box, hands out the file selections queued in `selections`
 // (cancelling when none is left; `onChoose` runs first, as if time passed while the
 // person chose; with `realPicker` the open-file dialog is shown instead), and runs
-// modal dialogs through `onDialog`: without a nested event loop, or with `modal` set
-// in the dialog's own loop, as a person runs them.
+// modal dialogs through `onDialog`: shown and closed with Cancel when left open, or
+// with `modal` inside the dialog's own loop, which onDialog must close.
 class ScriptedPrompts : public UserPrompts {
 public:
     ScriptedPrompts() { SetPrompts(this); }
@@ -93,8 +94,6 @@ public:
         selections.erase(selections.begin());
         return true;
     }
-    // Shown (not modal), handed to onDialog, and closed with Cancel when left open. With
-    // `modal`, onDialog runs inside the dialog's modal loop and must close it.
     int RunDialog(QDialog& dialog) override {
         dialogs.push_back(dialog.windowTitle().toStdString());
         if (modal) {
@@ -104,30 +103,23 @@ public:
             return dialog.exec();
         }
         dialog.show();
-        // Active, as a dialog on screen is: the main window's keys are not in force.
-        EXPECT_TRUE(Activate(&dialog));
+        EXPECT_TRUE(Activate(&dialog));  // as on screen: the main window's keys are not in force
         if (onDialog) onDialog(dialog);
         if (dialog.isVisible()) dialog.reject();
         return dialog.result();
     }
 
-    std::vector<ShownMessage> TakeMessages() {
-        std::vector<ShownMessage> taken;
-        taken.swap(messages);
-        return taken;
-    }
+    Messages TakeMessages() { return std::exchange(messages, {}); }
 
-    std::vector<ShownMessage> messages;
+    Messages messages;
     std::vector<QStringList> selections;
     std::vector<std::string> dialogs;
     int fileDialogs = 0;
     std::function<void(QDialog&)> onDialog;
     std::function<void()> onChoose;
     bool modal = false;
-    bool realPicker = false;  // the open-file dialog itself, in its own loop
+    bool realPicker = false;
 };
-
-inline QPoint Centre(const Rect& r) { return QPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2); }
 
 // Lets the window handle every message posted to it so far.
 inline void Pump() {
@@ -136,7 +128,7 @@ inline void Pump() {
 }
 
 // Handles the window's events until done() holds or 20 seconds pass (for what runs in
-// real time: a server's clock, the window's timers); true when it held.
+// real time: the window's timers); true when it held.
 template <typename Done>
 bool RunUntil(Done done) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -145,23 +137,6 @@ bool RunUntil(Done done) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     }
     return true;
-}
-
-// The threads of this process, as the kernel counts them.
-inline int ThreadCount() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("Threads:", 0) == 0) return std::atoi(line.c_str() + 8);
-    return -1;
-}
-
-// The names of this process's threads, for failure messages.
-inline std::string ThreadNames() {
-    std::string names;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
-        names += testing_support::ReadFile(task.path() / "comm");
-    return names;
 }
 
 // A shown main window on the given devices (registered in this order) in an isolated
@@ -181,26 +156,21 @@ public:
         Pump();
         ReachClock();
     }
-    ~Session() { Close(); }
-
-    // Exit: the clock goes first, it holds a reference into the driver's library.
-    void Close() {
-        clock.reset();
-        window.reset();
-    }
+    // The clock goes first: it holds a reference into the driver's library.
+    ~Session() { clock.reset(); }
 
     Player& player() { return *window->GetPlayer(); }
     std::filesystem::path Work(const std::string& name) const { return scope.workDir() / name; }
     QString WorkPath(const std::string& name) const { return QString::fromStdString(Work(name).string()); }
 
-    // The device opened last (a device change makes a new driver object).
+    // The clock of the device opened last (a device change makes a new driver object).
     void ReachClock() {
         clock.reset();
         if (HostDriver() != nullptr) clock = std::make_unique<host_test::TestClock>();
     }
 
     void Click(QPoint at) { QTest::mouseClick(window->ClientArea(), Qt::LeftButton, Qt::NoModifier, at); }
-    void Click(const Rect& r) { Click(Centre(r)); }
+    void Click(const Rect& r) { Click(QPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2)); }
     void ClickPlay() { Click(window->Panel().PlayRect()); }
     void ClickRecord() { Click(window->Panel().RecordRect()); }
     void ClickStop() { Click(window->Panel().StopRect()); }
@@ -245,17 +215,18 @@ inline void WriteTrack(const Session& s, const std::string& name, double seconds
 
 // Pixels of the client image with the top byte masked off.
 inline uint32_t Px(MainWindow& w, int x, int y) { return w.Screen().Image().pixel(x, y) & 0xFFFFFFu; }
+// The pixel at the play button's centre row, dx from its left: +18 is the triangle,
+// strong, or the gap between the pause bars, light.
+inline uint32_t PlayGlyph(MainWindow& w) {
+    const Rect& play = w.Panel().PlayRect();
+    return Px(w, play.left + 18, (play.top + play.bottom) / 2);
+}
 
-// Pixels of the client image inside r that are none of the given colours.
-inline int CountOther(MainWindow& w, const Rect& r, std::initializer_list<uint32_t> colours) {
+// Pixels of the client image inside r that differ from the background.
+inline int Ink(MainWindow& w, const Rect& r) {
     int n = 0;
     for (int y = r.top; y < r.bottom; ++y)
-        for (int x = r.left; x < r.right; ++x) {
-            const uint32_t p = Px(w, x, y);
-            bool known = false;
-            for (uint32_t c : colours) known = known || p == c;
-            n += !known;
-        }
+        for (int x = r.left; x < r.right; ++x) n += Px(w, x, y) != kBackground;
     return n;
 }
 
