@@ -24,7 +24,7 @@ struct Case {
     const char* alsaDefault;  // the ALSA configuration's default device
     const char* stored;       // the driver whose number is stored, or none
     const char* opened;       // the driver the player opens
-    std::vector<std::string> notes;  // the first start's log lines; "..." ends a prefix
+    std::vector<std::string> notes;  // the first start's log lines
 };
 
 int DriverId(const char* name) {
@@ -49,10 +49,10 @@ TEST_P(FirstStart, OpensTheFirstDeviceThatWorksAndRemembersIt) {
     testing_support::WriteFile(scope.workDir() / "asoundrc", c.alsaDefault);
     EnvironmentScope alsa("ALSA_CONFIG_PATH", (scope.workDir() / "asoundrc").c_str());
     PrivateServer server;
-    const std::string absent = "bw-absent-" + std::to_string(getpid());
     if (c.server == Server::Running) {
-        ASSERT_TRUE(server.Start()) << "cannot run jackd (Debian package jackd2)";
+        ASSERT_TRUE(server.Start()) << kNoJackd;
     }
+    const std::string absent = "bw-absent-" + std::to_string(getpid());
     EnvironmentScope serverName("JACK_DEFAULT_SERVER", c.server == Server::Running ? server.name() : absent.c_str());
     if (c.stored != nullptr) {
         ASSERT_TRUE(SaveDeviceNumber(DriverId(c.stored)));
@@ -75,14 +75,10 @@ TEST_P(FirstStart, OpensTheFirstDeviceThatWorksAndRemembersIt) {
     for (const std::string& line : host_test::ReadLines(scope.workDir() / "CorvaneDbg.Log"))
         if (line.rfind("First start: ", 0) == 0) notes.push_back(line);
     ASSERT_EQ(notes.size(), c.notes.size()) << host_test::Dump(notes);
-    for (size_t i = 0; i < notes.size(); ++i) {
-        std::string want = c.notes[i];
-        if (want.ends_with("...")) {
-            want.resize(want.size() - 3);
-            EXPECT_EQ(notes[i].substr(0, want.size()), want);
-        } else {
-            EXPECT_EQ(notes[i], want);
-        }
+    for (size_t i = 0; i < notes.size(); ++i) {  // "..." ends a prefix
+        const bool prefix = c.notes[i].ends_with("...");
+        EXPECT_EQ(notes[i].substr(0, prefix ? c.notes[i].size() - 3 : std::string::npos),
+                  prefix ? c.notes[i].substr(0, c.notes[i].size() - 3) : c.notes[i]);
     }
 }
 
