@@ -69,7 +69,7 @@ protected:
     TestHost host_;
 };
 
-TEST_F(JackDriver, ReportsTheServersFormatAndChecksTheHostsRequests) {
+TEST_F(JackDriver, ReportsTheServersFormatAndCreatesTheChannelsAskedFor) {
     long inputs = 0, outputs = 0, minSize = 0, maxSize = 0, preferred = 0, granularity = -1;
     ASSERT_EQ(driver_->getChannels(&inputs, &outputs), ASE_OK);
     EXPECT_EQ(std::make_pair(inputs, outputs), std::make_pair(2L, 2L));
@@ -93,13 +93,8 @@ TEST_F(JackDriver, ReportsTheServersFormatAndChecksTheHostsRequests) {
         EXPECT_STREQ(info.name, (std::string(code < 3 ? "out_" : "in_") + char('1' + code % 3)).c_str());
     }
 
-    EXPECT_EQ(driver_->start(), ASE_InvalidMode) << "start without buffers";
+    // (The checks of the host's requests the drivers share are tried on ALSA's.)
     EXPECT_EQ(driver_->createBuffers(host_.infos, 4, 512, &host_.callbacks), ASE_InvalidMode) << "not the server's size";
-    EXPECT_EQ(driver_->createBuffers(host_.infos, 0, 256, &host_.callbacks), ASE_InvalidParameter);
-    EXPECT_EQ(driver_->createBuffers(host_.infos, 4, 256, nullptr), ASE_InvalidParameter);
-    ASIOBufferInfo badChannel[1] = {{ASIOFalse, 2, {}}}, twice[2] = {{ASIOTrue, 1, {}}, {ASIOTrue, 1, {}}};
-    EXPECT_EQ(driver_->createBuffers(badChannel, 1, 256, &host_.callbacks), ASE_InvalidParameter);
-    EXPECT_EQ(driver_->createBuffers(twice, 2, 256, &host_.callbacks), ASE_InvalidParameter);
     // Output 1 and input 0 only: those two are active, each with two zeroed halves.
     ASIOBufferInfo some[2] = {{ASIOFalse, 1, {}}, {ASIOTrue, 0, {}}};
     ASSERT_EQ(driver_->createBuffers(some, 2, 256, &host_.callbacks), ASE_OK);
@@ -113,9 +108,7 @@ TEST_F(JackDriver, ReportsTheServersFormatAndChecksTheHostsRequests) {
         ASSERT_EQ(driver_->getChannelInfo(&info), ASE_OK);
         EXPECT_EQ(info.isActive, code == 1 || code == 2 ? ASIOTrue : ASIOFalse) << "channel code " << code;
     }
-    EXPECT_EQ(driver_->createBuffers(host_.infos, 4, 256, &host_.callbacks), ASE_InvalidMode) << "buffers exist";
     EXPECT_EQ(driver_->disposeBuffers(), ASE_OK);
-    EXPECT_EQ(driver_->disposeBuffers(), ASE_InvalidMode);
 }
 
 TEST_F(JackDriver, StopHaltsSwitchesAndStartResumesAtHalfZero) {

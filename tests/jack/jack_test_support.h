@@ -1,6 +1,6 @@
-// What the JACK driver's tests share: private jackd servers on the dummy backend, the
-// driver created through the registry and COM as the host creates it, a small host that
-// counts its buffer switches, and a peer client in a child process.
+// What the JACK driver's tests share besides the sound drivers' own helpers: private
+// jackd servers on the dummy backend, the driver's registry entry, a numbered file, and
+// a peer client in a child process.
 #pragma once
 
 #include <fcntl.h>
@@ -27,6 +27,7 @@
 
 #include "drivers/jack/jack_driver.h"
 #include "host/asio_driver.h"
+#include "driver_test_support.h"
 #include "test_support.h"
 #include "tests/soundfile/sound_fixtures.h"
 
@@ -110,53 +111,20 @@ private:
     bool reclaiming_ = false;
 };
 
-// The test's host, one at a time (the callbacks are plain functions): it counts switches
-// and checks that the halves alternate 0, 1, 0, 1.
-struct TestHost {
-    static inline TestHost* current = nullptr;
-    TestHost() { current = this; }
-    ~TestHost() { current = nullptr; }
-
-    ASIOBufferInfo infos[4] = {{ASIOFalse, 0, {}}, {ASIOFalse, 1, {}}, {ASIOTrue, 0, {}}, {ASIOTrue, 1, {}}};
-    ASIOCallbacks callbacks{BufferSwitch, SampleRateDidChange, AsioMessage, nullptr};
-    std::atomic<long> switches{0}, wrongIndex{0};
-    std::atomic<int> resetRequests{0}, latencyNotices{0};
-    long expectedIndex = 0;  // the driver's thread's own while streaming
-
-    static void BufferSwitch(long index, ASIOBool) {
-        if (index != current->expectedIndex) current->wrongIndex.fetch_add(1);
-        current->expectedIndex = 1 - index;
-        current->switches.fetch_add(1, std::memory_order_release);
-    }
-    static void SampleRateDidChange(ASIOSampleRate) {}
-    static long AsioMessage(long selector, long value, void*, double*) {
-        if (selector == kAsioSelectorSupported) return value == kAsioResetRequest;
-        if (selector == kAsioLatenciesChanged) current->latencyNotices.fetch_add(1);
-        if (selector == kAsioResetRequest) current->resetRequests.fetch_add(1);
-        return selector == kAsioResetRequest;
-    }
-};
+using driver_test::TestHost;
 
 // The build's JACK driver as the only device, under the client name given.
-inline void RegisterJack(const testing_support::IsolatedScope& scope, const std::string& clientName,
-                         bool connectPhysical = false) {
-    using testing_support::Text;
-    char clsid[40];
-    StringFromCLSID(CLSID_JackDriver, clsid);
-    scope.WriteMachineHive("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\software\\asio\\JACK]\n" + Text("clsid", clsid) + "\n" +
-                           Text("description", "JACK") + "\n" + Text("ClientName", clientName) + "\n" +
-                           testing_support::Dword("ConnectPhysical", connectPhysical) +
-                           "\n\n[HKEY_CLASSES_ROOT\\clsid\\" + clsid + "\\InprocServer32]\n@=\"" JACK_DRIVER_PATH "\"\n");
+inline std::string JackEntry(const std::string& clientName, bool connectPhysical = false) {
+    return driver_test::DriverEntry(CLSID_JackDriver, "JACK", JACK_DRIVER_PATH,
+                                    testing_support::Text("ClientName", clientName) + "\n" +
+                                        testing_support::Dword("ConnectPhysical", connectPhysical));
 }
-
-// The driver as the host gets it: registry entry, CoCreateInstance, one reference.
+inline void RegisterJack(const testing_support::IsolatedScope& scope, const std::string& clientName) {
+    scope.WriteMachineHive("REGEDIT4\n\n" + JackEntry(clientName));
+}
 inline IASIO* CreateDriver(const testing_support::IsolatedScope& scope, const std::string& clientName,
                            bool connectPhysical = false) {
-    RegisterJack(scope, clientName, connectPhysical);
-    EXPECT_GE(CoInitialize(nullptr), 0);  // S_OK, or S_FALSE when already initialised
-    void* object = nullptr;
-    EXPECT_EQ(CoCreateInstance(CLSID_JackDriver, nullptr, CLSCTX_INPROC_SERVER, CLSID_JackDriver, &object), S_OK);
-    return static_cast<IASIO*>(object);
+    return driver_test::CreateDriver(scope, CLSID_JackDriver, JackEntry(clientName, connectPhysical));
 }
 
 // A file whose every frame tells its number: (n % 32000 + 1, -(n / 32000 + 1)).
