@@ -18,7 +18,7 @@ namespace {
 TEST(AlsaPlayer, CaptureGoneDuringATakeClosesTheTakeAtTheLoss) {
     IsolatedScope scope;
     // 256-frame periods: 18 to a block; the inputs hear 0x1111 up to the 200th.
-    UseAlsaDevices(scope, "pcm.bw-take { type bwtest format \"S16_LE\" paced true capture_gone_at 200 }\n");
+    UseAlsaDevices(scope, "pcm.bw-take { type bwtest format \"S16_LE\" paced 1 capture_gone_at 200 }\n");
     RegisterAlsa(scope, "bw-take", 256);
     RecordingWindow window;
     Player player(&window, scope.workDir().c_str());

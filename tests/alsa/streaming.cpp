@@ -82,7 +82,7 @@ TEST(AlsaStreaming, EverySwitchedPeriodReachesTheDeviceOnceInItsOwnLayout) {
         {"FLOAT_LE", "", 0, false},
         {"S16_LE", "", 0, true},
         {"S16_LE", "xrun_at 10", 2, false},  // one under-run and one over-run, recovered
-        {"S16_LE", "capture false", 0, false},  // the inputs stay, silent; no capture from the start is no loss
+        {"S16_LE", "capture 0", 0, false},  // the inputs stay, silent; no capture from the start is no loss
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.format) + " " + c.options + (c.restart ? " restart" : ""));
@@ -96,7 +96,7 @@ TEST(AlsaStreaming, EverySwitchedPeriodReachesTheDeviceOnceInItsOwnLayout) {
         EXPECT_EQ(run.host.wrongIndex.load(), 0) << "halves alternate 0, 1, 0, 1 from 0 after each start";
         EXPECT_EQ(run.host.resetRequests.load(), 0);
         EXPECT_EQ(run.Dropouts(), std::make_pair(c.xruns, 0LL));
-        const char want = std::string(c.options) == "capture false" ? 0 : 0x11;  // the plug-in captures 0x11
+        const char want = std::string(c.options) == "capture 0" ? 0 : 0x11;  // the plug-in captures 0x11
         for (const auto& kept : run.host.inputs)  // (the period an xrun lost is silence)
             EXPECT_EQ(std::count(kept.begin(), kept.end(), want), long(kept.size()) - (c.xruns ? 2 * kFrames : 0));
         std::string expected = run.Expected(0, first);
@@ -134,7 +134,7 @@ TEST(AlsaStreaming, CapturedBytesArriveInTheInputHalves) {
 TEST(AlsaStreaming, StalledDeviceAsksForResetAndNeverHoldsUpStop) {
     for (bool waitForReset : {true, false}) {
         DriverRun run;
-        run.Open("stall_at 20 capture false");
+        run.Open("stall_at 20 capture 0");
         ASSERT_EQ(run.driver->start(), ASE_OK);
         // The ring of two periods fills up behind the stall, and the 20th switch waits.
         ASSERT_TRUE(WaitUntil([&] { return run.host.switches.load() >= 20; }));
@@ -157,7 +157,7 @@ TEST(AlsaStreaming, CaptureThatStallsOrGoesAwayGoesSilentCountedAndPlaybackGoesO
         SCOPED_TRACE(option);
         DriverRun run;
         run.host.inputSwitchesToKeep = 4000;
-        run.Open(std::string("paced true ") + option);
+        run.Open(std::string("paced 1 ") + option);
         run.host.expectedIndex = 0;
         ASSERT_EQ(run.driver->start(), ASE_OK);
         ASSERT_TRUE(WaitUntil([&] { return run.Dropouts().second == 1; })) << "the loss was never counted";

@@ -10,11 +10,11 @@
  *       file "/path/out.raw"  # optional: playback bytes are appended here
  *       xrun_at 10            # optional: the 10th period moved reports an xrun, once
  *       stall_at 20           # optional: from the 20th period moved on, nothing moves
- *       capture false         # optional: the capture side refuses to open
+ *       capture 0             # optional: the capture side refuses to open
  *       capture_stall_at 20   # optional: as stall_at, for the capture side only
  *       capture_gone_at 20    # optional: from the 20th period on the capture side has
  *                             # gone: an xrun, and it never starts again
- *       paced true            # optional: playback consumes in real time once started
+ *       paced 1               # optional: playback consumes in real time once started
  *   }
  */
 #include <alsa/asoundlib.h>
@@ -115,12 +115,9 @@ SND_PCM_PLUGIN_DEFINE_FUNC(bwtest) {
     (void)root;
     const char* formatName = NULL;
     const char* file = NULL;
-    long xrunAt = 0;
-    long stallAt = 0;
-    long captureStallAt = 0;
-    long captureGoneAt = 0;
-    int capture = 1;
-    int paced = 0;
+    /* The integer fields, in the order of their names. */
+    static const char* const kFields[] = {"xrun_at", "stall_at", "capture_stall_at", "capture_gone_at", "capture", "paced"};
+    long values[6] = {0, 0, 0, 0, 1, 0};
     snd_config_iterator_t i, next;
     snd_config_for_each(i, next, conf) {
         snd_config_t* node = snd_config_iterator_entry(i);
@@ -129,15 +126,15 @@ SND_PCM_PLUGIN_DEFINE_FUNC(bwtest) {
         if (strcmp(id, "comment") == 0 || strcmp(id, "type") == 0 || strcmp(id, "hint") == 0) continue;
         if (strcmp(id, "format") == 0 && snd_config_get_string(node, &formatName) == 0) continue;
         if (strcmp(id, "file") == 0 && snd_config_get_string(node, &file) == 0) continue;
-        if (strcmp(id, "xrun_at") == 0 && snd_config_get_integer(node, &xrunAt) == 0) continue;
-        if (strcmp(id, "stall_at") == 0 && snd_config_get_integer(node, &stallAt) == 0) continue;
-        if (strcmp(id, "capture") == 0 && (capture = snd_config_get_bool(node)) >= 0) continue;
-        if (strcmp(id, "paced") == 0 && (paced = snd_config_get_bool(node)) >= 0) continue;
-        if (strcmp(id, "capture_stall_at") == 0 && snd_config_get_integer(node, &captureStallAt) == 0) continue;
-        if (strcmp(id, "capture_gone_at") == 0 && snd_config_get_integer(node, &captureGoneAt) == 0) continue;
-        SNDERR("bwtest: bad field %s", id);
-        return -EINVAL;
+        size_t f = 0;
+        while (f < 6 && strcmp(id, kFields[f]) != 0) ++f;
+        if (f == 6 || snd_config_get_integer(node, &values[f]) < 0) {
+            SNDERR("bwtest: bad field %s", id);
+            return -EINVAL;
+        }
     }
+    const long xrunAt = values[0], stallAt = values[1], captureStallAt = values[2], captureGoneAt = values[3];
+    const int capture = values[4] != 0, paced = values[5] != 0;
     unsigned int formats[8];
     unsigned int formatCount = 0;
     char names[128];

@@ -29,7 +29,7 @@ class CliServerLoss : public testing::Test {
 protected:
     void SetUp() override {
         name_ = "bw-cli-" + std::to_string(getpid());
-        ASSERT_TRUE(peer_.Start(name_, true));
+        ASSERT_TRUE(peer_.Start(name_));
         if (!server_.Start()) GTEST_SKIP() << kNoJackd;
         RegisterJack(scope_, name_);
     }

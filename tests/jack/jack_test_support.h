@@ -12,10 +12,10 @@
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -26,9 +26,7 @@
 #include <vector>
 
 #include "drivers/jack/jack_driver.h"
-#include "host/asio_driver.h"
 #include "driver_test_support.h"
-#include "test_support.h"
 #include "tests/soundfile/sound_fixtures.h"
 
 namespace jack_test {
@@ -145,17 +143,13 @@ inline long long FrameOf(int16_t left, int16_t right) {
 // left and its negation on the right; exact in float and in 16 bits, never zero.
 inline int16_t Counter(long long n) { return int16_t(n % 30000 + 1); }
 
-inline int64_t MonotonicNs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);  // the same clock in every process
-    return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
+// CLOCK_MONOTONIC, the same in every process.
+inline int64_t MonotonicNs() { return std::chrono::steady_clock::now().time_since_epoch() / std::chrono::nanoseconds(1); }
 
 constexpr size_t kHeardFrames = 48000 * 16;
 constexpr int kConnections = 4;
 
 struct PeerShared {
-    std::atomic<int> state;        // 0 starting, 1 running, 2 failed
     std::atomic<int> quit;
     std::atomic<int> connections;  // times the peer connected to our ports
     std::atomic<int> xruns;        // cycles the server lost anywhere: no exact data then
@@ -169,9 +163,8 @@ struct PeerShared {
 // A JACK client in a child process, as a real peer is (in the test's process the
 // sanitizers could not see the server hand buffers between clients' threads). Once our
 // client's ports are there it connects itself to them both ways, plays the counter into
-// our inputs, and keeps what our outputs play from each connection's first sound on. A
-// following peer outlives its server and opens again
-// whenever the server is back.
+// our inputs, and keeps what our outputs play from each connection's first sound on. It
+// outlives its server and opens again whenever the server is back.
 class CounterPeer {
 public:
     ~CounterPeer() {
@@ -182,19 +175,17 @@ public:
         if (shared_ != nullptr) munmap(shared_, sizeof(PeerShared));
     }
 
-    // Peers with the client named `ours`; false when it cannot run (a following one is
-    // not waited for). Call it before this process opens any JACK client.
-    bool Start(const std::string& ours, bool follow = false) {
+    // Peers with the client named `ours`, on JACK_DEFAULT_SERVER's server whenever it
+    // runs. Call it before this process opens any JACK client.
+    bool Start(const std::string& ours) {
         void* memory = mmap(nullptr, sizeof(PeerShared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
         if (memory == MAP_FAILED) return false;
         shared_ = new (memory) PeerShared{};
         ours_ = ours;
         name_ = "bw-peer-" + std::to_string(getpid());
-        follow_ = follow;
         pid_ = fork();
         if (pid_ == 0) _exit(RunChild());
-        if (!follow) WaitUntil([this] { return shared_->state.load() != 0; });
-        return pid_ > 0 && (follow || shared_->state.load() == 1);
+        return pid_ > 0;
     }
     const PeerShared& Shared() const { return *shared_; }
 
@@ -234,14 +225,11 @@ private:
     }
 
     int RunChild() {
-        if (follow_) {  // each try while the server is away would say so
-            jack_set_error_function([](const char*) {});
-            jack_set_info_function([](const char*) {});
-        }
+        jack_set_error_function([](const char*) {});  // each try while the server is away would say so
+        jack_set_info_function([](const char*) {});
         auto running = [&] { return shared_->quit.load() == 0 && getppid() != 1; };
         do {
             const bool ok = Open();
-            shared_->state.store(ok ? 1 : 2);
             for (bool connected = false; ok && running() && !gone_.load(); usleep(2000))
                 if (!connected) connected = Connect();
             // A client that closes while the server shuts down can kill it (SIGPIPE): let
@@ -249,9 +237,8 @@ private:
             if (gone_.load()) usleep(500000);
             if (client_ != nullptr) jack_client_close(client_);
             client_ = nullptr;
-            if (!ok && !follow_) return 1;
             if (!ok) usleep(10000);  // no server yet
-        } while (follow_ && running());
+        } while (running());
         return 0;
     }
 
@@ -289,7 +276,6 @@ private:
     PeerShared* shared_ = nullptr;
     std::string ours_, name_;
     pid_t pid_ = 0;
-    bool follow_ = false;
     // The child's.
     jack_client_t* client_ = nullptr;
     jack_port_t* ports_[4] = {};
