@@ -1,6 +1,6 @@
-// The JACK driver on its own: init without a server, its answers to the host's device
-// query and checks of its requests, its physical connections, stop and start, a server
-// that goes away under it, and a server whose period changes under it.
+// The JACK driver on its own: its answers to the host's device query, its physical
+// connections, stop and start, a server that goes away under it, and a server whose
+// period changes under it. (Init without a server: first_start.cpp.)
 #include <chrono>
 #include <string>
 
@@ -10,27 +10,6 @@ using namespace jack_test;
 using testing_support::IsolatedScope;
 
 namespace {
-
-TEST(JackDriverInit, WithoutServerFailsAtOnceWithMessageAndRefusesEverything) {
-    IsolatedScope scope;
-    const std::string server = "bw-absent-" + std::to_string(getpid());
-    testing_support::EnvironmentScope serverName("JACK_DEFAULT_SERVER", server.c_str());
-    IASIO* driver = CreateDriver(scope, "bw-absent");
-    ASSERT_NE(driver, nullptr);
-    const auto begin = std::chrono::steady_clock::now();
-    EXPECT_EQ(driver->init(nullptr), ASIOFalse);
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5)) << "init must not wait for a server";
-    char message[128];
-    driver->getErrorMessage(message);
-    EXPECT_STREQ(message, ("No JACK server is running (server \"" + server + "\")").c_str());
-    long inputs = -1, outputs = -1;
-    EXPECT_EQ(driver->getChannels(&inputs, &outputs), ASE_NotPresent);
-    TestHost host;
-    EXPECT_EQ(driver->createBuffers(host.infos, 4, 256, &host.callbacks), ASE_NotPresent);
-    EXPECT_EQ(driver->start(), ASE_NotPresent);
-    EXPECT_EQ(driver->Release(), 0u);
-    CoUninitialize();
-}
 
 // A driver initialised on a private server of its own.
 class JackDriver : public testing::Test {
