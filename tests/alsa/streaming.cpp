@@ -23,14 +23,13 @@ struct DriverRun {
     size_t silence = 0;  // bytes of the ring of silence each start plays first
     std::filesystem::path out = scope.workDir() / "out.raw";
 
-    // The driver on the test plug-in with these options, buffers for two outputs and two
-    // inputs; the plug-in appends what it plays to `out`.
-    void Open(const std::string& options, const std::string& format = "S16_LE") {
-        UseAlsaDevices(scope, "pcm.bw { type bwtest format \"" + format + "\" file \"" + out.string() + "\" " + options +
-                                  " }\n");
-        OpenDevice("bw");
+    // The test plug-in as "bw" with these options, appending what it plays to `out`.
+    std::string Plugin(const std::string& options, const std::string& format = "S16_LE") const {
+        return "pcm.bw { type bwtest format \"" + format + "\" file \"" + out.string() + "\" " + options + " }\n";
     }
-    void OpenDevice(const std::string& device) {
+    // The driver on `device` of these ALSA devices, with buffers for two outputs and two inputs.
+    void Open(const std::string& devices, const std::string& device = "bw") {
+        UseAlsaDevices(scope, devices);
         driver = CreateDriver(scope, device, kFrames);
         ASSERT_NE(driver, nullptr);
         ASSERT_EQ(driver->init(nullptr), ASIOTrue);
@@ -88,7 +87,7 @@ TEST(AlsaStreaming, EverySwitchedPeriodReachesTheDeviceOnceInItsOwnLayout) {
         SCOPED_TRACE(std::string(c.format) + " " + c.options + (c.restart ? " restart" : ""));
         DriverRun run;
         run.host.inputSwitchesToKeep = 40;
-        run.Open(c.options, c.format);
+        run.Open(run.Plugin(c.options, c.format));
         for (int b = 2; b < 4; ++b)  // inputs the device does not feed must be silence, not what was there
             for (void* half : run.host.infos[b].buffers) std::memset(half, 0xaa, kFrames * BytesOf(run.host.type));
         const long first = run.RunUntil(50);
@@ -118,12 +117,10 @@ TEST(AlsaStreaming, CapturedBytesArriveInTheInputHalves) {
     testing_support::WriteFile(in, feed);
     run.host.inputSwitchesToKeep = 100;
     // ALSA's file device records what passes either way: one for each direction.
-    UseAlsaDevices(run.scope, "pcm.bw-file { type asym\n"
-                              "  playback.pcm { type file slave.pcm \"null\" file \"" + run.out.string() +
-                                  "\" format \"raw\" }\n"
-                              "  capture.pcm { type file slave.pcm \"null\" file \"/dev/null\" infile \"" + in.string() +
-                                  "\" format \"raw\" } }\n");
-    run.OpenDevice("bw-file");
+    run.Open("pcm.bw-file { type asym\n"
+             "  playback.pcm { type file slave.pcm \"null\" file \"" + run.out.string() + "\" format \"raw\" }\n"
+             "  capture.pcm { type file slave.pcm \"null\" file \"/dev/null\" infile \"" + in.string() +
+                 "\" format \"raw\" } }\n", "bw-file");
     ASSERT_EQ(run.host.type, ASIOSTInt32LSB);
     const long switches = run.RunUntil(100);
     for (int c = 0; c < 2; ++c)
@@ -134,7 +131,7 @@ TEST(AlsaStreaming, CapturedBytesArriveInTheInputHalves) {
 TEST(AlsaStreaming, StalledDeviceAsksForResetAndNeverHoldsUpStop) {
     for (bool waitForReset : {true, false}) {
         DriverRun run;
-        run.Open("stall_at 20 capture 0");
+        run.Open(run.Plugin("stall_at 20 capture 0"));
         ASSERT_EQ(run.driver->start(), ASE_OK);
         // The ring of two periods fills up behind the stall, and the 20th switch waits.
         ASSERT_TRUE(WaitUntil([&] { return run.host.switches.load() >= 20; }));
@@ -157,7 +154,7 @@ TEST(AlsaStreaming, CaptureThatStallsOrGoesAwayGoesSilentCountedAndPlaybackGoesO
         SCOPED_TRACE(option);
         DriverRun run;
         run.host.inputSwitchesToKeep = 4000;
-        run.Open(std::string("paced 1 ") + option);
+        run.Open(run.Plugin(std::string("paced 1 ") + option));
         run.host.expectedIndex = 0;
         ASSERT_EQ(run.driver->start(), ASE_OK);
         ASSERT_TRUE(WaitUntil([&] { return run.Dropouts().second == 1; })) << "the loss was never counted";

@@ -47,10 +47,7 @@ static int TestStart(snd_pcm_ioplug_t* io) {
     return pcm->goneAt > 0 && pcm->transfers >= pcm->goneAt ? -ENODEV : 0;
 }
 
-static int TestStop(snd_pcm_ioplug_t* io) {
-    (void)io;
-    return 0;
-}
+static int TestStop(snd_pcm_ioplug_t* io) { return io != NULL ? 0 : -EINVAL; }
 
 /* Playback: everything written is consumed. Capture: one period more than taken is
  * always there. Positions run up to the boundary (SND_PCM_IOPLUG_FLAG_BOUNDARY_WA). */
@@ -133,8 +130,6 @@ SND_PCM_PLUGIN_DEFINE_FUNC(bwtest) {
             return -EINVAL;
         }
     }
-    const long xrunAt = values[0], stallAt = values[1], captureStallAt = values[2], captureGoneAt = values[3];
-    const int capture = values[4] != 0, paced = values[5] != 0;
     unsigned int formats[8];
     unsigned int formatCount = 0;
     char names[128];
@@ -146,25 +141,23 @@ SND_PCM_PLUGIN_DEFINE_FUNC(bwtest) {
         formats[formatCount++] = (unsigned int)format;
     }
     if (formatCount == 0) return -EINVAL;
-    if (stream == SND_PCM_STREAM_CAPTURE && !capture) return -ENODEV;
+    const int capturing = stream == SND_PCM_STREAM_CAPTURE;
+    if (capturing && values[4] == 0) return -ENODEV;
 
     TestPcm* pcm = calloc(1, sizeof *pcm);
     if (pcm == NULL) return -ENOMEM;
     pcm->outFd = -1;
-    if (file != NULL && stream == SND_PCM_STREAM_PLAYBACK) {
+    if (file != NULL && !capturing) {
         pcm->outFd = open(file, O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (pcm->outFd < 0) {
             free(pcm);
             return -errno;
         }
     }
-    pcm->xrunAt = xrunAt;
-    pcm->stallAt = stallAt;
-    pcm->paced = paced && stream == SND_PCM_STREAM_PLAYBACK;
-    if (stream == SND_PCM_STREAM_CAPTURE) {
-        if (captureStallAt > 0) pcm->stallAt = captureStallAt;
-        pcm->goneAt = captureGoneAt;
-    }
+    pcm->xrunAt = values[0];
+    pcm->stallAt = capturing && values[2] > 0 ? values[2] : values[1];
+    pcm->goneAt = capturing ? values[3] : 0;
+    pcm->paced = !capturing && values[5] != 0;
     pcm->io.version = SND_PCM_IOPLUG_VERSION;
     pcm->io.name = "Bellwave test PCM";
     pcm->io.callback = &kCallbacks;
