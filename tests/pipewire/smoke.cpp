@@ -1,5 +1,5 @@
 // Both sound drivers through PipeWire, the sound server of most desktops: a private one
-// (its own runtime folder, wireplumber under a D-Bus session of its own, a null sink and
+// (every runtime, state and configuration folder its own, wireplumber under a D-Bus session of its own, a null sink and
 // a null source), and `bellwave-cli play` through it to the end of a file: the ALSA
 // driver on PipeWire's ALSA device, and the JACK driver under pw-jack at PipeWire's
 // default quantum, which changes mid-play.
@@ -30,7 +30,6 @@ TEST(PipeWire, BothDriversPlayAFileToTheEndThroughIt) {
     for (const char* program : {"pipewire", "wireplumber", "pw-cli", "pw-metadata", "pw-jack", "dbus-run-session"})
         if (std::system(("command -v " + std::string(program) + " >/dev/null 2>&1").c_str()) != 0)
             GTEST_SKIP() << "no private PipeWire: " << program << " is not installed (scripts/install-deps.sh)";
-    // Every runtime, state and configuration folder a temporary one.
     testing_support::TempDir runtime;
     chmod(runtime.path().c_str(), 0700);
     const std::string state = runtime / "state", config = runtime / "config", out = runtime / "out", err = runtime / "err";
