@@ -1,8 +1,8 @@
 // Both sound drivers through PipeWire, the sound server of most desktops: a private one
-// (every runtime, state and configuration folder its own, wireplumber under a D-Bus session of its own, a null sink and
-// a null source), and `bellwave-cli play` through it to the end of a file: the ALSA
-// driver on PipeWire's ALSA device, and the JACK driver under pw-jack at PipeWire's
-// default quantum, which changes mid-play.
+// (every runtime, state and configuration folder its own, wireplumber under a D-Bus
+// session of its own, a null sink and a null source), and `bellwave-cli play` through it
+// to the end of a file: the ALSA driver on PipeWire's ALSA device, and the JACK driver
+// under pw-jack at PipeWire's default quantum, which changes mid-play.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
