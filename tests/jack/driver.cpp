@@ -49,17 +49,7 @@ protected:
 };
 
 TEST_F(JackDriver, ReportsTheServersFormatAndCreatesTheChannelsAskedFor) {
-    long inputs = 0, outputs = 0, minSize = 0, maxSize = 0, preferred = 0, granularity = -1;
-    ASSERT_EQ(driver_->getChannels(&inputs, &outputs), ASE_OK);
-    EXPECT_EQ(std::make_pair(inputs, outputs), std::make_pair(2L, 2L));
-    ASSERT_EQ(driver_->getBufferSize(&minSize, &maxSize, &preferred, &granularity), ASE_OK);
-    EXPECT_EQ(std::vector<long>({minSize, maxSize, preferred, granularity}), std::vector<long>({256, 256, 256, 0}));
-    ASIOSampleRate rate = 0;
-    ASSERT_EQ(driver_->getSampleRate(&rate), ASE_OK);
-    EXPECT_EQ(rate, 48000.0);
-    EXPECT_EQ(driver_->canSampleRate(44100.0), ASE_NoClock);
-    EXPECT_EQ(driver_->getSampleRate(nullptr), ASE_InvalidParameter);
-    EXPECT_EQ(driver_->getChannelInfo(nullptr), ASE_InvalidParameter);
+    driver_test::ExpectStereoAt48k(driver_, 256);  // the server's period and rate
     for (long code = 0; code < 6; ++code) {  // channels 0 to 2 of the outputs, then of the inputs
         ASIOChannelInfo info{code % 3, code / 3, -1, -1, -1, ""};
         if (code % 3 == 2) {

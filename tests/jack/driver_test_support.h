@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "host/asio_driver.h"
@@ -55,6 +56,23 @@ inline void EncodeSample(ASIOSampleType type, long long frame, int channel, uint
                                              : static_cast<uint32_t>(value16) << 16;
     if (type == ASIOSTFloat32LSB) std::memcpy(&bits, &f, 4);
     for (unsigned b = 0; b < BytesOf(type); ++b) out[b] = static_cast<uint8_t>(bits >> (8 * b));
+}
+
+// A driver's answers to the host's device query: two channels each way, `frames` its
+// only buffer size, 48000 Hz its only rate; null arguments refused.
+inline void ExpectStereoAt48k(IASIO* driver, long frames) {
+    long inputs = 0, outputs = 0, minSize = 0, maxSize = 0, preferred = 0, granularity = -1;
+    ASSERT_EQ(driver->getChannels(&inputs, &outputs), ASE_OK);
+    EXPECT_EQ(std::make_pair(inputs, outputs), std::make_pair(2L, 2L));
+    ASSERT_EQ(driver->getBufferSize(&minSize, &maxSize, &preferred, &granularity), ASE_OK);
+    EXPECT_EQ(std::vector<long>({minSize, maxSize, preferred, granularity}), std::vector<long>({frames, frames, frames, 0}));
+    ASIOSampleRate rate = 0;
+    ASSERT_EQ(driver->getSampleRate(&rate), ASE_OK);
+    EXPECT_EQ(rate, 48000.0);
+    EXPECT_EQ(driver->canSampleRate(48000.0), ASE_OK);
+    EXPECT_EQ(driver->canSampleRate(44100.0), ASE_NoClock);
+    EXPECT_EQ(driver->getSampleRate(nullptr), ASE_InvalidParameter);
+    EXPECT_EQ(driver->getChannelInfo(nullptr), ASE_InvalidParameter);
 }
 
 // The test's host, one at a time (the callbacks are plain functions).
