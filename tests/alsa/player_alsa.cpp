@@ -17,8 +17,9 @@ namespace {
 
 TEST(AlsaPlayer, CaptureGoneDuringATakeClosesTheTakeAtTheLoss) {
     IsolatedScope scope;
-    // 256-frame periods: 18 to a block; the inputs hear 0x1111 up to the 200th.
-    UseAlsaDevices(scope, "pcm.bw-take { type bwtest format \"S16_LE\" paced true capture_gone_at 200 }\n");
+    // 256-frame periods: 18 to a block; the inputs hear 0x1111 up to the 400th (2 s, so
+    // that a slow start under a sanitizer still leaves several blocks before the loss).
+    UseAlsaDevices(scope, "pcm.bw-take { type bwtest format \"S16_LE\" paced 1 capture_gone_at 400 }\n");
     RegisterAlsa(scope, "bw-take", 256);
     RecordingWindow window;
     Player player(&window, scope.workDir().c_str());
@@ -46,10 +47,10 @@ TEST(AlsaPlayer, CaptureGoneDuringATakeClosesTheTakeAtTheLoss) {
     const auto* samples = reinterpret_cast<const uint8_t*>(image.data()) + layout.dataOffset;
     const uint8_t* end = samples + layout.sourceFrames * 4;
     const size_t heard = size_t(std::find_if(samples, end, [](uint8_t b) { return b != 0x11; }) - samples) / 4;
-    // 200 periods, less the three blocks not recorded and what ran before the first
-    // switch: about eight blocks of input.
+    // 400 periods, less the three blocks not recorded and what ran before the first
+    // switch: about nineteen blocks of input, of which at least seven reached the take.
     EXPECT_GE(heard, 7u * kBlockFrames);
-    EXPECT_LE(heard, 200u * 256 - 3 * kBlockFrames);
+    EXPECT_LE(heard, 400u * 256 - 3 * kBlockFrames);
     EXPECT_GT(layout.sourceFrames, heard) << "the block the loss fell in is in the take";
     // Closed within the block the loss fell in and the two that follow it.
     EXPECT_LE(layout.sourceFrames - heard, 3u * kBlockFrames) << "closed soon after the loss";

@@ -10,11 +10,11 @@
  *       file "/path/out.raw"  # optional: playback bytes are appended here
  *       xrun_at 10            # optional: the 10th period moved reports an xrun, once
  *       stall_at 20           # optional: from the 20th period moved on, nothing moves
- *       capture false         # optional: the capture side refuses to open
+ *       capture 0             # optional: the capture side refuses to open
  *       capture_stall_at 20   # optional: as stall_at, for the capture side only
  *       capture_gone_at 20    # optional: from the 20th period on the capture side has
  *                             # gone: an xrun, and it never starts again
- *       paced true            # optional: playback consumes in real time once started
+ *       paced 1               # optional: playback consumes in real time once started
  *   }
  */
 #include <alsa/asoundlib.h>
@@ -47,10 +47,7 @@ static int TestStart(snd_pcm_ioplug_t* io) {
     return pcm->goneAt > 0 && pcm->transfers >= pcm->goneAt ? -ENODEV : 0;
 }
 
-static int TestStop(snd_pcm_ioplug_t* io) {
-    (void)io;
-    return 0;
-}
+static int TestStop(snd_pcm_ioplug_t* io) { return io != NULL ? 0 : -EINVAL; }
 
 /* Playback: everything written is consumed. Capture: one period more than taken is
  * always there. Positions run up to the boundary (SND_PCM_IOPLUG_FLAG_BOUNDARY_WA). */
@@ -115,12 +112,9 @@ SND_PCM_PLUGIN_DEFINE_FUNC(bwtest) {
     (void)root;
     const char* formatName = NULL;
     const char* file = NULL;
-    long xrunAt = 0;
-    long stallAt = 0;
-    long captureStallAt = 0;
-    long captureGoneAt = 0;
-    int capture = 1;
-    int paced = 0;
+    /* The integer fields, in the order of their names. */
+    static const char* const kFields[] = {"xrun_at", "stall_at", "capture_stall_at", "capture_gone_at", "capture", "paced"};
+    long values[6] = {0, 0, 0, 0, 1, 0};
     snd_config_iterator_t i, next;
     snd_config_for_each(i, next, conf) {
         snd_config_t* node = snd_config_iterator_entry(i);
@@ -129,14 +123,12 @@ SND_PCM_PLUGIN_DEFINE_FUNC(bwtest) {
         if (strcmp(id, "comment") == 0 || strcmp(id, "type") == 0 || strcmp(id, "hint") == 0) continue;
         if (strcmp(id, "format") == 0 && snd_config_get_string(node, &formatName) == 0) continue;
         if (strcmp(id, "file") == 0 && snd_config_get_string(node, &file) == 0) continue;
-        if (strcmp(id, "xrun_at") == 0 && snd_config_get_integer(node, &xrunAt) == 0) continue;
-        if (strcmp(id, "stall_at") == 0 && snd_config_get_integer(node, &stallAt) == 0) continue;
-        if (strcmp(id, "capture") == 0 && (capture = snd_config_get_bool(node)) >= 0) continue;
-        if (strcmp(id, "paced") == 0 && (paced = snd_config_get_bool(node)) >= 0) continue;
-        if (strcmp(id, "capture_stall_at") == 0 && snd_config_get_integer(node, &captureStallAt) == 0) continue;
-        if (strcmp(id, "capture_gone_at") == 0 && snd_config_get_integer(node, &captureGoneAt) == 0) continue;
-        SNDERR("bwtest: bad field %s", id);
-        return -EINVAL;
+        size_t f = 0;
+        while (f < 6 && strcmp(id, kFields[f]) != 0) ++f;
+        if (f == 6 || snd_config_get_integer(node, &values[f]) < 0) {
+            SNDERR("bwtest: bad field %s", id);
+            return -EINVAL;
+        }
     }
     unsigned int formats[8];
     unsigned int formatCount = 0;
@@ -149,25 +141,23 @@ SND_PCM_PLUGIN_DEFINE_FUNC(bwtest) {
         formats[formatCount++] = (unsigned int)format;
     }
     if (formatCount == 0) return -EINVAL;
-    if (stream == SND_PCM_STREAM_CAPTURE && !capture) return -ENODEV;
+    const int capturing = stream == SND_PCM_STREAM_CAPTURE;
+    if (capturing && values[4] == 0) return -ENODEV;
 
     TestPcm* pcm = calloc(1, sizeof *pcm);
     if (pcm == NULL) return -ENOMEM;
     pcm->outFd = -1;
-    if (file != NULL && stream == SND_PCM_STREAM_PLAYBACK) {
+    if (file != NULL && !capturing) {
         pcm->outFd = open(file, O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (pcm->outFd < 0) {
             free(pcm);
             return -errno;
         }
     }
-    pcm->xrunAt = xrunAt;
-    pcm->stallAt = stallAt;
-    pcm->paced = paced && stream == SND_PCM_STREAM_PLAYBACK;
-    if (stream == SND_PCM_STREAM_CAPTURE) {
-        if (captureStallAt > 0) pcm->stallAt = captureStallAt;
-        pcm->goneAt = captureGoneAt;
-    }
+    pcm->xrunAt = values[0];
+    pcm->stallAt = capturing && values[2] > 0 ? values[2] : values[1];
+    pcm->goneAt = capturing ? values[3] : 0;
+    pcm->paced = !capturing && values[5] != 0;
     pcm->io.version = SND_PCM_IOPLUG_VERSION;
     pcm->io.name = "Bellwave test PCM";
     pcm->io.callback = &kCallbacks;

@@ -17,24 +17,16 @@ using testing_support::IsolatedScope;
 namespace {
 
 enum class Server { Absent, Running };
+enum Driver { kAlsa, kVirtual, kJack, kNone = -1 };  // the build's numbers
 
 struct Case {
     const char* name;
     Server server;
     const char* alsaDefault;  // the ALSA configuration's default device
-    const char* stored;       // the driver whose number is stored, or none
-    const char* opened;       // the driver the player opens
-    std::vector<std::string> notes;  // the first start's log lines; "..." ends a prefix
+    Driver stored;            // the driver whose number is stored
+    Driver opened;            // the driver the player opens
+    std::vector<std::string> notes;  // the first start's log lines
 };
-
-int DriverId(const char* name) {
-    DeviceLink lister(nullptr, nullptr, nullptr);
-    std::vector<std::string> names;
-    lister.ListDrivers(names);
-    for (size_t i = 0; i < names.size(); ++i)
-        if (names[i] == name) return int(i);
-    return -1;
-}
 
 constexpr const char* kNoSuchCard = "pcm.!default { type hw card 31 }\n";  // a card nobody has
 constexpr const char* kNullCard = "pcm.!default { type null }\n";          // a card that takes anything
@@ -49,24 +41,24 @@ TEST_P(FirstStart, OpensTheFirstDeviceThatWorksAndRemembersIt) {
     testing_support::WriteFile(scope.workDir() / "asoundrc", c.alsaDefault);
     EnvironmentScope alsa("ALSA_CONFIG_PATH", (scope.workDir() / "asoundrc").c_str());
     PrivateServer server;
-    const std::string absent = "bw-absent-" + std::to_string(getpid());
     if (c.server == Server::Running) {
-        ASSERT_TRUE(server.Start()) << "cannot run jackd (Debian package jackd2)";
+        ASSERT_TRUE(server.Start()) << kNoJackd;
     }
+    const std::string absent = "bw-absent-" + std::to_string(getpid());
     EnvironmentScope serverName("JACK_DEFAULT_SERVER", c.server == Server::Running ? server.name() : absent.c_str());
-    if (c.stored != nullptr) {
-        ASSERT_TRUE(SaveDeviceNumber(DriverId(c.stored)));
+    if (c.stored != kNone) {
+        ASSERT_TRUE(SaveDeviceNumber(c.stored));
     }
 
     testing_support::RecordingWindow window;
     {
         Player player(&window, scope.workDir().c_str());
         EXPECT_TRUE(player.DeviceReady());
-        EXPECT_EQ(player.DeviceNumber(), DriverId(c.opened));
+        EXPECT_EQ(player.DeviceNumber(), c.opened);
     }
     int32_t stored = -1;
     EXPECT_TRUE(LoadDeviceNumber(stored));
-    EXPECT_EQ(stored, DriverId(c.opened));
+    EXPECT_EQ(stored, c.opened);
     if (c.server == Server::Absent) {
         EXPECT_FALSE(ServerAnswers()) << "a server was started";
     }
@@ -75,14 +67,10 @@ TEST_P(FirstStart, OpensTheFirstDeviceThatWorksAndRemembersIt) {
     for (const std::string& line : host_test::ReadLines(scope.workDir() / "CorvaneDbg.Log"))
         if (line.rfind("First start: ", 0) == 0) notes.push_back(line);
     ASSERT_EQ(notes.size(), c.notes.size()) << host_test::Dump(notes);
-    for (size_t i = 0; i < notes.size(); ++i) {
-        std::string want = c.notes[i];
-        if (want.ends_with("...")) {
-            want.resize(want.size() - 3);
-            EXPECT_EQ(notes[i].substr(0, want.size()), want);
-        } else {
-            EXPECT_EQ(notes[i], want);
-        }
+    for (size_t i = 0; i < notes.size(); ++i) {  // "..." ends a prefix
+        const bool prefix = c.notes[i].ends_with("...");
+        EXPECT_EQ(notes[i].substr(0, prefix ? c.notes[i].size() - 3 : std::string::npos),
+                  prefix ? c.notes[i].substr(0, c.notes[i].size() - 3) : c.notes[i]);
     }
 }
 
@@ -92,15 +80,14 @@ const std::string kAbsentServer = "First start: passed over JACK: No JACK server
 INSTANTIATE_TEST_SUITE_P(
     Cases, FirstStart,
     testing::Values(
-        Case{"NoServerNoCard", Server::Absent, kNoSuchCard, nullptr, "Bellwave Virtual Device",
+        Case{"NoServerNoCard", Server::Absent, kNoSuchCard, kNone, kVirtual,
              {kAbsentServer, "First start: passed over ALSA: ALSA device \"default\" cannot be opened: ...",
               "First start: chose Bellwave Virtual Device, driver 1, remembered"}},
-        Case{"NoServerACard", Server::Absent, kNullCard, nullptr, "ALSA",
+        Case{"NoServerACard", Server::Absent, kNullCard, kNone, kAlsa,
              {kAbsentServer, "First start: chose ALSA, driver 0, remembered"}},
-        Case{"ServerRunning", Server::Running, kNoSuchCard, nullptr, "JACK",
+        Case{"ServerRunning", Server::Running, kNoSuchCard, kNone, kJack,
              {"First start: chose JACK, driver 2, remembered"}},
-        Case{"StoredChoiceKept", Server::Running, kNullCard, "Bellwave Virtual Device",
-             "Bellwave Virtual Device", {}}),
+        Case{"StoredChoiceKept", Server::Running, kNullCard, kVirtual, kVirtual, {}}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace
