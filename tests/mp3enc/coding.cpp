@@ -1,6 +1,5 @@
-// The quantiser where the fixed signals of the digests do not reach: the first guess on
-// blocks whose energies are not normal numbers, the fast 3/4 power a hair from whole
-// numbers, and lines far above 1000 that need the longest escapes.
+// The quantiser where the digests' signals do not reach: the first guess on energies that are
+// not normal numbers, the fast 3/4 power a hair from whole numbers, the longest escapes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -38,8 +37,7 @@ TEST(Mp3Quantise, FirstGuessIsTheTruncatedFlatnessEvenForTinyEnergies) {
     EXPECT_EQ(QuantLoop::FirstGuess(xr.data()), -170.0);
 }
 
-// The library's fast 3/4 power against pow: exact powers n^(4/3) and their neighbours,
-// values over six decades, and values a hair from a whole quantised line.
+// The fast 3/4 power against pow: powers n^(4/3) and neighbours, six decades, near-whole lines.
 TEST(Mp3Quantise, QuantisedLinesAreTheTruncatedPowerEvenNextToWholeNumbers) {
     Coder c;
     std::vector<double> xr(576);
@@ -61,12 +59,10 @@ TEST(Mp3Quantise, QuantisedLinesAreTheTruncatedPowerEvenNextToWholeNumbers) {
     }
 }
 
-// A line at 10000 or above is quantised like every other, up to 8206 that no table codes,
-// and what the formatter writes is exactly what was counted.
+// A line at 10000 or above is quantised like any other, and the formatter writes what was counted.
 TEST(Mp3Quantise, LineFarAboveTenThousandIsCodedAndCountedAlike) {
     Coder c;
-    // One strong line among faint ones starts the search so low that it quantises where
-    // 3 / 2^(step/4) is far above 10000.
+    // One strong line among faint ones starts the search where 3 / 2^(step/4) is far above 10000.
     std::vector<double> xr(576, 1e-12);
     xr[100] = -3.0;
     std::vector<int32_t> ix(576, -5000);  // leftovers must not survive

@@ -46,6 +46,7 @@ TEST(Mp3Encoder, EntryPointsCountFramesAndRefuseWhatTheyCannotDo) {
         CloseMp3Encoder();
     }
     EXPECT_FALSE(InitMp3Encoder(44100, nullptr));
+    EXPECT_EQ(mp3enc::BitRateIndex(320), 14);  // the top rate has its header code too
     EXPECT_EQ(ReadBack(f).size(), 0u);
     std::fclose(f);
 }

@@ -64,8 +64,7 @@ inline Bytes ReadBack(std::FILE* f) {
     return bytes;
 }
 
-// A whole recording through the entry points in blocks of blockFrames sample frames
-// (the last one filled up with silence), closed at the end; the bytes written.
+// A whole recording through the entry points in blocks of blockFrames (the last one padded with silence).
 inline Bytes EncodeWithEntryPoints(const Pcm& pcm, int rate, int blockFrames = 4608) {
     std::FILE* f = std::tmpfile();
     if (InitMp3Encoder(rate, f)) {
@@ -81,8 +80,7 @@ inline Bytes EncodeWithEntryPoints(const Pcm& pcm, int rate, int blockFrames = 4
     return bytes;
 }
 
-// Side information of a two-channel frame: per block (granule-major) its fields in
-// stream order.
+// Side information of a two-channel frame: per block (granule-major) its fields in stream order.
 enum Field { kPart23, kBigValues, kGlobalGain, kScfCompress, kWindowSwitching, kTable0, kTable1, kTable2,
              kRegion0, kRegion1, kPreflag, kScfScale, kCount1Table, kFields };
 struct Side { uint32_t mainDataBegin, privateAndScfsi, block[4][kFields]; };
@@ -142,8 +140,7 @@ inline Decoded Decode(const Bytes& s) {
     return d;
 }
 
-// Signal-to-noise ratio in dB of one channel of decoded (kDelay frames late) against
-// reference over the reference's frames [from, to).
+// SNR in dB of one channel of decoded (kDelay frames late) against reference over frames [from, to).
 inline double SnrDb(const Pcm& reference, const Pcm& decoded, int channel, int from, int to) {
     double signal = 0.0, noise = 0.0;
     for (int i = from; i < to; ++i) {

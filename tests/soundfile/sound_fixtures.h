@@ -1,5 +1,4 @@
-// Fixtures for the sound file tests: WAV images built in memory, and MP3 files made at
-// test time by the `lame` command from WAVs the test writes.
+// Sound file fixtures: WAV images built in memory, MP3 files made by `lame` at test time.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,13 +17,8 @@ namespace fixtures {
 
 using Bytes = std::vector<uint8_t>;
 
-inline void PutLe16(Bytes& b, size_t at, uint32_t v) {
-    b[at] = uint8_t(v);
-    b[at + 1] = uint8_t(v >> 8);
-}
-inline void PutLe32(Bytes& b, size_t at, uint32_t v) {
-    PutLe16(b, at, v);
-    PutLe16(b, at + 2, v >> 16);
+inline void PutLe(Bytes& b, size_t at, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b[at + i] = uint8_t(v >> (8 * i));
 }
 
 // A canonical 44-byte-header WAV around payload.
@@ -35,14 +29,14 @@ inline Bytes MakeWav(uint32_t tag, uint32_t channels, uint32_t rate, uint32_t bi
     const uint32_t fields[][3] = {{4, 36 + uint32_t(payload.size()), 4}, {16, 16, 4}, {20, tag, 2}, {22, channels, 2},
                                   {24, rate, 4}, {28, rate * channels * bits / 8, 4}, {32, channels * bits / 8, 2},
                                   {34, bits, 2}, {40, uint32_t(payload.size()), 4}};
-    for (const auto& [at, value, bytes] : fields) (bytes == 2 ? PutLe16 : PutLe32)(b, at, value);
+    for (const auto& [at, value, bytes] : fields) PutLe(b, at, value, int(bytes));
     b.insert(b.end(), payload.begin(), payload.end());
     return b;
 }
 
 inline Bytes Samples(const std::vector<int16_t>& samples) {
     Bytes b(samples.size() * 2);
-    for (size_t i = 0; i < samples.size(); ++i) PutLe16(b, 2 * i, uint16_t(samples[i]));
+    for (size_t i = 0; i < samples.size(); ++i) PutLe(b, 2 * i, uint16_t(samples[i]), 2);
     return b;
 }
 
@@ -78,8 +72,7 @@ inline bool Run(const std::string& command) {
     return false;
 }
 
-// Encodes Music(frames, channels, rate) with `lame` and the given options (e.g.
-// "-b 128 -t"); the MP3's bytes, empty on failure.
+// Music(frames, channels, rate) encoded by `lame` with options; empty on failure.
 inline Bytes LameEncode(const std::filesystem::path& folder, const std::string& name, uint32_t frames,
                         uint32_t channels, uint32_t rate, const std::string& options) {
     const auto wav = folder / (name + ".wav"), mp3 = folder / (name + ".mp3");
@@ -88,7 +81,7 @@ inline Bytes LameEncode(const std::filesystem::path& folder, const std::string& 
     return ReadBytes(mp3);
 }
 
-// `lame --decode` of an MP3: the interleaved samples of the WAV it writes.
+// The interleaved samples `lame --decode` makes of mp3.
 inline std::vector<int16_t> LameDecode(const std::filesystem::path& folder, const Bytes& mp3) {
     const auto in = folder / "peer-in.mp3", out = folder / "peer-out.wav";
     WriteBytes(in, mp3);
@@ -97,7 +90,7 @@ inline std::vector<int16_t> LameDecode(const std::filesystem::path& folder, cons
     return wav.size() < 44 ? std::vector<int16_t>{} : ToSamples(wav.data() + 44, wav.size() - 44);
 }
 
-// Every frame the reader delivers from its current position, interleaved.
+// Every frame the reader delivers from where it is, interleaved.
 inline std::vector<int16_t> ReadAll(SoundFile& file) {
     std::vector<int16_t> all, block(size_t(kBlockFrames) * file.Channels());
     while (uint32_t frames = file.ReadBlock(block.data()))
@@ -106,7 +99,7 @@ inline std::vector<int16_t> ReadAll(SoundFile& file) {
 }
 inline std::vector<int16_t> ReadAll(SoundFile&& file) { return ReadAll(file); }
 
-// Opens image at rate; the file is `ready` on success and borrows image.
+// Opens image (borrowed) at rate.
 inline void Open(SoundFile& file, const Bytes& image, uint32_t rate) {
     static const Mp3Decoder decoder{};
     InitMp3Tables();
@@ -114,16 +107,13 @@ inline void Open(SoundFile& file, const Bytes& image, uint32_t rate) {
 }
 void Open(SoundFile& file, const Bytes&& image, uint32_t rate) = delete;  // would outlive image
 
-// A reader over an image of its own.
-struct Reader {
+struct Reader {  // a reader over an image of its own
     Reader(Bytes bytes, uint32_t rate) : image(std::move(bytes)) { Open(file, image, rate); }
     Bytes image;
     SoundFile file;
 };
 
-// Tests that encode their MP3 fixtures into a temporary folder.
-class LameTest : public ::testing::Test {
-protected:
+struct LameTest : ::testing::Test {  // encodes its MP3 fixtures into a temporary folder
     Bytes Encode(const char* name, uint32_t frames, uint32_t channels, uint32_t rate, const char* options) {
         return LameEncode(dir.path(), name, frames, channels, rate, options);
     }
