@@ -62,4 +62,22 @@ TEST(WavWriter, TheFileIsValidAfterEveryBlockAndAFailingWriteClosesIt) {
     WavCloseForWrite();
 }
 
+// The limit keeps the 32-bit sizes true: past it a write is short, whole frames only, and the
+// file stays valid.
+TEST(WavWriter, StopsAtTheSizeLimitWithAValidFile) {
+    testing_support::IsolatedScope scope;
+    WavSetDataLimit(10002);
+    const bool opened = WavOpenForWrite("Out.wav", 44100);
+    WavSetDataLimit(kWavWriterMaxDataBytes);  // the open file keeps its own
+    ASSERT_TRUE(opened);
+    const std::string data(18432, 'a');
+    uint32_t written = 0;
+    EXPECT_EQ(WavWriteData(data.data(), 6000, written), kWavWriteOk);
+    EXPECT_EQ(written, 6000u);
+    EXPECT_EQ(WavWriteData(data.data(), 6000, written), kWavWriteOk);
+    EXPECT_EQ(written, 4000u);
+    EXPECT_EQ(WavCloseForWrite(), 10000u);
+    EXPECT_TRUE(ReadFile("Out.wav") == Expected(data.substr(0, 10000), true));
+}
+
 }  // namespace
