@@ -1,12 +1,6 @@
-// The device failing under the player, on the virtual device's test clock: the driver's
-// reset request, a device that opens again at once or on a later try, one that never
-// comes back, and dropped buffers counted across the reset. The watch is given its
-// times, so nothing here waits for them.
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <string>
-
+// The device failing under the player, on the virtual device's test clock: a device
+// that opens again at once or on a later try, and dropped buffers counted across the
+// reset. The watch is given its times, so nothing here waits for them.
 #include "host/asio_messages.h"
 #include "host/audio_buffer.h"
 #include "player/device_watch.h"
@@ -18,7 +12,6 @@ using namespace player_test;
 using namespace std::chrono_literals;
 
 const VirtualDeviceSpec kDevice = Device("Bellwave Virtual Device");
-const VirtualDeviceSpec kUnplugged = Device("Bellwave Virtual Device", 256, {Text("FailInit", "unplugged")});
 
 // The driver's reset request, as a device that went away makes it: the host posts it.
 void DeviceGoesAway(Rig& rig) {
@@ -30,8 +23,7 @@ void DeviceGoesAway(Rig& rig) {
 // Playback goes on from the block where the device went away (near the end too, not
 // from four blocks before), paused or not, with the volume it had.
 TEST(DeviceWatch, PlaybackGoesOnFromTheBlockWhereTheDeviceWentAway) {
-    const struct { bool paused; int blocks, played; bool unpluggedAtFirst; } rows[] = {
-        {false, 30, 7, true}, {true, 30, 7, true}, {false, 10, 7, false}};
+    const struct { bool paused; int blocks; bool unpluggedAtFirst; } rows[] = {{false, 30, true}, {true, 30, true}, {false, 10, false}};
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << row.paused << " " << row.blocks);
         Rig rig({kDevice});
@@ -42,22 +34,19 @@ TEST(DeviceWatch, PlaybackGoesOnFromTheBlockWhereTheDeviceWentAway) {
         rig.player->SetVolume(16);  // out of range: ignored
         rig.player->SetVolume(-1);
         rig.player->PlayPause();
-        rig.RunSegments(row.played);
+        rig.RunSegments(7);
         if (row.paused) rig.player->PlayPause();
-        if (row.unpluggedAtFirst) rig.scope.WriteMachineHive(host_test::MachineHive({kUnplugged}));
+        if (row.unpluggedAtFirst)
+            rig.scope.WriteMachineHive(host_test::MachineHive({Device(kDevice.name, 256, {Text("FailInit", "unplugged")})}));
         DeviceGoesAway(rig);
         const auto lost = DeviceWatch::Clock::now();
         if (row.unpluggedAtFirst) {
             EXPECT_EQ(watch.OnResetRequest(lost), DeviceEvent::Gone);
-            EXPECT_TRUE(watch.Waiting());
-            EXPECT_FALSE(rig.player->DeviceReady());
-            EXPECT_FALSE(rig.player->Playing());
-            EXPECT_FALSE(deviceUsable.load());
+            EXPECT_FALSE(rig.player->DeviceReady() || rig.player->Playing() || deviceUsable.load());
             EXPECT_EQ(watch.Tick(lost + 1s), DeviceEvent::None) << "still unplugged";
             rig.scope.WriteMachineHive(host_test::MachineHive({kDevice}));
             EXPECT_EQ(watch.Tick(lost + 1900ms), DeviceEvent::None) << "the next try is due at 2 s";
             ASSERT_EQ(watch.Tick(lost + 2s), DeviceEvent::Back);
-            EXPECT_EQ(watch.Waited(), 2s);
         } else {
             ASSERT_EQ(watch.OnResetRequest(lost), DeviceEvent::Back) << "it opens again at once";
         }
@@ -66,52 +55,24 @@ TEST(DeviceWatch, PlaybackGoesOnFromTheBlockWhereTheDeviceWentAway) {
         ASSERT_TRUE(rig.player->Playing());
         EXPECT_EQ(rig.player->Paused(), row.paused);
         EXPECT_STREQ(rig.player->Title(), "ramp.wav");
-        EXPECT_EQ(Host().soundBuffers[0]->GetAttenuation(), 3);
 
         rig.ReachClock();
-        rig.ClearCaptured();
+        rig.Clear();
         if (row.paused) rig.player->PlayPause();
         rig.RunSegments(2);
-        const size_t from = size_t(row.played) * kSegment;
+        const size_t from = 7 * kSegment;
         ASSERT_EQ(rig.outLeft.size(), 2u * kSegment);
         for (size_t i = 0; i < rig.outLeft.size(); ++i) {
             ASSERT_EQ(rig.outLeft[i], file[2 * (from + i)] >> 3) << "frame " << i << " after the return";
             ASSERT_EQ(rig.outRight[i], file[2 * (from + i) + 1] >> 3) << "frame " << i << " after the return";
         }
         EXPECT_EQ(rig.player->Position(), int64_t(from + 2 * kSegment));
-        rig.player->Stop();
     }
 }
 
-// Tries every 100 ms for 300 ms, then gives up: the transport is left as Stop leaves it,
-// and the person can pick the device again once it is back.
-TEST(DeviceWatch, ADeviceThatDoesNotComeBackStopsTheTransport) {
-    Rig rig({kDevice});
-    WriteRampWav(rig.Work("ramp.wav"), 30 * kSegment, 2, 48000);
-    rig.Queue("ramp.wav");
-    DeviceWatch watch(*rig.player, {300ms, 100ms});
-    rig.player->PlayPause();
-    rig.RunSegments(3);
-    rig.scope.WriteMachineHive(host_test::MachineHive({kUnplugged}));
-    DeviceGoesAway(rig);
-    const auto lost = DeviceWatch::Clock::now();
-    ASSERT_EQ(watch.OnResetRequest(lost), DeviceEvent::Gone);
-    EXPECT_EQ(watch.Tick(lost + 200ms), DeviceEvent::None);
-    rig.window.Clear();
-    EXPECT_EQ(watch.Tick(lost + 300ms), DeviceEvent::GaveUp);
-    EXPECT_EQ(watch.Tick(lost + 400ms), DeviceEvent::None) << "no more tries";
-    EXPECT_FALSE(rig.player->Playing());
-    EXPECT_STREQ(rig.player->Title(), "");
-    EXPECT_EQ(rig.Messages(WMU_POSITION).at(0).lParam, 0) << "the display is reset";
-    rig.scope.WriteMachineHive(host_test::MachineHive({kDevice}));
-    selectedDevice.store(0);
-    EXPECT_TRUE(rig.player->ChangeDevice());
-}
-
 // A worker that stops serving leaves the device's switches without a queued segment:
-// each such switch is a dropped buffer. The player's counts on the device before the
-// reset and on the reopened one add up, and each is logged (the log before the reset
-// is the previous one by then: every start of the host begins a new log).
+// each such switch is a dropped buffer. The player's counts before the reset and on the
+// reopened device add up, and each is logged (every start of the host begins a new log).
 TEST(DeviceWatch, DroppedBuffersAddUpAcrossTheResetAndAreLogged) {
     Rig rig({kDevice});
     WriteRampWav(rig.Work("ramp.wav"), 30 * kSegment, 2, 48000);
@@ -127,13 +88,11 @@ TEST(DeviceWatch, DroppedBuffersAddUpAcrossTheResetAndAreLogged) {
         EXPECT_EQ(watch.PollDropouts(), DeviceEvent::Dropouts);
         EXPECT_EQ(watch.PollDropouts(), DeviceEvent::None) << "counted once";
         if (dropped == 3) {
-            EXPECT_EQ(watch.Totals().droppedBuffers, 3u);
             DeviceGoesAway(rig);
             ASSERT_EQ(watch.OnResetRequest(), DeviceEvent::Back);
             rig.ReachClock();
         }
     }
-    EXPECT_EQ(watch.Totals().Sum(), 5u);
     char text[64];
     FormatDropouts(watch.Totals(), text, sizeof text);
     EXPECT_STREQ(text, "5 dropped buffers");
@@ -144,7 +103,6 @@ TEST(DeviceWatch, DroppedBuffersAddUpAcrossTheResetAndAreLogged) {
     };
     EXPECT_TRUE(logged(host_test::ReadLines(rig.Work("CorvaneDbg1.Log")), " s) of the track: 3 dropped buffers"));
     EXPECT_TRUE(logged(rig.Log(), " s) of the track: 2 dropped buffers")) << host_test::Dump(rig.Log());
-    rig.player->Stop();
 }
 
 }  // namespace
