@@ -5,11 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "host/asio_host.h"
 #include "host/wav_buf.h"
 #include "player/player.h"
@@ -71,10 +66,6 @@ public:
         player = std::make_unique<Player>(&window, scope.workDir().c_str(), device);
         ReachClock();
     }
-    ~Rig() {
-        clock.reset();
-        player.reset();
-    }
 
     std::filesystem::path Work(const std::string& name) const { return scope.workDir() / name; }
 
@@ -95,12 +86,11 @@ public:
         const DeviceRecord* d = CurrentDeviceRecord();
         ASSERT_NE(d, nullptr);
         const int frames = ASIOGetPrimaryBufferSizeSamples();
-        for (int i = 0; i < switches; ++i) {
-            const int half = int(clock_switches++ % 2);
+        for (int i = 0; i < switches; ++i, ++clock_switches) {
             ASSERT_EQ(clock->Advance(1), 1);
             std::vector<int16_t>* to[] = {&outLeft, &outRight, &inLeft, &inRight};
             for (int c = 0; c < 4; ++c) {
-                const int16_t* area = static_cast<const int16_t*>(d->bufferInfos[c].buffers[half]);
+                const auto* area = static_cast<const int16_t*>(d->bufferInfos[c].buffers[clock_switches % 2]);
                 to[c]->insert(to[c]->end(), area, area + frames);
             }
         }
@@ -134,7 +124,7 @@ public:
     IsolatedScope scope;
     testing_support::RecordingWindow window;
     std::unique_ptr<Player> player;
-    std::unique_ptr<host_test::TestClock> clock;
+    std::unique_ptr<host_test::TestClock> clock;  // holds the driver: it goes before the player
     long long clock_switches = 0;
     std::vector<int16_t> outLeft, outRight, inLeft, inRight;
 };

@@ -48,7 +48,6 @@ TEST(AllocationFailure, OpeningLoadingAndRecordingAreRefusedCleanlyAndSucceedAft
         std::filesystem::copy_file(songs / "song.mp3", rig.Work("song.mp3"), std::filesystem::copy_options::skip_existing);
         rig.Queue("song.mp3");
     };
-    const auto play = [](Rig& rig) { rig.player->PlayPause(); };
     const auto record = [](bool mp3) {
         return [mp3](Rig& rig) {
             rig.player->SetRecordMp3(mp3);
@@ -78,7 +77,7 @@ TEST(AllocationFailure, OpeningLoadingAndRecordingAreRefusedCleanlyAndSucceedAft
              rig.ReachClock();
          },
          nullptr, 0},
-        {"loading a track", queueSong, play,
+        {"loading a track", queueSong, [](Rig& rig) { rig.player->PlayPause(); },
          [](Rig& rig) { return rig.player->Playing() && std::strcmp(rig.player->Title(), "song.mp3") == 0; },
          [&](Rig& rig) {
              EXPECT_TRUE(rig.player->Loaded() || (!rig.player->Playing() && rig.player->Refused() == rig.Work("song.mp3")));
@@ -105,8 +104,7 @@ TEST(AllocationFailure, OpeningLoadingAndRecordingAreRefusedCleanlyAndSucceedAft
             }
             ASSERT_TRUE(scenario.done(rig));
             if (!rig.player->Playing()) {
-                WriteRampWav(rig.Work("t.wav"), 2 * kSegment, 2, 48000);
-                rig.Queue("t.wav");
+                queueSong(rig);
                 rig.player->PlayPause();
             }
             ASSERT_TRUE(rig.player->Playing());

@@ -22,18 +22,11 @@ TEST(Devices, BufferSizesThatDivideASegmentAtLeastTwiceAreAccepted) {
         EXPECT_EQ(deviceUsable.load(), fits);
         EXPECT_EQ(selectedDevice.load(), fits ? 0 : -1);
         EXPECT_EQ(rig.player->Link().State(), fits ? DeviceState::Prepared : DeviceState::Ready);  // buffers made, then refused
-        if (!fits) continue;
-        const std::vector<int16_t> source = WriteRampWav(rig.Work("t.wav"), 3 * kSegment, 2, 48000);
-        rig.Queue("t.wav");
-        rig.player->PlayPause();
-        rig.RunSegments(3);
-        EXPECT_EQ(rig.outLeft, Channel(source, 2, 0));
     }
 }
 
-// A change to a good device stores its number and, while playing, unloads the track;
-// the next start opens the stored device, and a stored number that names no driver, none.
-TEST(Devices, AChangeStoresTheNewNumberWhichTheNextStartOpens) {
+// A change to a good device stores its number and, while playing, unloads the track.
+TEST(Devices, AChangeStoresTheNewNumberAndUnloadsTheTrack) {
     Rig rig({Device("A Odd", 3000), Device("B Good", 256), Device("C Good", 512, {Dword("SampleRate", 44100)})}, 0);
     EXPECT_FALSE(rig.player->ChangeDevice()) << "none selected";
     WriteRampWav(rig.Work("t.wav"), 8 * kSegment, 2, 48000);
@@ -49,15 +42,6 @@ TEST(Devices, AChangeStoresTheNewNumberWhichTheNextStartOpens) {
         rig.RunSegments(2);
     }
     EXPECT_LT(rig.player->TotalFrames(), uint32_t(8 * kSegment)) << "resampled to the device's 44100 Hz";
-    for (const int32_t stored : {2, 5}) {
-        rig.clock.reset();
-        rig.player.reset();
-        ASSERT_TRUE(stored == 2 || SaveDeviceNumber(stored));
-        rig.player = std::make_unique<Player>(&rig.window, rig.scope.workDir().c_str(), kStoredDevice);
-        EXPECT_EQ(rig.player->Link().State(), stored == 2 ? DeviceState::Prepared : DeviceState::Closed);
-    }
-    rig.player.reset();
-    host_test::ExpectInOrder(rig.Log(), {"nRequestedDrvNum: 5, Num devices: 3"});
 }
 
 // A key without the number loads nothing; where the settings file cannot be written (a
@@ -111,8 +95,7 @@ TEST(DeviceWatch, PlaybackGoesOnFromTheBlockWhereTheDeviceWentAway) {
         } else {
             ASSERT_EQ(watch.OnResetRequest(lost), DeviceEvent::Back) << "it opens again at once";
         }
-        EXPECT_FALSE(watch.Waiting());
-        EXPECT_TRUE(deviceUsable.load());
+        EXPECT_TRUE(!watch.Waiting() && deviceUsable.load());
         ASSERT_TRUE(rig.player->Playing());
         EXPECT_EQ(rig.player->Paused(), row.paused);
         EXPECT_STREQ(rig.player->Title(), "ramp.wav");

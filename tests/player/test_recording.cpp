@@ -7,18 +7,6 @@ namespace {
 
 using namespace player_test;
 
-// The device's inputs over whole segments, interleaved as the file holds them.
-std::vector<int16_t> Heard(const Rig& rig, int fromSegment, int segments) {
-    std::vector<int16_t> out;
-    for (size_t i = size_t(fromSegment) * kSegment; i < size_t(fromSegment + segments) * kSegment; ++i)
-        out.insert(out.end(), {rig.inLeft.at(i), rig.inRight.at(i)});
-    return out;
-}
-
-VirtualDeviceSpec ToneDevice(const std::string& name, uint32_t rate = 48000) {
-    return Device(name, 256, {Text("Input", "tone"), Dword("SampleRate", rate)});
-}
-
 void StartRecording(Rig& rig) {
     rig.player->ToggleRecord();
     rig.player->PlayPause();
@@ -32,7 +20,7 @@ void StartRecording(Rig& rig) {
 TEST(Recording, EveryWayATakeEndsLeavesTheInputAfterTheFirstThreeSegments) {
     for (const std::string end : {"stop", "change", "teardown", "loss"}) {
         SCOPED_TRACE(end);
-        Rig rig({ToneDevice("A", 44100), ToneDevice("B")}, 0);
+        Rig rig({Device("A", 256, {Text("Input", "tone"), Dword("SampleRate", 44100)}), Device("B", 256, {Text("Input", "tone")})}, 0);
         DeviceWatch watch(*rig.player);
         StartRecording(rig);
         rig.RunSegments(end == "stop" ? 8 : 6);
@@ -60,8 +48,10 @@ TEST(Recording, EveryWayATakeEndsLeavesTheInputAfterTheFirstThreeSegments) {
             EXPECT_FALSE(rig.player->RecordingActive() || rig.player->Playing());
             EXPECT_TRUE(rig.player->RecordArmed());
         }
+        std::vector<int16_t> heard;  // the device's inputs over segments 3 to 5, interleaved as the file holds them
+        for (size_t i = 3 * kSegment; i < 6 * kSegment; ++i) heard.insert(heard.end(), {rig.inLeft.at(i), rig.inRight.at(i)});
         EXPECT_EQ(std::filesystem::file_size(rig.Work("Out.wav")), 58u + 3 * kBlockBytes);
-        EXPECT_EQ(Recorded(rig.Work("Out.wav"), 44100), Heard(rig, 3, 3));
+        EXPECT_EQ(Recorded(rig.Work("Out.wav"), 44100), heard);
     }
 }
 
