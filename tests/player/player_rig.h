@@ -1,6 +1,5 @@
-// A player on a virtual device driven by the device's test clock. The test thread is
-// the user-interface thread: it runs the buffer switches, keeps what the device played
-// and heard, and waits (on the host's counters, never on time) for the worker's refills.
+// A player on a virtual device on its test clock, the test thread its user-interface thread: it
+// runs the switches, keeps what was played and heard, and waits on counters for the worker's refills.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -48,19 +48,15 @@ TEST(AllocationFailure, OpeningLoadingAndRecordingAreRefusedCleanlyAndSucceedAft
         std::filesystem::copy_file(songs / "song.mp3", rig.Work("song.mp3"), std::filesystem::copy_options::skip_existing);
         rig.Queue("song.mp3");
     };
-    const auto record = [](bool mp3) {
-        return [mp3](Rig& rig) {
-            rig.player->SetRecordMp3(mp3);
-            rig.player->ToggleRecord();
-            rig.player->PlayPause();
-        };
-    };
-    const auto recording = [](Rig& rig) { return rig.player->RecordingActive(); };
-    const auto recordAgain = [](Rig& rig) {
-        EXPECT_TRUE(rig.player->RecordArmed()) << "record mode stays selected";
-        rig.player->Stop();
+    const auto record = [](Rig& rig) {
         rig.player->ToggleRecord();
         rig.player->PlayPause();
+    };
+    const auto recording = [](Rig& rig) { return rig.player->RecordingActive(); };
+    const auto recordAgain = [&](Rig& rig) {
+        EXPECT_TRUE(rig.player->RecordArmed()) << "record mode stays selected";
+        rig.player->Stop();
+        record(rig);
     };
     const Scenario scenarios[] = {
         {"opening the device", nullptr,
@@ -85,8 +81,8 @@ TEST(AllocationFailure, OpeningLoadingAndRecordingAreRefusedCleanlyAndSucceedAft
              rig.player->PlayPause();
          },
          nullptr, 0},
-        {"starting a WAV take", nullptr, record(false), recording, recordAgain, "Out.wav", 58 + kBlockBytes},
-        {"starting an MP3 take", nullptr, record(true), recording, recordAgain, "Out.mp3", (4 + 3) * 384},  // four frames a block, three closing frames
+        {"starting a WAV take", nullptr, record, recording, recordAgain, "Out.wav", 58 + kBlockBytes},
+        {"starting an MP3 take", [](Rig& rig) { rig.player->SetRecordMp3(true); }, record, recording, recordAgain, "Out.mp3", (4 + 3) * 384},  // four frames a block, three closing frames
     };
     for (const Scenario& scenario : scenarios) {
         for (long n = 1;; ++n) {
