@@ -3,7 +3,6 @@
 // the same thing once allocations succeed again. This executable replaces the nothrow
 // allocation functions; they allocate through the throwing ones, which their deletes pair with.
 #include <atomic>
-#include <cstring>
 #include <functional>
 #include <new>
 
@@ -74,7 +73,7 @@ TEST(AllocationFailure, OpeningLoadingAndRecordingAreRefusedCleanlyAndSucceedAft
          },
          nullptr, 0},
         {"loading a track", queueSong, [](Rig& rig) { rig.player->PlayPause(); },
-         [](Rig& rig) { return rig.player->Playing() && std::strcmp(rig.player->Title(), "song.mp3") == 0; },
+         [](Rig& rig) { return rig.player->Playing() && std::string_view(rig.player->Title()) == "song.mp3"; },
          [&](Rig& rig) {
              EXPECT_TRUE(rig.player->Loaded() || (!rig.player->Playing() && rig.player->Refused() == rig.Work("song.mp3")));
              if (!rig.player->Loaded()) queueSong(rig);
@@ -82,7 +81,8 @@ TEST(AllocationFailure, OpeningLoadingAndRecordingAreRefusedCleanlyAndSucceedAft
          },
          nullptr, 0},
         {"starting a WAV take", nullptr, record, recording, recordAgain, "Out.wav", 58 + kBlockBytes},
-        {"starting an MP3 take", [](Rig& rig) { rig.player->SetRecordMp3(true); }, record, recording, recordAgain, "Out.mp3", (4 + 3) * 384},  // four frames a block, three closing frames
+        {"starting an MP3 take", [](Rig& rig) { rig.player->SetRecordMp3(true); }, record, recording, recordAgain, "Out.mp3",
+         (4 + 3) * 384},  // four 384-byte frames a block, three closing frames
     };
     for (const Scenario& scenario : scenarios) {
         for (long n = 1;; ++n) {
