@@ -10,8 +10,7 @@
 
 namespace cli_test {
 
-// Runs command through the shell in the current folder: its exit status, -1 when it
-// did not exit. Its standard output and standard error land in out and err when given.
+// Runs command through the shell in the current folder: its exit status (-1: it did not exit), its output in out and err.
 inline int RunCommand(const std::string& command, std::string* out = nullptr, std::string* err = nullptr) {
     testing_support::TempDir capture;
     const std::string line = command + " >'" + (capture / "out").string() + "' 2>'" + (capture / "err").string() + "'";
@@ -23,7 +22,6 @@ inline int RunCommand(const std::string& command, std::string* out = nullptr, st
 
 inline std::filesystem::path CliPath() { return testing_support::BuildDir() / "bin" / "bellwave-cli"; }
 
-// bellwave-cli with arguments (paths quoted by the caller).
 inline int RunCli(const std::string& arguments, std::string* out = nullptr, std::string* err = nullptr) {
     return RunCommand("'" + CliPath().string() + "' " + arguments, out, err);
 }

@@ -1,19 +1,8 @@
-// A player on a virtual device driven by the device's test clock. The test thread is
-// the user-interface thread: it runs the buffer switches one at a time, keeps what the
-// device played and heard, and waits (on the host's counters, never on time) for the
-// player's worker to serve each used segment.
+// A player on a virtual device on its test clock, the test thread its user-interface thread: it
+// runs the switches, keeps what was played and heard, and waits on counters for the worker's refills.
 #pragma once
 
 #include <gtest/gtest.h>
-
-#include <chrono>
-#include <cstdint>
-#include <cstring>
-#include <filesystem>
-#include <memory>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "host/asio_host.h"
 #include "host/wav_buf.h"
@@ -28,16 +17,13 @@ using host_test::Dword;
 using host_test::Text;
 using host_test::VirtualDeviceSpec;
 using testing_support::IsolatedScope;
-using testing_support::RecordedMessage;
-using testing_support::RecordingWindow;
 
 constexpr int kSegment = 4608;
 constexpr int kBlockBytes = 18432;
-constexpr long kInt16 = 16;  // ASIOSTInt16LSB: device samples are the player's samples
 
-// A device on the test clock with 16-bit samples; values override or add settings.
+// A device on the test clock with 16-bit samples (ASIOSTInt16LSB); values override or add settings.
 inline VirtualDeviceSpec Device(const std::string& name, int bufferFrames = 256, std::vector<std::string> values = {}) {
-    values.insert(values.begin(), {Text("Clock", "test"), Dword("SampleType", kInt16), Dword("BufferSize", bufferFrames),
+    values.insert(values.begin(), {Text("Clock", "test"), Dword("SampleType", 16), Dword("BufferSize", bufferFrames),
                                    Dword("MinSize", 16), Dword("MaxSize", 8192), Dword("Granularity", 0)});
     return {name, values};
 }
@@ -77,23 +63,18 @@ public:
         deviceUsable.store(false);
         selectedDevice.store(-1);
         player = std::make_unique<Player>(&window, scope.workDir().c_str(), device);
-        clock = std::make_unique<host_test::TestClock>();
-    }
-    ~Rig() {
-        clock.reset();
-        player.reset();
+        ReachClock();
     }
 
     std::filesystem::path Work(const std::string& name) const { return scope.workDir() / name; }
 
-    // Queues a file of the work folder.
     void Queue(const std::string& name) {
         PlayEntry entry;
         ASSERT_TRUE(MakePlayEntry(entry, name.c_str(), player->Directories().AddDirectory(scope.workDir().c_str())));
         ASSERT_TRUE(player->Queue().Append(entry));
     }
 
-    // The device opened after a ChangeDevice: its clock is a new object.
+    // The device opened anew (a ChangeDevice, a return): its clock is a new object.
     void ReachClock() {
         clock = std::make_unique<host_test::TestClock>();
         clock_switches = 0;
@@ -104,12 +85,11 @@ public:
         const DeviceRecord* d = CurrentDeviceRecord();
         ASSERT_NE(d, nullptr);
         const int frames = ASIOGetPrimaryBufferSizeSamples();
-        for (int i = 0; i < switches; ++i) {
-            const int half = int(clock_switches++ % 2);
+        for (int i = 0; i < switches; ++i, ++clock_switches) {
             ASSERT_EQ(clock->Advance(1), 1);
             std::vector<int16_t>* to[] = {&outLeft, &outRight, &inLeft, &inRight};
             for (int c = 0; c < 4; ++c) {
-                const int16_t* area = static_cast<const int16_t*>(d->bufferInfos[c].buffers[half]);
+                const auto* area = static_cast<const int16_t*>(d->bufferInfos[c].buffers[clock_switches % 2]);
                 to[c]->insert(to[c]->end(), area, area + frames);
             }
         }
@@ -127,12 +107,13 @@ public:
         }
     }
 
-    void ClearCaptured() {
+    void Clear() {
         for (auto* v : {&outLeft, &outRight, &inLeft, &inRight}) v->clear();
+        window.Clear();
     }
 
-    std::vector<RecordedMessage> Messages(uint32_t message) const {
-        std::vector<RecordedMessage> some;
+    std::vector<testing_support::RecordedMessage> Messages(uint32_t message) const {
+        std::vector<testing_support::RecordedMessage> some;
         for (const auto& m : window.Messages())
             if (m.message == message) some.push_back(m);
         return some;
@@ -140,9 +121,9 @@ public:
     std::vector<std::string> Log() const { return host_test::ReadLines(scope.workDir() / "CorvaneDbg.Log"); }
 
     IsolatedScope scope;
-    RecordingWindow window;
+    testing_support::RecordingWindow window;
     std::unique_ptr<Player> player;
-    std::unique_ptr<host_test::TestClock> clock;
+    std::unique_ptr<host_test::TestClock> clock;  // holds the driver: it goes before the player
     long long clock_switches = 0;
     std::vector<int16_t> outLeft, outRight, inLeft, inRight;
 };

@@ -1,15 +1,12 @@
 // `bellwave-cli play` and `record` as a person runs them, on a virtual device running
 // faster than real time.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <string>
 
 #include "player_rig.h"
 #include "tests/cli/cli_test_support.h"
@@ -20,50 +17,45 @@ using namespace player_test;
 using cli_test::RunCli;
 using testing_support::ReadFile;
 
+// A device whose inputs hear the tone, speed times as fast as real time.
+void ToneDevice(IsolatedScope& scope, int speed) {
+    scope.WriteMachineHive(host_test::MachineHive({{"Tone", {Text("Input", "tone"), Dword("SampleType", 16), Dword("Speed", speed)}}}));
+}
+
 // A list made where file names ignore case, and files that cannot be read.
 TEST(CliPlay, AListNamingFilesInAnotherCaseAndFilesThatCannotBeRead) {
     IsolatedScope scope;
     scope.WriteMachineHive(host_test::MachineHive({{"Bellwave Virtual Device", {Dword("Speed", 50)}}}));
-    const std::filesystem::path work = scope.workDir();
-    ASSERT_FALSE(fixtures::LameEncode(work, "SONG", 9000, 2, 48000, "-b 128").empty());
-    std::filesystem::rename(work / "SONG.mp3", work / "SONG.MP3");
-    WriteRampWav(work / "other.wav", 5000, 2, 48000);
-    // Made on Windows: SONG.MP3 as on disk, OTHER.WAV in another case than on disk.
-    testing_support::WriteFile(work / "list.m3u", "#EXTM3U\r\nSONG.MP3\r\nOTHER.WAV\r\n");
+    ASSERT_FALSE(fixtures::LameEncode(scope.workDir(), "SONG", 9000, 2, 48000, "-b 128").empty());
+    std::filesystem::rename(scope.workDir() / "SONG.mp3", scope.workDir() / "SONG.MP3");
+    WriteRampWav(scope.workDir() / "other.wav", 5000, 2, 48000);
+    testing_support::WriteFile(scope.workDir() / "list.m3u", "#EXTM3U\r\nSONG.MP3\r\nOTHER.WAV\r\n");  // made on Windows
     std::string out, err;
     EXPECT_EQ(RunCli("play list.m3u", &out, &err), 0) << err;
-    EXPECT_NE(out.find("title: SONG.MP3\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("title: OTHER.WAV\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("played 2 tracks\n"), std::string::npos) << out;
-
+    for (const char* line : {"title: SONG.MP3\n", "title: OTHER.WAV\n", "played 2 tracks\n"}) EXPECT_NE(out.find(line), std::string::npos) << out;
     // Nothing that can be read: the first is named, the others counted.
-    testing_support::WriteFile(work / "junk.wav", "RIFF but not a sound file at all");
+    testing_support::WriteFile(scope.workDir() / "junk.wav", "RIFF but not a sound file at all");
     EXPECT_EQ(RunCli("play junk.wav missing.wav", &out, &err), 1);
-    EXPECT_NE(err.find("cannot read '" + (work / "junk.wav").string() + "' nor 1 other file;"), std::string::npos)
-        << err;
+    EXPECT_NE(err.find("cannot read '" + (scope.workDir() / "junk.wav").string() + "' nor 1 other file;"), std::string::npos) << err;
 }
 
-// `bellwave-cli record` on a device whose inputs hear the tone (eight times as fast as
-// real time), killed with SIGKILL mid-take: every block reached the file whole, and it
-// reads back in our reader, sox (the WAV, sample for sample) and lame (the MP3).
+// A take killed with SIGKILL midway: every block reached the file whole, and it reads
+// back in our reader, sox (the WAV, sample for sample) and lame (the MP3).
 TEST(Recording, ATakeKilledMidwayReadsBackUpToItsLastBlock) {
     for (const bool mp3 : {false, true}) {
         SCOPED_TRACE(mp3 ? "Out.mp3" : "Out.wav");
         IsolatedScope scope;
-        scope.WriteMachineHive(host_test::MachineHive(
-            {{"Tone", {Text("Input", "tone"), Dword("SampleType", kInt16), Dword("Speed", 8)}}}));
+        ToneDevice(scope, 8);
         std::vector<std::string> args = {cli_test::CliPath().string(), "record", "--device", "Tone", "--seconds", "600"};
         if (mp3) args.push_back("--mp3");
         const pid_t pid = testing_support::StartProcess(args, "/dev/null", "/dev/null");
         ASSERT_GT(pid, 0);
         const std::filesystem::path path = scope.workDir() / (mp3 ? "Out.mp3" : "Out.wav");
         const uintmax_t enough = mp3 ? 41 * 4 * 384 : 58 + 41 * kBlockBytes;  // 41 blocks, 3.9 s
-        testing_support::WaitUntil(
-            [&] {
-                std::error_code error;
-                return (std::filesystem::file_size(path, error) >= enough && !error) || waitpid(pid, nullptr, WNOHANG) == pid;
-            },
-            60.0);
+        testing_support::WaitUntil([&] {
+            std::error_code error;
+            return (std::filesystem::file_size(path, error) >= enough && !error) || waitpid(pid, nullptr, WNOHANG) == pid;
+        }, 60.0);
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
         const fixtures::Bytes image = fixtures::ReadBytes(path);
@@ -85,20 +77,17 @@ TEST(Recording, ATakeKilledMidwayReadsBackUpToItsLastBlock) {
     }
 }
 
-// `bellwave-cli record` into an "Out.wav" that is a pipe nobody reads for a while: the
-// ring fills, the blocks dropped show on the status line as they happen, and once the
-// pipe is read the take goes to its end, which tells them too.
+// Into an "Out.wav" that is a pipe nobody reads for a while: the ring fills, the blocks
+// dropped show on the status line as they happen, and once the pipe is read the take
+// goes to its end, which tells them too.
 TEST(Recording, BlocksDroppedBehindABusyWriterShowOnTheCommandsStatusLine) {
     IsolatedScope scope;
-    scope.WriteMachineHive(host_test::MachineHive(
-        {{"Tone", {Text("Input", "tone"), Dword("SampleType", kInt16), Dword("Speed", 4)}}}));
+    ToneDevice(scope, 4);
     const std::string pipe = (scope.workDir() / "Out.wav").string();
     ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
     const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);  // the command can open it; nothing is read yet
-    ASSERT_GE(reader, 0);
     const std::string out = (scope.workDir() / "cli.out").string(), err = (scope.workDir() / "cli.err").string();
-    const pid_t pid =
-        testing_support::StartProcess({cli_test::CliPath().string(), "record", "--device", "Tone", "--seconds", "4"}, out, err);
+    const pid_t pid = testing_support::StartProcess({cli_test::CliPath().string(), "record", "--device", "Tone", "--seconds", "4"}, out, err);
     ASSERT_GT(pid, 0);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     EXPECT_TRUE(testing_support::WaitUntil([&] { return ReadFile(out).find("dropouts: ") != std::string::npos; }, 60.0))
@@ -112,13 +101,11 @@ TEST(Recording, BlocksDroppedBehindABusyWriterShowOnTheCommandsStatusLine) {
     close(reader);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << ReadFile(err);
     const std::string text = ReadFile(out);
-    const size_t told = text.find("\ndropouts: ");
-    ASSERT_NE(told, std::string::npos) << text;
-    EXPECT_NE(text.find("  dropouts: ", told), std::string::npos) << "later status lines carry the count:\n" << text;
-    unsigned blocks = 0, dropped = 0;
-    const size_t wrote = text.find("wrote Out.wav: ");
+    EXPECT_NE(text.find("  dropouts: ", text.find("\ndropouts: ")), std::string::npos) << "later status lines carry the count:\n" << text;
+    const size_t wrote = text.find('(', text.find("wrote Out.wav: "));
     ASSERT_NE(wrote, std::string::npos) << text;
-    ASSERT_EQ(std::sscanf(text.c_str() + text.find('(', wrote), "(%u blocks, %u dropped)", &blocks, &dropped), 2);
+    unsigned blocks = 0, dropped = 0;
+    ASSERT_EQ(std::sscanf(text.c_str() + wrote, "(%u blocks, %u dropped)", &blocks, &dropped), 2) << text;
     EXPECT_GT(dropped, 0u);
     EXPECT_GE(blocks + dropped, 42u) << "4 s in whole blocks";
     const std::string lost = std::to_string(dropped) + (dropped == 1 ? " block was" : " blocks were");
