@@ -116,13 +116,19 @@ std::vector<int16_t> LongTrack(Rig& rig, uint32_t frames, bool loop = false) {
     return left;
 }
 
-TEST(Transport, ASeekWhilePausedShowsAtOnceAndTakesEffectAtTheNextRefill) {
+TEST(Transport, PauseIsSilentAndASeekWhilePausedShowsAtOnceAndTakesEffectAtTheNextRefill) {
     Rig rig;
     const std::vector<int16_t> left = LongTrack(rig, 20 * kSegment);
     rig.RunSegments(2);
     rig.player->PlayPause();
     EXPECT_EQ(rig.player->Link().State(), DeviceState::Paused);
     rig.window.Clear();
+    // Paused, the device plays silence, and neither levels nor the position move.
+    const size_t before = rig.outLeft.size();
+    rig.Run(40);
+    EXPECT_EQ(std::vector<int16_t>(rig.outLeft.begin() + long(before), rig.outLeft.end()), std::vector<int16_t>(40 * 256));
+    EXPECT_EQ(rig.window.Count(WMU_LEVELS) + rig.window.Count(WMU_POSITION), 0);
+    rig.outLeft.resize(before);
     // A seek while paused shows at once; outside [0, 1) it is refused.
     rig.player->SeekToFraction(1.0f);
     rig.player->SeekToFraction(-0.1f);
