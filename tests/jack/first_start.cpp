@@ -41,14 +41,10 @@ TEST_P(FirstStart, OpensTheFirstDeviceThatWorksAndRemembersIt) {
     testing_support::WriteFile(scope.workDir() / "asoundrc", c.alsaDefault);
     EnvironmentScope alsa("ALSA_CONFIG_PATH", (scope.workDir() / "asoundrc").c_str());
     PrivateServer server;
-    if (c.server == Server::Running) {
-        ASSERT_TRUE(server.Start()) << kNoJackd;
-    }
+    ASSERT_TRUE(c.server == Server::Absent || server.Start()) << kNoJackd;
     const std::string absent = "bw-absent-" + std::to_string(getpid());
     EnvironmentScope serverName("JACK_DEFAULT_SERVER", c.server == Server::Running ? server.name() : absent.c_str());
-    if (c.stored != kNone) {
-        ASSERT_TRUE(SaveDeviceNumber(c.stored));
-    }
+    ASSERT_TRUE(c.stored == kNone || SaveDeviceNumber(c.stored));
 
     testing_support::RecordingWindow window;
     {
@@ -59,9 +55,7 @@ TEST_P(FirstStart, OpensTheFirstDeviceThatWorksAndRemembersIt) {
     int32_t stored = -1;
     EXPECT_TRUE(LoadDeviceNumber(stored));
     EXPECT_EQ(stored, c.opened);
-    if (c.server == Server::Absent) {
-        EXPECT_FALSE(ServerAnswers()) << "a server was started";
-    }
+    EXPECT_TRUE(c.server == Server::Running || !ServerAnswers()) << "a server was started";
 
     std::vector<std::string> notes;
     for (const std::string& line : host_test::ReadLines(scope.workDir() / "CorvaneDbg.Log"))
