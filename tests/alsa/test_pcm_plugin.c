@@ -136,11 +136,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(bwtest) {
     }
     unsigned int access = SND_PCM_ACCESS_RW_INTERLEAVED;
     if ((error = snd_pcm_ioplug_set_param_list(&pcm->io, SND_PCM_IOPLUG_HW_ACCESS, 1, &access)) < 0 ||
-        (error = snd_pcm_ioplug_set_param_list(&pcm->io, SND_PCM_IOPLUG_HW_FORMAT, formatCount, formats)) < 0 ||
-        (error = snd_pcm_ioplug_set_param_minmax(&pcm->io, SND_PCM_IOPLUG_HW_CHANNELS, 1, 8)) < 0 ||
-        (error = snd_pcm_ioplug_set_param_minmax(&pcm->io, SND_PCM_IOPLUG_HW_RATE, 8000, 192000)) < 0 ||
-        (error = snd_pcm_ioplug_set_param_minmax(&pcm->io, SND_PCM_IOPLUG_HW_PERIOD_BYTES, 64, 1 << 20)) < 0 ||
-        (error = snd_pcm_ioplug_set_param_minmax(&pcm->io, SND_PCM_IOPLUG_HW_PERIODS, 2, 64)) < 0) {
+        (error = snd_pcm_ioplug_set_param_list(&pcm->io, SND_PCM_IOPLUG_HW_FORMAT, formatCount, formats)) < 0) {
         snd_pcm_ioplug_delete(&pcm->io);
         return error;
     }

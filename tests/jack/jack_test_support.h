@@ -3,7 +3,6 @@
 #pragma once
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <signal.h>
 #include <sys/prctl.h>
