@@ -10,11 +10,7 @@ using testing_support::IsolatedScope;
 namespace {
 
 TEST(AlsaDriverInit, TakesTheFirstOf32Then16Then24InThreeBytesThenFloatOrRefuses) {
-    struct Case {
-        const char* device;
-        ASIOSampleType type;  // the type of every channel, when init succeeds
-        const char* refusal;  // the message, when it does not
-    };
+    struct Case { const char* device; ASIOSampleType type; const char* refusal; };  // every channel's type, or why not
     const Case cases[] = {
         {"bw-all", ASIOSTInt32LSB, nullptr},
         {"bw-16-24-float", ASIOSTInt16LSB, nullptr},

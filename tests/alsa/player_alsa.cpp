@@ -28,8 +28,7 @@ TEST(AlsaPlayer, CaptureGoneDuringATakeClosesTheTakeAtTheLoss) {
     player.ToggleRecord();
     player.PlayPause();
     ASSERT_TRUE(player.RecordingActive());
-    DeviceEvent event = DeviceEvent::None;
-    ASSERT_TRUE(WaitUntil([&] { return (event = watch.PollDropouts()) == DeviceEvent::TakeClosed; }, 30.0))
+    ASSERT_TRUE(WaitUntil([&] { return watch.PollDropouts() == DeviceEvent::TakeClosed; }, 30.0))
         << "the take was never closed";
     EXPECT_EQ(watch.Totals().inputLosses, 1u);
     EXPECT_FALSE(player.RecordingActive());

@@ -42,10 +42,9 @@ struct DriverRun {
         EXPECT_EQ(driver->stop(), ASE_OK);
         return host.switches.load(std::memory_order_acquire);
     }
-    std::pair<long long, long long> Dropouts() {
-        void* object = nullptr;
-        EXPECT_EQ(driver->QueryInterface(IID_IDriverDropouts, &object), S_OK);
-        auto* dropouts = static_cast<IDriverDropouts*>(object);
+    std::pair<long long, long long> Dropouts() {  // xruns, input losses
+        IDriverDropouts* dropouts = nullptr;
+        EXPECT_EQ(driver->QueryInterface(IID_IDriverDropouts, reinterpret_cast<void**>(&dropouts)), S_OK);
         const std::pair<long long, long long> counts{dropouts->Xruns(), dropouts->InputLosses()};
         dropouts->Release();
         return counts;
@@ -79,12 +78,7 @@ testing::AssertionResult SameBytes(const std::string& actual, const std::string&
 }
 
 TEST(AlsaStreaming, EverySwitchedPeriodReachesTheDeviceOnceInItsOwnLayout) {
-    struct Case {
-        const char* format;
-        const char* options;
-        long long xruns;
-        bool restart;  // stopped and started again: each start plays its silence first
-    };
+    struct Case { const char* format; const char* options; long long xruns; bool restart; };  // restart: stop, start again
     const Case cases[] = {
         {"S32_LE", "", 0, false}, {"S24_3LE", "", 0, false}, {"FLOAT_LE", "", 0, false}, {"S16_LE", "", 0, true},
         {"S16_LE", "xrun_at 10", 2, false},  // one under-run and one over-run, recovered

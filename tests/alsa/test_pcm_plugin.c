@@ -1,13 +1,11 @@
 /* An ALSA PCM plug-in for the ALSA driver's tests: a device without hardware that takes
- * only the formats it is told, appends what it plays to `file`, and
- * captures bytes 0x11 on channel 1, 0x22 on channel 2 (and so on), one period more than
- * taken always there. Its options:
- *   format "S16_LE,FLOAT_LE"  the formats it takes        capture 0   no capture side
- *   xrun_at N          the Nth period moved reports an xrun, once (each side)
- *   stall_at N         from the Nth period played on, nothing moves
- *   capture_stall_at N as stall_at, for capture
- *   capture_gone_at N  from the Nth period on capture has gone: an xrun, and it never starts again
- *   paced 1            playback plays in real time; else, like ALSA's null device, at once
+ * only the formats it is told, appends what it plays to `file`, and captures bytes 0x11
+ * on channel 1, 0x22 on channel 2 (and so on), a period more than taken always there.
+ *   format "S16_LE,FLOAT_LE"  the formats it takes     capture 0   no capture side
+ *   xrun_at N                 the Nth period moved (each side) reports an xrun, once
+ *   stall_at N                from the Nth period played on, nothing moves; capture_stall_at N: as much for capture
+ *   capture_gone_at N         from the Nth period on capture has gone: an xrun, and it never starts again
+ *   paced 1                   playback plays in real time; else, like ALSA's null device, at once
  */
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>

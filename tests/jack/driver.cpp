@@ -15,7 +15,7 @@ class JackDriver : public testing::Test {
 protected:
     void SetUp() override {
         if (!server_.Start()) GTEST_SKIP() << kNoJackd;
-        driver_ = CreateDriver(scope_, name_);
+        driver_ = driver_test::CreateDriver(scope_, CLSID_JackDriver, JackEntry(name_));
         ASSERT_NE(driver_, nullptr);
         ASSERT_EQ(driver_->init(nullptr), ASIOTrue);
     }
@@ -63,7 +63,7 @@ TEST_F(JackDriver, ConnectsToPhysicalPortsOnlyWhenTheSettingAllows) {
         return count;
     };
     IsolatedScope scope;
-    IASIO* connecting = CreateDriver(scope, "bw-connect", true);
+    IASIO* connecting = driver_test::CreateDriver(scope, CLSID_JackDriver, JackEntry("bw-connect", true));
     ASSERT_NE(connecting, nullptr);
     ASSERT_EQ(connecting->init(nullptr), ASIOTrue);
     ASIOBufferInfo infos[4] = {{ASIOFalse, 0, {}}, {ASIOFalse, 1, {}}, {ASIOTrue, 0, {}}, {ASIOTrue, 1, {}}};

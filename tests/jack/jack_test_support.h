@@ -83,15 +83,11 @@ private:
     bool reclaiming_ = false;
 };
 
-// The build's JACK driver as the only device, under the client name given.
+// The build's JACK driver's registry entry, under the client name given.
 inline std::string JackEntry(const std::string& clientName, bool connectPhysical = false) {
     return driver_test::DriverEntry(CLSID_JackDriver, "JACK", JACK_DRIVER_PATH,
                                     testing_support::Text("ClientName", clientName) + "\n" +
                                         testing_support::Dword("ConnectPhysical", connectPhysical));
-}
-inline IASIO* CreateDriver(const testing_support::IsolatedScope& scope, const std::string& clientName,
-                           bool connectPhysical = false) {
-    return driver_test::CreateDriver(scope, CLSID_JackDriver, JackEntry(clientName, connectPhysical));
 }
 
 }  // namespace jack_test
