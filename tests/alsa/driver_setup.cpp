@@ -60,7 +60,6 @@ TEST(AlsaDriverQuery, ReportsThePeriodRateChannelsAndChecksRequests) {
     EXPECT_EQ(driver->getChannelInfo(&past), ASE_InvalidParameter);
 
     TestHost host;
-    EXPECT_EQ(driver->start(), ASE_InvalidMode) << "start without buffers";
     EXPECT_EQ(driver->createBuffers(host.infos, 4, 128, &host.callbacks), ASE_InvalidMode) << "not the period";
     ASSERT_EQ(host.Create(driver, 256), ASE_OK);
     EXPECT_EQ(driver->createBuffers(host.infos, 4, 256, &host.callbacks), ASE_InvalidMode) << "buffers exist";

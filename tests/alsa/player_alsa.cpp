@@ -17,8 +17,7 @@ namespace {
 
 TEST(AlsaPlayer, CaptureGoneDuringATakeClosesTheTakeAtTheLoss) {
     IsolatedScope scope;
-    // 256-frame periods, 18 to a block; capture goes 400 in (2 s: a slow start under a
-    // sanitizer still leaves several blocks before the loss).
+    // 256-frame periods, 18 to a block; capture goes 400 in: 2 s, time for a slow start.
     UseAlsaDevices(scope, "pcm.bw-take { type bwtest format \"S16_LE\" paced 1 capture_gone_at 400 }\n");
     scope.WriteMachineHive("REGEDIT4\n\n" + AlsaEntry("bw-take", 256));
     RecordingWindow window;
@@ -49,7 +48,6 @@ TEST(AlsaPlayer, CaptureGoneDuringATakeClosesTheTakeAtTheLoss) {
     EXPECT_GE(heard, 7u * kBlockFrames);
     EXPECT_LE(heard, 400u * 256 - 3 * kBlockFrames);
     EXPECT_GT(layout.sourceFrames, heard) << "the block the loss fell in is in the take";
-    // Closed within the block the loss fell in and the two that follow it.
     EXPECT_LE(layout.sourceFrames - heard, 3u * kBlockFrames) << "closed soon after the loss";
     EXPECT_TRUE(std::all_of(samples + heard * 4, samples + layout.sourceFrames * 4, [](uint8_t b) { return b == 0; }))
         << "silence after the loss";

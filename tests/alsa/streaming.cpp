@@ -49,7 +49,6 @@ struct DriverRun {
         dropouts->Release();
         return counts;
     }
-    // What the device played.
     std::string Close() {
         EXPECT_EQ(driver->disposeBuffers(), ASE_OK);
         EXPECT_EQ(driver->Release(), 0u);
@@ -80,7 +79,10 @@ testing::AssertionResult SameBytes(const std::string& actual, const std::string&
 TEST(AlsaStreaming, EverySwitchedPeriodReachesTheDeviceOnceInItsOwnLayout) {
     struct Case { const char* format; const char* options; long long xruns; bool restart; };  // restart: stop, start again
     const Case cases[] = {
-        {"S32_LE", "", 0, false}, {"S24_3LE", "", 0, false}, {"FLOAT_LE", "", 0, false}, {"S16_LE", "", 0, true},
+        {"S32_LE", "", 0, false},
+        {"S24_3LE", "", 0, false},
+        {"FLOAT_LE", "", 0, false},
+        {"S16_LE", "", 0, true},
         {"S16_LE", "xrun_at 10", 2, false},  // one under-run and one over-run, recovered
         {"S16_LE", "capture 0", 0, false},   // the inputs stay, silent; no capture from the start is no loss
     };
@@ -143,7 +145,7 @@ TEST(AlsaStreaming, CaptureThatStallsOrGoesAwayGoesSilentCountedAndPlaybackGoesO
         const std::vector<uint8_t>& heard = run.host.inputs[0];
         const size_t period = kFrames * 2;
         size_t live = 0;
-        while (live + period <= heard.size() && std::count(heard.begin() + live, heard.begin() + live + period, 0x11) == long(period))
+        while (live + period <= heard.size() && std::count(&heard[live], &heard[live] + period, 0x11) == long(period))
             live += period;
         EXPECT_GE(live / period, 10u);
         EXPECT_LE(live / period, 21u);

@@ -16,8 +16,6 @@
 
 namespace driver_test {
 
-using testing_support::WaitUntil;
-
 // A driver's hive entry: its key under `description` with these REGEDIT4 value lines.
 inline std::string DriverEntry(const CLSID& clsid, const char* description, const char* library,
                                const std::string& values = "") {

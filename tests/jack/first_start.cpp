@@ -19,7 +19,8 @@ namespace {
 enum Driver { kAlsa, kVirtual, kJack, kNone = -1 };  // the build's numbers
 
 // alsaDefault: the ALSA configuration's default device; opened: the driver the player opens.
-struct Case { const char* name; bool serverRuns; const char* alsaDefault; Driver stored, opened; std::vector<std::string> notes; };
+struct Case { const char* name; bool serverRuns; const char* alsaDefault; Driver stored, opened;
+              std::vector<std::string> notes; };
 
 constexpr const char* kNoSuchCard = "pcm.!default { type hw card 31 }\n";  // a card nobody has
 constexpr const char* kNullCard = "pcm.!default { type null }\n";          // a card that takes anything

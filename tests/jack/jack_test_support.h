@@ -26,8 +26,7 @@ inline jack_client_t* OpenClient(const std::string& name) { return jack_client_o
 
 inline bool ServerAnswers() {
     jack_client_t* client = OpenClient("bw-ask-" + std::to_string(getpid()));
-    if (client != nullptr) jack_client_close(client);
-    return client != nullptr;
+    return client != nullptr && (jack_client_close(client), true);
 }
 
 // `jackd --no-realtime -d dummy -r 48000` under a unique name, which JACK_DEFAULT_SERVER
