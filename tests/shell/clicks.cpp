@@ -1,5 +1,5 @@
 // The click handler: the transport buttons and their refusals, the volume segments, the
-// position bar, and recordings in the format the menu chooses.
+// position bar, and takes in the format the menu chooses.
 #include "shell_test_support.h"
 
 namespace {
@@ -20,8 +20,7 @@ TEST(Clicks, WithoutADeviceTheTransportOnlyExplains) {
     EXPECT_EQ(s.window->Screen().Image(), before);
 }
 
-// Nothing in the queue can be read: the device stays stopped and the person is told
-// which file it was.
+// Nothing in the queue can be read: the device stays stopped and the person is told which file.
 TEST(Clicks, PlayWithNothingReadableNamesTheFile) {
     Session s;
     testing_support::WriteFile(s.Work("junk.wav"), "RIFF but not a sound file at all");
@@ -32,32 +31,29 @@ TEST(Clicks, PlayWithNothingReadableNamesTheFile) {
         s.ClickPlay();
         EXPECT_EQ(s.prompts.TakeMessages(), (Messages{{text, "On play..."}}));
         EXPECT_EQ(s.player().Link().State(), DeviceState::Prepared);
-        EXPECT_EQ(PlayGlyph(*s.window), kStrong);
+        EXPECT_FALSE(ShowsPause(*s.window));
     }
 }
 
+// Neighbouring segments share a column: the left one owns it. Left of the first segment is
+// the quietest step; the strip's top and bottom rows count; beyond the last segment and
+// below the strip are not the volume bar.
 TEST(Clicks, VolumeSegmentsSetTheLevel) {
     Session s;
     StatusPanel& panel = s.window->Panel();
     const Rect& strip = panel.VolumeRect();
-    // Neighbours share a column: the left one owns it. Left of the first segment is the
-    // quietest step; the strip's top and bottom rows count; right of the last segment and
-    // below the strip are not the volume bar.
-    const struct {
-        QPoint at;
-        int level;
-    } cases[] = {{{panel.VolumeSegment(7).right - 1, strip.top}, 7},     {{strip.left, strip.bottom}, 0},
-                 {{panel.VolumeSegment(9).right - 1, strip.bottom}, 9}, {{panel.VolumeSegment(15).right, 12}, 9},
-                 {{panel.VolumeSegment(2).left, strip.bottom + 1}, 9},   {{panel.VolumeSegment(15).left + 1, 12}, 15}};
-    for (const auto& c : cases) {
-        s.Click(c.at);
-        EXPECT_EQ(s.player().Volume(), c.level) << c.at.x() << "," << c.at.y();
+    const std::pair<QPoint, int> cases[] = {
+        {{panel.VolumeSegment(7).right - 1, strip.top}, 7},     {{strip.left, strip.bottom}, 0},
+        {{panel.VolumeSegment(9).right - 1, strip.bottom}, 9}, {{panel.VolumeSegment(15).right, 12}, 9},
+        {{panel.VolumeSegment(2).left, strip.bottom + 1}, 9},   {{panel.VolumeSegment(15).left + 1, 12}, 15}};
+    for (const auto& [at, level] : cases) {
+        s.Click(at);
+        EXPECT_EQ(s.player().Volume(), level) << at.x() << "," << at.y();
     }
-    EXPECT_TRUE(s.prompts.TakeMessages().empty());
 }
 
-// The bar seeks a loaded track from its top row to its bottom one, inside its frame;
-// armed, it does nothing (positions then count from the recording's start).
+// The bar seeks a loaded track from its top row to its bottom one, inside its frame, and
+// shows the position at once while paused; armed, it does nothing.
 TEST(Clicks, PositionBarSeeksInsideItsFrameButNotWhileArmed) {
     Session s;
     WriteTrack(s, "long.wav", 20.0);
@@ -68,22 +64,19 @@ TEST(Clicks, PositionBarSeeksInsideItsFrameButNotWhileArmed) {
     const Rect bar = s.window->Panel().PositionBarRect();
     const int32_t blocks = s.player().Track()->BlockCount();
     auto at = [&](int x) { return int64_t(float(blocks) * (float(x - bar.left) / float(bar.right - bar.left))) * 4608; };
-    const struct {
-        QPoint click;
-        int64_t position;
-    } cases[] = {{{bar.left + 1, bar.top}, 0},           {{bar.right - 2, bar.bottom}, at(bar.right - 2)},
-                 {{bar.left + 300, bar.top}, at(bar.left + 300)}, {{bar.left, bar.top}, at(bar.left + 300)},
-                 {{bar.right, bar.top}, at(bar.left + 300)},   {{bar.left + 10, bar.bottom + 1}, at(bar.left + 300)},
-                 {{bar.left + 10, bar.top - 1}, at(bar.left + 300)}};
-    for (const auto& c : cases) {
-        s.Click(c.click);
+    const int64_t mid = at(bar.left + 300);
+    const std::pair<QPoint, int64_t> cases[] = {
+        {{bar.left + 1, bar.top}, 0},  {{bar.right - 2, bar.bottom}, at(bar.right - 2)}, {{bar.left + 300, bar.top}, mid},
+        {{bar.left, bar.top}, mid},    {{bar.right, bar.top}, mid},                      {{bar.left + 10, bar.bottom + 1}, mid},
+        {{bar.left + 10, bar.top - 1}, mid}};
+    for (const auto& [click, position] : cases) {
+        s.Click(click);
         Pump();
-        EXPECT_EQ(s.player().Position(), c.position) << c.click.x() << "," << c.click.y();
+        EXPECT_EQ(s.player().Position(), position) << click.x() << "," << click.y();
     }
     char expected[40];
-    FormatPosition(expected, sizeof expected, 48000, uint64_t(at(bar.left + 300)));
-    EXPECT_STREQ(s.window->Panel().TimeText(), expected);  // shown at once while paused
-
+    FormatPosition(expected, sizeof expected, 48000, uint64_t(mid));
+    EXPECT_STREQ(s.window->Panel().TimeText(), expected);
     s.ClickStop();
     s.player().ToggleRecord();  // armed with the title still shown
     const int64_t stopped = s.player().Position();

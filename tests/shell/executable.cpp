@@ -53,7 +53,7 @@ TEST(Executable, PlaysTheFileItIsGiven) {
     IsolatedScope scope;
     const std::string capture = (scope.workDir() / "capture.wav").string();
     scope.WriteMachineHive(
-        host_test::MachineHive({{"Bellwave Virtual Device", {Text("Capture", capture), Dword("Speed", 2)}}}));
+        host_test::MachineHive({{"Bellwave Virtual Device", {Text("Capture", capture), host_test::Dword("Speed", 2)}}}));
     constexpr uint32_t kFrames = 30000;
     const std::vector<int16_t> file = player_test::WriteRampWav(scope.workDir() / "ramp.wav", kFrames, 2, 48000);
     // Played out with a second of silence after it, once the capture has grown past it.

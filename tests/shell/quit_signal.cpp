@@ -47,7 +47,6 @@ TEST(QuitSignal, ClosesTheOpenDialogsFirstThenTheWindowAsExitDoes) {
         s.clock.reset();  // the driver goes with the window
         s.Queue({"a.wav", "b.wav"});
         CloseOnQuitSignals(*s.window);
-        s.prompts.modal = true;
         s.prompts.realPicker = true;
         bool closedByPerson = false;
         s.prompts.onDialog = [&](QDialog& dialog) {
