@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -44,13 +43,6 @@ struct WidgetsApp : ::testing::Environment {
 };
 inline ::testing::Environment* const kWidgetsApp = ::testing::AddGlobalTestEnvironment(new WidgetsApp);
 
-// Qt's file dialog hands work to Qt's thread pool, which the race detector cannot see into.
-#if defined(__SANITIZE_THREAD__)
-inline constexpr bool kRealFilePickerTested = false;
-#else
-inline constexpr bool kRealFilePickerTested = true;
-#endif
-
 using Messages = std::vector<std::pair<std::string, std::string>>;  // text, caption
 
 // Records message boxes, hands out the queued file selections (cancels when none is left;
@@ -62,7 +54,6 @@ public:
     ~ScriptedPrompts() override { SetPrompts(nullptr); }
     void ShowMessage(const char* text, const char* caption) override { messages.emplace_back(text, caption); }
     bool ChooseFiles(QWidget* owner, QStringList& paths) override {
-        ++fileDialogs;
         if (onChoose) onChoose();
         if (realPicker) return UserPrompts::ChooseFiles(owner, paths);
         if (selections.empty()) return false;
@@ -80,7 +71,6 @@ public:
     Messages messages;
     std::vector<QStringList> selections;
     std::vector<std::string> dialogs;
-    int fileDialogs = 0;
     std::function<void(QDialog&)> onDialog;
     std::function<void()> onChoose;
     bool realPicker = false;
@@ -89,15 +79,6 @@ public:
 inline void Pump() {
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
-}
-
-// Runs the event loop until done() holds or 20 seconds pass (the window's own timers).
-template <typename Done>
-bool RunUntil(Done done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done() && std::chrono::steady_clock::now() < deadline)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    return done();
 }
 
 // A shown main window on the given devices in an isolated registry and work folder.
@@ -152,8 +133,6 @@ public:
         }
     }
 
-    std::vector<std::string> Log() const { return host_test::ReadLines(Work("CorvaneDbg.Log")); }
-
     IsolatedScope scope;
     ScriptedPrompts prompts;
     std::unique_ptr<MainWindow> window;
@@ -172,12 +151,6 @@ inline int Ink(MainWindow& w, const Rect& r) {
     for (int y = r.top; y < r.bottom; ++y)
         for (int x = r.left; x < r.right; ++x) n += (w.Screen().Image().pixel(x, y) & 0xFFFFFFu) != kBackground;
     return n;
-}
-// The play button's glyph at its centre row: the triangle is strong there, the gap between
-// the pause bars light.
-inline bool ShowsPause(MainWindow& w) {
-    const Rect& play = w.Panel().PlayRect();
-    return (w.Screen().Image().pixel(play.left + 18, (play.top + play.bottom) / 2) & 0xFFFFFFu) == kLight;
 }
 
 }  // namespace shell_test

@@ -1,5 +1,4 @@
-// The menu bar and its commands, the window's size, the keys (each doing what its button
-// or menu item does) and files dropped on the window.
+// The window's own wiring: menus and their commands, clicks on the panel, keys, drops.
 #include "shell_test_support.h"
 
 #include <QAction>
@@ -13,6 +12,13 @@
 namespace {
 
 using namespace shell_test;
+
+// The play button's glyph at its centre row: the triangle is strong there, the gap between
+// the pause bars light.
+inline bool ShowsPause(MainWindow& w) {
+    const Rect& play = w.Panel().PlayRect();
+    return (w.Screen().Image().pixel(play.left + 18, (play.top + play.bottom) / 2) & 0xFFFFFFu) == kLight;
+}
 
 std::vector<std::string> Texts(const QList<QAction*>& actions) {
     std::vector<std::string> texts;
@@ -38,15 +44,12 @@ TEST(Window, MenusCheckMarksAndSize) {
         EXPECT_EQ(marks(), want);
     }
     // The client area starts at its smallest, 680 x 256, and stays there; larger, the panel follows.
-    QWidget* client = w.ClientArea();
-    EXPECT_EQ(client->size(), QSize(680, 256));
-    w.resize(300, 100);
-    Pump();
-    EXPECT_EQ(client->size(), QSize(680, 256));
-    w.resize(900, 500);
-    Pump();
-    EXPECT_EQ(w.Screen().Image().size(), QSize(900, 500 - client->y()));
-    EXPECT_EQ(w.Panel().VolumeRect().right, 900);
+    for (const auto& [asked, client] : {std::pair{QSize(300, 100), QSize(680, 256)}, {QSize(900, 500), QSize(900, 500 - w.ClientArea()->y())}}) {
+        w.resize(asked);
+        Pump();
+        EXPECT_EQ(w.Screen().Image().size(), client);
+        EXPECT_EQ(w.Panel().VolumeRect().right, client.width());
+    }
 }
 
 TEST(Window, AboutFromMenuAndAccelerators) {
@@ -150,29 +153,99 @@ TEST(Keys, TheMenuBarKeepsItsOwnLetters) {
 
 // Dropped files join the queue and play when nothing plays; a list brings its entries;
 // only files on this machine are taken.
-TEST(Drops, DroppedFilesJoinTheQueueAndPlayWhenNothingPlays) {
+TEST(Window, DroppedFilesJoinTheQueueAndPlayWhenNothingPlays) {
     Session s;
     for (const char* name : {"one.wav", "two.wav"}) WriteTrack(s, name, 1.0);
     testing_support::WriteFile(s.Work("more.M3U"), "two.wav\none.wav\n");
-    auto drop = [&](const QStringList& names) {
+    for (const auto& [names, title] : std::vector<std::pair<QStringList, const char*>>{
+             {{"https://example.com/one.wav"}, ""}, {{"one.wav", "more.M3U"}, "one.wav"}, {{"two.wav"}, "one.wav"}}) {
         QMimeData data;
-        for (const QString& name : names)
-            data.setUrls(data.urls() << (name.contains(':') ? QUrl(name) : QUrl::fromLocalFile(s.WorkPath(name.toStdString()))));
+        for (const QString& name : names) data.setUrls(data.urls() << QUrl::fromUserInput(name, s.WorkPath("")));
         QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(s.window.get(), &enter);
-        if (!enter.isAccepted()) return false;
-        QDropEvent event(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(s.window.get(), &event);
+        EXPECT_EQ(enter.isAccepted(), *title != '\0');
+        QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        if (enter.isAccepted()) QApplication::sendEvent(s.window.get(), &drop);
         Pump();
-        return event.isAccepted();
-    };
-    EXPECT_FALSE(drop({"https://example.com/one.wav"}));
-    ASSERT_TRUE(drop({"one.wav", "more.M3U"}));
-    EXPECT_STREQ(s.window->TitleText(), "one.wav");
-    ASSERT_TRUE(drop({"two.wav"}));  // while a track plays, only queued
-    EXPECT_STREQ(s.window->TitleText(), "one.wav");
+        EXPECT_STREQ(s.window->TitleText(), title);  // while a track plays, only queued
+    }
     EXPECT_EQ(s.player().Queue().Count(), 3u);
     EXPECT_TRUE(s.prompts.TakeMessages().empty());
+}
+
+TEST(Clicks, WithoutADeviceTheTransportOnlyExplains) {
+    Session s(std::vector<VirtualDeviceSpec>{});  // no driver installed
+    const QImage before = s.window->Screen().Image().copy();
+    s.ClickPlay();
+    s.ClickRecord();
+    s.ClickStop();
+    s.Click(QPoint(0, s.window->Panel().PlayRect().bottom - 1));  // the strip's corner counts as Play
+    EXPECT_EQ(s.prompts.TakeMessages(), (Messages{{"You need a device!", "On play..."},
+                                                  {"You need a device!", "On record..."},
+                                                  {"You need a device!", "On play..."}}));
+    EXPECT_FALSE(s.player().RecordArmed());
+    EXPECT_EQ(s.window->Screen().Image(), before);
+}
+
+// Nothing in the queue can be read: the device stays stopped and the person is told which file.
+TEST(Clicks, PlayWithNothingReadableNamesTheFile) {
+    Session s;
+    testing_support::WriteFile(s.Work("junk.wav"), "RIFF but not a sound file at all");
+    for (const auto& [queue, text] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"junk.wav"}, "Sorry - we can't read \"junk.wav\"."},
+             {{"missing.wav", "junk.wav", "gone.mp3"}, "Sorry - we can't read \"missing.wav\" nor 2 other files."}}) {
+        s.Queue(queue);
+        s.ClickPlay();
+        EXPECT_EQ(s.prompts.TakeMessages(), (Messages{{text, "On play..."}}));
+        EXPECT_EQ(s.player().Link().State(), DeviceState::Prepared);
+        EXPECT_FALSE(ShowsPause(*s.window));
+    }
+}
+
+// The bar seeks a loaded track from its top row to its bottom one, inside its frame, and
+// shows the position at once while paused; armed, it does nothing.
+TEST(Clicks, PositionBarSeeksInsideItsFrameButNotWhileArmed) {
+    Session s;
+    WriteTrack(s, "long.wav", 20.0);
+    s.Queue({"long.wav"});
+    s.ClickPlay();
+    s.ClickPlay();
+    ASSERT_TRUE(s.player().Paused());
+    const Rect bar = s.window->Panel().PositionBarRect();
+    const int32_t blocks = s.player().Track()->BlockCount();
+    auto at = [&](int x) { return int64_t(float(blocks) * (float(x - bar.left) / float(bar.right - bar.left))) * 4608; };
+    const int64_t mid = at(bar.left + 300);
+    const std::pair<QPoint, int64_t> cases[] = {
+        {{bar.left + 1, bar.top}, 0},  {{bar.right - 2, bar.bottom}, at(bar.right - 2)}, {{bar.left + 300, bar.top}, mid},
+        {{bar.left, bar.top}, mid},    {{bar.right, bar.top}, mid},                      {{bar.left + 10, bar.bottom + 1}, mid},
+        {{bar.left + 10, bar.top - 1}, mid}};
+    for (const auto& [click, position] : cases) {
+        s.Click(click);
+        Pump();
+        EXPECT_EQ(s.player().Position(), position) << click.x() << "," << click.y();
+    }
+    char expected[40];
+    FormatPosition(expected, sizeof expected, 48000, uint64_t(mid));
+    EXPECT_STREQ(s.window->Panel().TimeText(), expected);
+    s.ClickStop();
+    s.player().ToggleRecord();  // armed with the title still shown
+    const int64_t stopped = s.player().Position();
+    s.Click(QPoint(bar.left + 100, bar.top));
+    EXPECT_EQ(s.player().Position(), stopped);
+}
+
+// With "Record to mp3" checked, a take is an MP3 file and no WAV is written.
+TEST(Clicks, RecordsToMp3WhenTheMenuSaysSo) {
+    Session s({Device("Bellwave Virtual Device", 256, {Text("Input", "tone")})});
+    s.window->Action(IDM_RECORD_MP3)->trigger();
+    s.ClickRecord();
+    s.ClickPlay();
+    s.RunSegments(8);
+    s.ClickStop();
+    EXPECT_FALSE(std::filesystem::exists(s.Work("Out.wav")));
+    const std::string take = testing_support::ReadFile(s.Work("Out.mp3"));
+    ASSERT_GT(take.size(), 4u * 417);
+    EXPECT_TRUE(uint8_t(take[0]) == 0xFF && (uint8_t(take[1]) & 0xFE) == 0xFA);  // MPEG-1 Layer III
 }
 
 }  // namespace
