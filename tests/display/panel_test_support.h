@@ -1,6 +1,5 @@
-// Shared by the display tests: an offscreen QGuiApplication (text needs the font database,
-// not a display), pixels without the top byte, and a panel on the smallest window's
-// 680 x 256 client area.
+// An offscreen QGuiApplication (text needs the font database, not a display), pixels
+// without the top byte, and a panel on the smallest window's 680 x 256 client area.
 #pragma once
 
 #include <cstdint>

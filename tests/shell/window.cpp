@@ -20,21 +20,20 @@ inline bool ShowsPause(MainWindow& w) {
     return (w.Screen().Image().pixel(play.left + 18, (play.top + play.bottom) / 2) & 0xFFFFFFu) == kLight;
 }
 
-std::vector<std::string> Texts(const QList<QAction*>& actions) {
-    std::vector<std::string> texts;
-    for (QAction* a : actions) texts.push_back(a->text().toStdString());
-    return texts;
-}
-
 TEST(Window, MenusCheckMarksAndSize) {
     Session s;
     MainWindow& w = *s.window;
+    auto texts = [](const QList<QAction*>& actions) {
+        std::vector<std::string> out;
+        for (QAction* a : actions) out.push_back(a->text().toStdString());
+        return out;
+    };
     EXPECT_EQ(w.windowTitle().toStdString(), "Bellwave for ASIO");
     const QList<QAction*> bar = w.menuBar()->actions();
-    ASSERT_EQ(Texts(bar), (std::vector<std::string>{"&File", "&Help", "ASIO &Devices", "&Options"}));
+    ASSERT_EQ(texts(bar), (std::vector<std::string>{"&File", "&Help", "ASIO &Devices", "&Options"}));
     ASSERT_TRUE(bar[0]->menu() && bar[3]->menu());
-    EXPECT_EQ(Texts(bar[0]->menu()->actions()), (std::vector<std::string>{"&Open", "E&xit"}));
-    EXPECT_EQ(Texts(bar[3]->menu()->actions()), (std::vector<std::string>{"&Loop play", "&Record to mp3", "&Psychedelics"}));
+    EXPECT_EQ(texts(bar[0]->menu()->actions()), (std::vector<std::string>{"&Open", "E&xit"}));
+    EXPECT_EQ(texts(bar[3]->menu()->actions()), (std::vector<std::string>{"&Loop play", "&Record to mp3", "&Psychedelics"}));
     // Each item flips its own flag and check mark, and only those.
     auto flags = [&] { return w.Loop() + 2 * w.RecordMp3() + 4 * w.Panel().GetVisualiser().Psychedelic(); };
     auto marks = [&] { return w.Action(IDM_LOOP)->isChecked() + 2 * w.Action(IDM_RECORD_MP3)->isChecked() + 4 * w.Action(IDM_PSYCHEDELICS)->isChecked(); };
@@ -70,20 +69,6 @@ TEST(Window, AboutFromMenuAndAccelerators) {
     EXPECT_EQ(s.prompts.dialogs.size(), 3u);
 }
 
-TEST(Window, DevicesRefusedWhilePlayingOrArmed) {
-    Session s;
-    WriteTrack(s, "one.wav", 1.0);
-    s.Queue({"one.wav"});
-    // Playing, paused (still playing), armed (Record stops the track): refused; stopped: shown.
-    for (auto click : {&Session::ClickPlay, &Session::ClickPlay, &Session::ClickRecord, &Session::ClickStop}) {
-        (s.*click)();
-        s.window->Action(IDM_DEVICES)->trigger();
-    }
-    const std::pair<std::string, std::string> refusal{"Please click stop before selecting a new device!", "On select device..."};
-    EXPECT_EQ(s.prompts.TakeMessages(), (Messages{refusal, refusal, refusal}));
-    EXPECT_EQ(s.prompts.dialogs, (std::vector<std::string>{"Select ASIO Device..."}));
-}
-
 void Press(Session& s, QKeyCombination key) {
     s.window->activateWindow();
     ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == s.window.get(); }));
@@ -100,31 +85,33 @@ TEST(Keys, DoWhatTheirButtonOrMenuItemDoes) {
     Press(s, Qt::Key_Space);
     EXPECT_EQ(s.prompts.TakeMessages(), (Messages{{"You need to load a file!", "On play..."}}));
     s.prompts.selections = {{s.WorkPath("long.wav")}};
-    auto state = [&] {
+    auto state = [&] {  // the device dialog is refused while playing (paused too) or armed
         Player& p = s.player();
+        s.window->Action(IDM_DEVICES)->trigger();
         return std::string(p.Playing() ? (p.Paused() ? "paused" : "playing") : "stopped") + (p.RecordArmed() ? " armed" : "") +
                (ShowsPause(*s.window) ? " ||" : "") + " q" + std::to_string(p.Queue().Count()) + " v" +
-               std::to_string(p.Volume()) + " @" + std::to_string(p.Position() / 4608) + (s.window->Loop() ? " loop" : "");
+               std::to_string(p.Volume()) + " @" + std::to_string(p.Position() / 4608) + (s.window->Loop() ? " loop" : "") +
+               (s.prompts.TakeMessages() == Messages{{"Please click stop before selecting a new device!", "On select device..."}}
+                    ? " busy" : "");
     };
-    const struct {
-        QKeyCombination key;
-        const char* state;
-    } rows[] = {{Qt::CTRL | Qt::Key_O, "stopped q1 v15 @0"},  // "Add to playlist" without the dialog
-                {Qt::Key_Up, "stopped q1 v15 @0"},          {Qt::Key_Down, "stopped q1 v14 @0"},
-                {Qt::Key_Up, "stopped q1 v15 @0"},          {Qt::Key_Space, "playing || q0 v15 @0"},
-                {Qt::Key_Space, "paused q0 v15 @0"},        {Qt::Key_Right, "paused q0 v15 @52"},
-                {Qt::Key_Right, "paused q0 v15 @104"},      {Qt::Key_Right, "paused q0 v15 @124"},
-                {Qt::Key_Left, "paused q0 v15 @72"},        {Qt::Key_Left, "paused q0 v15 @20"},
-                {Qt::Key_Left, "paused q0 v15 @0"},         {Qt::Key_S, "stopped q0 v15 @0"},
-                {Qt::Key_Space, "playing || q0 v15 @0"},    {Qt::Key_R, "stopped armed q0 v15 @0"},
-                {Qt::Key_Right, "stopped armed q0 v15 @0"}, {Qt::Key_R, "stopped q0 v15 @0"},
-                {Qt::Key_L, "stopped q0 v15 @0 loop"}};
-    for (const auto& row : rows) {
-        Press(s, row.key);
-        EXPECT_EQ(state(), row.state) << QKeySequence(row.key).toString().toStdString();
+    const std::pair<QKeyCombination, const char*> rows[] = {
+        {Qt::CTRL | Qt::Key_O, "stopped q1 v15 @0"},  // "Add to playlist" without the dialog
+        {Qt::Key_Up, "stopped q1 v15 @0"},          {Qt::Key_Down, "stopped q1 v14 @0"},
+        {Qt::Key_Up, "stopped q1 v15 @0"},          {Qt::Key_Space, "playing || q0 v15 @0 busy"},
+        {Qt::Key_Space, "paused q0 v15 @0 busy"},   {Qt::Key_Right, "paused q0 v15 @52 busy"},
+        {Qt::Key_Right, "paused q0 v15 @104 busy"}, {Qt::Key_Right, "paused q0 v15 @124 busy"},
+        {Qt::Key_Left, "paused q0 v15 @72 busy"},   {Qt::Key_Left, "paused q0 v15 @20 busy"},
+        {Qt::Key_Left, "paused q0 v15 @0 busy"},    {Qt::Key_S, "stopped q0 v15 @0"},
+        {Qt::Key_Space, "playing || q0 v15 @0 busy"}, {Qt::Key_R, "stopped armed q0 v15 @0 busy"},
+        {Qt::Key_Right, "stopped armed q0 v15 @0 busy"}, {Qt::Key_R, "stopped q0 v15 @0"},
+        {Qt::Key_L, "stopped q0 v15 @0 loop"}};
+    for (const auto& [key, want] : rows) {
+        Press(s, key);
+        EXPECT_EQ(state(), want) << QKeySequence(key).toString().toStdString();
     }
+    EXPECT_EQ(s.prompts.dialogs.size(), 7u);  // the device dialog, each time stopped
     Press(s, Qt::CTRL | Qt::Key_L);
-    EXPECT_EQ(s.prompts.dialogs, (std::vector<std::string>{"Playlist..."}));
+    EXPECT_EQ(s.prompts.dialogs.back(), "Playlist...");
     Press(s, Qt::CTRL | Qt::Key_Q);
     EXPECT_FALSE(s.window->isVisible());
     EXPECT_EQ(s.window->GetPlayer(), nullptr);
@@ -171,20 +158,6 @@ TEST(Window, DroppedFilesJoinTheQueueAndPlayWhenNothingPlays) {
     }
     EXPECT_EQ(s.player().Queue().Count(), 3u);
     EXPECT_TRUE(s.prompts.TakeMessages().empty());
-}
-
-TEST(Clicks, WithoutADeviceTheTransportOnlyExplains) {
-    Session s(std::vector<VirtualDeviceSpec>{});  // no driver installed
-    const QImage before = s.window->Screen().Image().copy();
-    s.ClickPlay();
-    s.ClickRecord();
-    s.ClickStop();
-    s.Click(QPoint(0, s.window->Panel().PlayRect().bottom - 1));  // the strip's corner counts as Play
-    EXPECT_EQ(s.prompts.TakeMessages(), (Messages{{"You need a device!", "On play..."},
-                                                  {"You need a device!", "On record..."},
-                                                  {"You need a device!", "On play..."}}));
-    EXPECT_FALSE(s.player().RecordArmed());
-    EXPECT_EQ(s.window->Screen().Image(), before);
 }
 
 // Nothing in the queue can be read: the device stays stopped and the person is told which file.
