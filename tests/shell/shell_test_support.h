@@ -1,15 +1,10 @@
-// Shared by the window tests: an offscreen QApplication, an answerer standing in for the
-// person (messages, file choices, dialogs), and a window on virtual devices run by their
-// test clock.
+// An offscreen QApplication, an answerer standing in for the person (messages, file
+// choices, dialogs), and a window on virtual devices run by their test clock.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include <QApplication>
 #include <QDialog>
@@ -31,14 +26,10 @@ using player_test::Device;
 using testing_support::IsolatedScope;
 
 struct WidgetsApp : ::testing::Environment {
-    void SetUp() override {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        app = std::make_unique<QApplication>(argc, argv);
-    }
+    void SetUp() override { setenv("QT_QPA_PLATFORM", "offscreen", 1); app = std::make_unique<QApplication>(argc, argv); }
     void TearDown() override { app.reset(); }
     int argc = 1;
-    char name[16] = "shell_test";
-    char* argv[2] = {name, nullptr};
+    char name[16] = "shell_test", *argv[2] = {name, nullptr};
     std::unique_ptr<QApplication> app;
 };
 inline ::testing::Environment* const kWidgetsApp = ::testing::AddGlobalTestEnvironment(new WidgetsApp);
@@ -87,9 +78,7 @@ public:
     explicit Session(const std::vector<VirtualDeviceSpec>& devices = {Device("Bellwave Virtual Device")},
                      int32_t storedNumber = -1) {
         scope.WriteMachineHive(host_test::MachineHive(devices));
-        if (storedNumber >= 0) {
-            EXPECT_TRUE(SaveDeviceNumber(storedNumber));
-        }
+        EXPECT_TRUE(storedNumber < 0 || SaveDeviceNumber(storedNumber));
         deviceUsable.store(false);
         selectedDevice.store(-1);
         window = std::make_unique<MainWindow>();
