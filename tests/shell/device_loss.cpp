@@ -45,8 +45,9 @@ TEST(DeviceLoss, TheWindowWaitsPlaysOnClosesATakeAndStopsWhenTheDeviceStaysAway)
     EXPECT_STREQ(w.Panel().TimeText(), "Position: 00:00:02");
     EXPECT_TRUE(s.prompts.messages.empty());
 
-    // A take is closed at the loss; this time the device stays away. Before it goes, its
-    // worker stops and three buffers are dropped: the count shows beside the position.
+    // An MP3 take ("Record to mp3") is closed at the loss; this time the device stays away.
+    // Before it goes, its worker stops and three buffers are dropped: the count shows.
+    s.window->Action(IDM_RECORD_MP3)->trigger();
     s.ClickStop();
     s.ClickRecord();
     s.ClickPlay();
@@ -57,7 +58,9 @@ TEST(DeviceLoss, TheWindowWaitsPlaysOnClosesATakeAndStopsWhenTheDeviceStaysAway)
     Unplug(s);
     EXPECT_GT(Ink(w, w.Panel().DropoutsRect()), 20) << "Dropouts: 3";
     EXPECT_EQ(s.prompts.TakeMessages(),
-              (Messages{{"The device went away during the recording. Out.wav holds the take up to there.", "On record..."}}));
+              (Messages{{"The device went away during the recording. Out.mp3 holds the take up to there.", "On record..."}}));
+    EXPECT_EQ(testing_support::ReadFile(s.Work("Out.mp3")).substr(0, 1), "\xFF");  // an MPEG frame, not a WAV header
+    EXPECT_FALSE(std::filesystem::exists(s.Work("Out.wav")));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w.Watch()->Waiting(); }, 20000));
     EXPECT_EQ(s.prompts.TakeMessages(), (Messages{{"The device did not come back, so everything has stopped. "
                                                    "Choose a device under ASIO Devices.", "On device..."}}));

@@ -48,8 +48,7 @@ public:
         if (onChoose) onChoose();
         if (realPicker) return UserPrompts::ChooseFiles(owner, paths);
         if (selections.empty()) return false;
-        paths = selections.front();
-        selections.erase(selections.begin());
+        paths = selections.takeFirst();
         return true;
     }
     int RunDialog(QDialog& dialog) override {
@@ -60,7 +59,7 @@ public:
     Messages TakeMessages() { return std::exchange(messages, {}); }
 
     Messages messages;
-    std::vector<QStringList> selections;
+    QList<QStringList> selections;
     std::vector<std::string> dialogs;
     std::function<void(QDialog&)> onDialog;
     std::function<void()> onChoose;
@@ -86,7 +85,6 @@ public:
         Pump();
         ReachClock();
     }
-    ~Session() { clock.reset(); }  // it holds a reference into the driver's library
 
     Player& player() { return *window->GetPlayer(); }
     std::filesystem::path Work(const std::string& name) const { return scope.workDir() / name; }
@@ -102,11 +100,7 @@ public:
 
     void Queue(const std::vector<std::string>& names) {
         const int folder = player().Directories().AddDirectory(scope.workDir().c_str());
-        for (const std::string& name : names) {
-            PlayEntry entry;
-            ASSERT_TRUE(MakePlayEntry(entry, name.c_str(), folder));
-            ASSERT_TRUE(player().Queue().Append(entry));
-        }
+        for (PlayEntry e; const std::string& name : names) ASSERT_TRUE(MakePlayEntry(e, name.c_str(), folder) && player().Queue().Append(e));
     }
 
     // Plays whole segments, each followed by the worker's refill and the window's handling.
@@ -125,7 +119,7 @@ public:
     IsolatedScope scope;
     ScriptedPrompts prompts;
     std::unique_ptr<MainWindow> window;
-    std::unique_ptr<host_test::TestClock> clock;
+    std::unique_ptr<host_test::TestClock> clock;  // last: it holds a reference into the driver's library
 };
 
 // A 16-bit stereo WAV of music in the session's work folder.

@@ -54,11 +54,6 @@ TEST(Window, MenusCheckMarksSizeAndAbout) {
     s.window->Action(IDM_ABOUT)->trigger();
     EXPECT_EQ(s.prompts.dialogs, (std::vector<std::string>{"About Bellwave"}));
     EXPECT_EQ(text, "Bellwave for ASIO, Version 1.32");
-    // "?" with or without the Shift that typed it, also from the client area; not without Alt.
-    QTest::keyClick(s.window.get(), Qt::Key_Question, Qt::AltModifier | Qt::ShiftModifier);
-    QTest::keyClick(s.window->ClientArea(), Qt::Key_Slash, Qt::AltModifier);
-    QTest::keyClick(s.window.get(), Qt::Key_Question, Qt::ShiftModifier);
-    EXPECT_EQ(s.prompts.dialogs.size(), 3u);
 }
 
 void Press(Session& s, QKeyCombination key) {
@@ -197,20 +192,6 @@ TEST(Clicks, PositionBarSeeksInsideItsFrameButNotWhileArmed) {
     const int64_t stopped = s.player().Position();
     s.Click(QPoint(bar.left + 100, bar.top));
     EXPECT_EQ(s.player().Position(), stopped);
-}
-
-// With "Record to mp3" checked, a take is an MP3 file and no WAV is written.
-TEST(Clicks, RecordsToMp3WhenTheMenuSaysSo) {
-    Session s({Device("Bellwave Virtual Device", 256, {Text("Input", "tone")})});
-    s.window->Action(IDM_RECORD_MP3)->trigger();
-    s.ClickRecord();
-    s.ClickPlay();
-    s.RunSegments(8);
-    s.ClickStop();
-    EXPECT_FALSE(std::filesystem::exists(s.Work("Out.wav")));
-    const std::string take = testing_support::ReadFile(s.Work("Out.mp3"));
-    ASSERT_GT(take.size(), 4u * 417);
-    EXPECT_TRUE(uint8_t(take[0]) == 0xFF && (uint8_t(take[1]) & 0xFE) == 0xFA);  // MPEG-1 Layer III
 }
 
 }  // namespace
