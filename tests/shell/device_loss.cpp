@@ -12,7 +12,8 @@ namespace {
 using namespace shell_test;
 
 const VirtualDeviceSpec kDevice = Device("Bellwave Virtual Device", 256, {Text("Input", "tone")});
-const VirtualDeviceSpec kUnplugged = Device("Bellwave Virtual Device", 256, {Text("Input", "tone"), Text("FailInit", "gone")});
+const VirtualDeviceSpec kUnplugged =
+    Device("Bellwave Virtual Device", 256, {Text("Input", "tone"), Text("FailInit", "unplugged")});
 
 // The device stops opening and asks for a reset, as one that was unplugged does.
 void Unplug(Session& s) {
@@ -58,7 +59,8 @@ TEST(DeviceLoss, TheWindowWaitsPlaysOnClosesATakeAndStopsWhenTheDeviceStaysAway)
     Unplug(s);
     EXPECT_GT(Ink(w, w.Panel().DropoutsRect()), 20) << "Dropouts: 3";
     EXPECT_EQ(s.prompts.TakeMessages(),
-              (Messages{{"The device went away during the recording. Out.mp3 holds the take up to there.", "On record..."}}));
+              (Messages{{"The device went away during the recording. Out.mp3 holds the take up to there.",
+                         "On record..."}}));
     EXPECT_EQ(testing_support::ReadFile(s.Work("Out.mp3")).substr(0, 1), "\xFF");  // an MPEG frame, not a WAV header
     EXPECT_FALSE(std::filesystem::exists(s.Work("Out.wav")));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w.Watch()->Waiting(); }, 20000));

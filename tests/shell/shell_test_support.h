@@ -26,7 +26,10 @@ using player_test::Device;
 using testing_support::IsolatedScope;
 
 struct WidgetsApp : ::testing::Environment {
-    void SetUp() override { setenv("QT_QPA_PLATFORM", "offscreen", 1); app = std::make_unique<QApplication>(argc, argv); }
+    void SetUp() override {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        app = std::make_unique<QApplication>(argc, argv);
+    }
     void TearDown() override { app.reset(); }
     int argc = 1;
     char name[16] = "shell_test", *argv[2] = {name, nullptr};
@@ -36,9 +39,8 @@ inline ::testing::Environment* const kWidgetsApp = ::testing::AddGlobalTestEnvir
 
 using Messages = std::vector<std::pair<std::string, std::string>>;  // text, caption
 
-// Records message boxes, hands out the queued file selections (cancels when none is left;
-// onChoose runs first; realPicker shows the real dialog), and runs each dialog in its own
-// modal loop: onDialog must close it; without one it is cancelled.
+// Records message boxes, hands out the queued file selections (none left: cancelled), and
+// runs each dialog in its own modal loop: onDialog must close it; without one it is cancelled.
 class ScriptedPrompts : public UserPrompts {
 public:
     ScriptedPrompts() { SetPrompts(this); }
@@ -47,9 +49,7 @@ public:
     bool ChooseFiles(QWidget* owner, QStringList& paths) override {
         if (onChoose) onChoose();
         if (realPicker) return UserPrompts::ChooseFiles(owner, paths);
-        if (selections.empty()) return false;
-        paths = selections.takeFirst();
-        return true;
+        return selections.empty() ? false : (paths = selections.takeFirst(), true);
     }
     int RunDialog(QDialog& dialog) override {
         dialogs.push_back(dialog.windowTitle().toStdString());
@@ -100,7 +100,8 @@ public:
 
     void Queue(const std::vector<std::string>& names) {
         const int folder = player().Directories().AddDirectory(scope.workDir().c_str());
-        for (PlayEntry e; const std::string& name : names) ASSERT_TRUE(MakePlayEntry(e, name.c_str(), folder) && player().Queue().Append(e));
+        for (PlayEntry e; const std::string& name : names)
+            ASSERT_TRUE(MakePlayEntry(e, name.c_str(), folder) && player().Queue().Append(e));
     }
 
     // Plays whole segments, each followed by the worker's refill and the window's handling.
@@ -124,8 +125,8 @@ public:
 
 // A 16-bit stereo WAV of music in the session's work folder.
 inline void WriteTrack(const Session& s, const std::string& name, double seconds) {
-    const uint32_t frames = uint32_t(seconds * 48000);
-    fixtures::WriteBytes(s.Work(name), fixtures::MakeWav(1, 2, 48000, 16, fixtures::Samples(fixtures::Music(frames, 2, 48000))));
+    const fixtures::Bytes music = fixtures::Samples(fixtures::Music(uint32_t(seconds * 48000), 2, 48000));
+    fixtures::WriteBytes(s.Work(name), fixtures::MakeWav(1, 2, 48000, 16, music));
 }
 
 // Pixels of the client image inside r that differ from the background.

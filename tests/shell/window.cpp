@@ -23,7 +23,11 @@ inline bool ShowsPause(MainWindow& w) {
 TEST(Window, MenusCheckMarksSizeAndAbout) {
     Session s;
     MainWindow& w = *s.window;
-    auto texts = [](QWidget* menu) { QStringList t; for (QAction* a : menu->actions()) t << a->text(); return t.join('|').toStdString(); };
+    auto texts = [](QWidget* menu) {
+        QStringList t;
+        for (QAction* a : menu->actions()) t << a->text();
+        return t.join('|').toStdString();
+    };
     EXPECT_EQ(w.windowTitle().toStdString(), "Bellwave for ASIO");
     const QList<QAction*> bar = w.menuBar()->actions();
     ASSERT_EQ(texts(w.menuBar()), "&File|&Help|ASIO &Devices|&Options");
@@ -32,14 +36,18 @@ TEST(Window, MenusCheckMarksSizeAndAbout) {
     EXPECT_EQ(texts(bar[3]->menu()), "&Loop play|&Record to mp3|&Psychedelics");
     // Each item flips its own flag and check mark, and only those.
     auto flags = [&] { return w.Loop() + 2 * w.RecordMp3() + 4 * w.Panel().GetVisualiser().Psychedelic(); };
-    auto marks = [&] { return w.Action(IDM_LOOP)->isChecked() + 2 * w.Action(IDM_RECORD_MP3)->isChecked() + 4 * w.Action(IDM_PSYCHEDELICS)->isChecked(); };
+    auto marks = [&] {
+        return w.Action(IDM_LOOP)->isChecked() + 2 * w.Action(IDM_RECORD_MP3)->isChecked() +
+               4 * w.Action(IDM_PSYCHEDELICS)->isChecked();
+    };
     for (const auto& [id, want] : {std::pair{IDM_LOOP, 1}, {IDM_RECORD_MP3, 3}, {IDM_PSYCHEDELICS, 7}, {IDM_LOOP, 6}}) {
         w.Action(id)->trigger();
         EXPECT_EQ(flags(), want);
         EXPECT_EQ(marks(), want);
     }
     // The client area starts at its smallest, 680 x 256, and stays there; larger, the panel follows.
-    for (const auto& [asked, client] : {std::pair{QSize(300, 100), QSize(680, 256)}, {QSize(900, 500), QSize(900, 500 - w.ClientArea()->y())}}) {
+    const QSize smallest(680, 256), larger(900, 500 - w.ClientArea()->y());  // under the menu bar
+    for (const auto& [asked, client] : {std::pair{QSize(300, 100), smallest}, {QSize(900, 500), larger}}) {
         w.resize(asked);
         Pump();
         EXPECT_EQ(w.Screen().Image().size(), client);
@@ -72,19 +80,20 @@ TEST(Keys, DoWhatTheirButtonOrMenuItemDoes) {
     Press(s, Qt::Key_Space);
     EXPECT_EQ(s.prompts.TakeMessages(), (Messages{{"You need to load a file!", "On play..."}}));
     s.prompts.selections = {{s.WorkPath("long.wav")}};
-    auto state = [&] {  // the device dialog is refused while playing (paused too) or armed
+    const Messages refused{{"Please click stop before selecting a new device!", "On select device..."}};
+    auto state = [&] {  // the device dialog is refused ("busy") while playing, paused too, or armed
         Player& p = s.player();
         s.window->Action(IDM_DEVICES)->trigger();
-        return std::string(p.Playing() ? (p.Paused() ? "paused" : "playing") : "stopped") + (p.RecordArmed() ? " armed" : "") +
-               (ShowsPause(*s.window) ? " ||" : "") + " q" + std::to_string(p.Queue().Count()) + " v" +
-               std::to_string(p.Volume()) + " @" + std::to_string(p.Position() / 4608) + (s.window->Loop() ? " loop" : "") +
-               (s.prompts.TakeMessages() == Messages{{"Please click stop before selecting a new device!", "On select device..."}}
-                    ? " busy" : "");
+        std::string text = p.Playing() ? (p.Paused() ? "paused" : "playing") : "stopped";
+        text += std::string(p.RecordArmed() ? " armed" : "") + (ShowsPause(*s.window) ? " ||" : "");
+        text += " q" + std::to_string(p.Queue().Count()) + " v" + std::to_string(p.Volume());
+        text += " @" + std::to_string(p.Position() / 4608) + (s.window->Loop() ? " loop" : "");
+        return text + (s.prompts.TakeMessages() == refused ? " busy" : "");
     };
     const std::pair<QKeyCombination, const char*> rows[] = {
         {Qt::CTRL | Qt::Key_O, "stopped q1 v15 @0"},  // "Add to playlist" without the dialog
-        {Qt::Key_Up, "stopped q1 v15 @0"},          {Qt::Key_Down, "stopped q1 v14 @0"},
-        {Qt::Key_Up, "stopped q1 v15 @0"},          {Qt::Key_Space, "playing || q0 v15 @0 busy"},
+        {Qt::Key_Up, "stopped q1 v15 @0"}, {Qt::Key_Down, "stopped q1 v14 @0"}, {Qt::Key_Up, "stopped q1 v15 @0"},
+        {Qt::Key_Space, "playing || q0 v15 @0 busy"},
         {Qt::Key_Space, "paused q0 v15 @0 busy"},   {Qt::Key_Right, "paused q0 v15 @52 busy"},
         {Qt::Key_Right, "paused q0 v15 @104 busy"}, {Qt::Key_Right, "paused q0 v15 @124 busy"},
         {Qt::Key_Left, "paused q0 v15 @72 busy"},   {Qt::Key_Left, "paused q0 v15 @20 busy"},
@@ -97,32 +106,27 @@ TEST(Keys, DoWhatTheirButtonOrMenuItemDoes) {
         EXPECT_EQ(state(), want) << QKeySequence(key).toString().toStdString();
     }
     EXPECT_EQ(s.prompts.dialogs.size(), 7u);  // the device dialog, each time stopped
+    // After Alt the menu bar has the keys: Right moves to the next menu, not the track, and in
+    // the Options menu R is "&Record to mp3", not the Record button.
+    Press(s, Qt::Key_Alt);
+    ASSERT_EQ(QApplication::focusWidget(), s.window->menuBar());
+    QTest::keyClick(s.window->menuBar(), Qt::Key_Right);
+    ASSERT_NE(s.window->menuBar()->activeAction(), nullptr);
+    EXPECT_EQ(s.window->menuBar()->activeAction()->text().toStdString(), "&Help");
+    QTest::keyClick(s.window->menuBar(), Qt::Key_Escape);
+    QMenu* options = s.window->menuBar()->actions()[3]->menu();
+    Press(s, Qt::ALT | Qt::Key_O);
+    ASSERT_TRUE(options->isVisible());
+    QTest::keyClick(options, Qt::Key_R);
+    Pump();
+    EXPECT_TRUE(s.window->RecordMp3());
+    EXPECT_FALSE(s.player().RecordArmed());
     Press(s, Qt::CTRL | Qt::Key_L);
     EXPECT_EQ(s.prompts.dialogs.back(), "Playlist...");
     Press(s, Qt::CTRL | Qt::Key_Q);
     EXPECT_FALSE(s.window->isVisible());
     EXPECT_EQ(s.window->GetPlayer(), nullptr);
     EXPECT_FALSE(s.window->Post(WMU_LEVELS, 0, 0));  // nobody may post to a torn-down window
-}
-
-// After Alt the menu bar has the keys: Right moves to the next menu, not the track, and in
-// the Options menu R is "&Record to mp3", not the Record button.
-TEST(Keys, TheMenuBarKeepsItsOwnLetters) {
-    Session s;
-    MainWindow& w = *s.window;
-    Press(s, Qt::Key_Alt);
-    ASSERT_EQ(QApplication::focusWidget(), w.menuBar());
-    QTest::keyClick(w.menuBar(), Qt::Key_Right);
-    ASSERT_NE(w.menuBar()->activeAction(), nullptr);
-    EXPECT_EQ(w.menuBar()->activeAction()->text().toStdString(), "&Help");
-    QTest::keyClick(w.menuBar(), Qt::Key_Escape);
-    QMenu* options = w.menuBar()->actions()[3]->menu();
-    Press(s, Qt::ALT | Qt::Key_O);
-    ASSERT_TRUE(options->isVisible());
-    QTest::keyClick(options, Qt::Key_R);
-    Pump();
-    EXPECT_TRUE(w.RecordMp3());
-    EXPECT_FALSE(s.player().RecordArmed());
 }
 
 // Dropped files join the queue and play when nothing plays; a list brings its entries;
@@ -144,11 +148,12 @@ TEST(Window, DroppedFilesJoinTheQueueAndPlayWhenNothingPlays) {
         EXPECT_STREQ(s.window->TitleText(), title);  // while a track plays, only queued
     }
     EXPECT_EQ(s.player().Queue().Count(), 3u);
-    EXPECT_TRUE(s.prompts.TakeMessages().empty());
 }
 
-// Nothing in the queue can be read: the device stays stopped and the person is told which file.
-TEST(Clicks, PlayWithNothingReadableNamesTheFile) {
+// Nothing in the queue can be read: the device stays stopped and the person is told which
+// file. The bar seeks a loaded track from its top row to its bottom one, inside its frame,
+// and shows the position at once while paused; armed, it does nothing.
+TEST(Clicks, PlayNamesWhatCannotBeReadAndTheBarSeeksInsideItsFrame) {
     Session s;
     testing_support::WriteFile(s.Work("junk.wav"), "RIFF but not a sound file at all");
     for (const auto& [queue, text] : std::vector<std::pair<std::vector<std::string>, std::string>>{
@@ -160,12 +165,6 @@ TEST(Clicks, PlayWithNothingReadableNamesTheFile) {
         EXPECT_EQ(s.player().Link().State(), DeviceState::Prepared);
         EXPECT_FALSE(ShowsPause(*s.window));
     }
-}
-
-// The bar seeks a loaded track from its top row to its bottom one, inside its frame, and
-// shows the position at once while paused; armed, it does nothing.
-TEST(Clicks, PositionBarSeeksInsideItsFrameButNotWhileArmed) {
-    Session s;
     WriteTrack(s, "long.wav", 20.0);
     s.Queue({"long.wav"});
     s.ClickPlay();
@@ -173,11 +172,13 @@ TEST(Clicks, PositionBarSeeksInsideItsFrameButNotWhileArmed) {
     ASSERT_TRUE(s.player().Paused());
     const Rect bar = s.window->Panel().PositionBarRect();
     const int32_t blocks = s.player().Track()->BlockCount();
-    auto at = [&](int x) { return int64_t(float(blocks) * (float(x - bar.left) / float(bar.right - bar.left))) * 4608; };
+    auto at = [&](int x) {
+        return int64_t(float(blocks) * (float(x - bar.left) / float(bar.right - bar.left))) * 4608;
+    };
     const int64_t mid = at(bar.left + 300);
     const std::pair<QPoint, int64_t> cases[] = {
-        {{bar.left + 1, bar.top}, 0},  {{bar.right - 2, bar.bottom}, at(bar.right - 2)}, {{bar.left + 300, bar.top}, mid},
-        {{bar.left, bar.top}, mid},    {{bar.right, bar.top}, mid},                      {{bar.left + 10, bar.bottom + 1}, mid},
+        {{bar.left + 1, bar.top}, 0}, {{bar.right - 2, bar.bottom}, at(bar.right - 2)}, {{bar.left + 300, bar.top}, mid},
+        {{bar.left, bar.top}, mid},   {{bar.right, bar.top}, mid}, {{bar.left + 10, bar.bottom + 1}, mid},
         {{bar.left + 10, bar.top - 1}, mid}};
     for (const auto& [click, position] : cases) {
         s.Click(click);
