@@ -7,7 +7,7 @@
 namespace {
 
 // The panel's image of box, and the text drawn independently into a box of its size.
-QImage Shown(const Panel& p, const Rect& box) { return p.screen.Image().copy(box.left, box.top, box.Width(), box.Height()); }
+QImage Shown(const Panel& p, const Rect& r) { return p.screen.Image().copy(r.left, r.top, r.Width(), r.Height()); }
 QImage Expected(const Rect& box, const char* text, int flags) {
     QImage image(box.Width(), box.Height(), QImage::Format_RGB32);
     image.fill(kBackground | kOpaque);
@@ -81,8 +81,8 @@ TEST(StatusPanelButtons, GlyphsFollowTheStateAndTheVolumeMarkerItsLevel) {
     Panel p, other;
     const Rect &play = p.panel.PlayRect(), &record = p.panel.RecordRect();
     const int row = (play.top + play.bottom) / 2;
-    for (const auto& [playing, paused, armed] : {std::tuple{false, false, false}, {true, false, false}, {true, true, false},
-                                                {false, false, true}, {true, false, true}}) {
+    for (const auto& [playing, paused, armed] : {std::tuple{false, false, false}, {true, false, false},
+                                                {true, true, false}, {false, false, true}, {true, false, true}}) {
         p.panel.DrawButtons(playing, paused, armed);
         EXPECT_EQ(Px(p.screen, play.left + 18, row), playing && !paused ? kLight : kStrong) << playing << paused;
         EXPECT_EQ(Px(p.screen, (record.left + record.right) / 2, row), armed ? kRecordColour : kStrong) << armed;

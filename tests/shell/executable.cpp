@@ -19,7 +19,6 @@ using namespace shell_test;
 // ready() holds (for up to 20 seconds), sends it quit and returns its exit status.
 int RunBellwave(const char* argument, const std::function<bool()>& ready, int quit = SIGTERM) {
     const std::string program = (testing_support::BuildDir() / "bin/bellwave").string();
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
     char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(argument), nullptr};
     pid_t child = -1;
     EXPECT_EQ(posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, environ), 0) << program;

@@ -89,7 +89,6 @@ public:
     Player& player() { return *window->GetPlayer(); }
     std::filesystem::path Work(const std::string& name) const { return scope.workDir() / name; }
     QString WorkPath(const std::string& name) const { return QString::fromStdString(Work(name).string()); }
-    // The clock of the device opened last.
     void ReachClock() { clock = HostDriver() != nullptr ? std::make_unique<host_test::TestClock>() : nullptr; }
 
     void Click(QPoint at) { QTest::mouseClick(window->ClientArea(), Qt::LeftButton, Qt::NoModifier, at); }

@@ -13,8 +13,7 @@ namespace {
 
 using namespace shell_test;
 
-// The play button's glyph at its centre row: the triangle is strong there, the gap between
-// the pause bars light.
+// The play button's centre row, 18 from its left: strong in the triangle, light between pause bars.
 inline bool ShowsPause(MainWindow& w) {
     const Rect& play = w.Panel().PlayRect();
     return (w.Screen().Image().pixel(play.left + 18, (play.top + play.bottom) / 2) & 0xFFFFFFu) == kLight;
@@ -111,8 +110,8 @@ TEST(Keys, DoWhatTheirButtonOrMenuItemDoes) {
     Press(s, Qt::Key_Alt);
     ASSERT_EQ(QApplication::focusWidget(), s.window->menuBar());
     QTest::keyClick(s.window->menuBar(), Qt::Key_Right);
-    ASSERT_NE(s.window->menuBar()->activeAction(), nullptr);
-    EXPECT_EQ(s.window->menuBar()->activeAction()->text().toStdString(), "&Help");
+    QAction* active = s.window->menuBar()->activeAction();
+    EXPECT_EQ(active != nullptr ? active->text().toStdString() : "", "&Help");
     QTest::keyClick(s.window->menuBar(), Qt::Key_Escape);
     QMenu* options = s.window->menuBar()->actions()[3]->menu();
     Press(s, Qt::ALT | Qt::Key_O);
@@ -177,9 +176,9 @@ TEST(Clicks, PlayNamesWhatCannotBeReadAndTheBarSeeksInsideItsFrame) {
     };
     const int64_t mid = at(bar.left + 300);
     const std::pair<QPoint, int64_t> cases[] = {
-        {{bar.left + 1, bar.top}, 0}, {{bar.right - 2, bar.bottom}, at(bar.right - 2)}, {{bar.left + 300, bar.top}, mid},
-        {{bar.left, bar.top}, mid},   {{bar.right, bar.top}, mid}, {{bar.left + 10, bar.bottom + 1}, mid},
-        {{bar.left + 10, bar.top - 1}, mid}};
+        {{bar.left + 1, bar.top}, 0}, {{bar.right - 2, bar.bottom}, at(bar.right - 2)},
+        {{bar.left + 300, bar.top}, mid}, {{bar.left, bar.top}, mid}, {{bar.right, bar.top}, mid},
+        {{bar.left + 10, bar.bottom + 1}, mid}, {{bar.left + 10, bar.top - 1}, mid}};
     for (const auto& [click, position] : cases) {
         s.Click(click);
         Pump();
