@@ -14,7 +14,7 @@ namespace {
 using namespace shell_test;
 
 // The play button's centre row, 18 from its left: strong in the triangle, light between pause bars.
-inline bool ShowsPause(MainWindow& w) {
+bool ShowsPause(MainWindow& w) {
     const Rect& play = w.Panel().PlayRect();
     return (w.Screen().Image().pixel(play.left + 18, (play.top + play.bottom) / 2) & 0xFFFFFFu) == kLight;
 }
