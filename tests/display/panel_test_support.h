@@ -1,11 +1,9 @@
-// Shared by the display tests: an offscreen QGuiApplication for the whole run (text needs
-// the font database, not a display), pixels without the top byte, and a panel on the
-// smallest window's 680 x 256 client area.
+// An offscreen QGuiApplication (text needs the font database, not a display), pixels
+// without the top byte, and a panel on the smallest window's 680 x 256 client area.
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
-#include <initializer_list>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -25,19 +23,9 @@ struct OffscreenApp : ::testing::Environment {
     char* argv[2] = {name, nullptr};
     std::unique_ptr<QGuiApplication> app;
 };
-
 inline ::testing::Environment* const kOffscreenApp = ::testing::AddGlobalTestEnvironment(new OffscreenApp);
 
-inline uint32_t Px(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFFu; }
-inline uint32_t Px(const ScreenImage& screen, int x, int y) { return Px(screen.Image(), x, y); }
-
-struct Spot {
-    int x, y;
-    uint32_t pixel;
-};
-inline void ExpectSpots(const ScreenImage& screen, std::initializer_list<Spot> spots) {
-    for (const Spot& s : spots) EXPECT_EQ(Px(screen, s.x, s.y), s.pixel) << "at " << s.x << "," << s.y;
-}
+inline uint32_t Px(const ScreenImage& screen, int x, int y) { return screen.Image().pixel(x, y) & 0xFFFFFFu; }
 // Pixels of the rectangle that differ from the background.
 inline int Ink(const ScreenImage& screen, const Rect& r) {
     int n = 0;
