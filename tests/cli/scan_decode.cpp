@@ -35,6 +35,13 @@ TEST(CliCommands, ScanAndDecodeWriteWhatTheReaderDeliversAndRefuseWhatItCannot) 
     EXPECT_EQ(RunCli("decode '" + (dir / "song.mp3").string() + "' '" + (dir / "mp3.wav").string() + "'"), 0);
     ExpectDecoded(dir / "mp3.wav", mp3, 44100, scanner.sourceFrames);
 
+    // The same MP3 inside a WAV whose channel field says 0 (the frames say 2): the same PCM.
+    Bytes wrapped = fixtures::MakeWav(85, 0, 44100, 0, mp3);
+    wrapped.insert(wrapped.begin() + 36, {0, 0});  // no extra format bytes
+    fixtures::WriteBytes(dir / "wrapped.wav", wrapped);
+    EXPECT_EQ(RunCli("decode '" + (dir / "wrapped.wav").string() + "' '" + (dir / "wrapped-out.wav").string() + "'"), 0);
+    EXPECT_TRUE(fixtures::ReadBytes(dir / "wrapped-out.wav") == fixtures::ReadBytes(dir / "mp3.wav"));
+
     // A mono WAV at another rate, resampled.
     const Bytes wav = fixtures::MakeWav(1, 1, 22050, 16, fixtures::Samples(fixtures::Music(30000, 1, 22050)));
     fixtures::WriteBytes(dir / "low.wav", wav);

@@ -65,4 +65,28 @@ TEST(AudioBuffer, OutputPlaysInOrderThenDropsWhenNothingIsQueued) {
     EXPECT_EQ(b.FailedBuffers(), 0u);
 }
 
+// Recording into a header without room for a device buffer loses that buffer on every input
+// path (16-bit from each device type, and the device's own type) and writes nothing.
+TEST(AudioBuffer, InputHeaderWithoutRoomForADeviceBufferCountsAFailedBuffer) {
+    for (int formatClass : {kFormatInt16, kFormatInt24, kFormatInt32, kFormatFloat32}) {
+        for (bool native : {false, true}) {
+            AutoResetEvent event;
+            AudioBuffer b(0, &event, 2, formatClass, kN);  // mono, input only
+            if (native) b.SetNativeIn();
+            const int side = native || formatClass == kFormatInt16 ? kN * BytesPerDeviceSample(formatClass) : 2 * kN;
+            std::vector<uint8_t> data(64, 0x11);
+            WaveHeader h;
+            h.data = data.data();
+            h.length = uint32_t(side - 2);
+            ASSERT_TRUE(b.PrepareInHeader(&h));
+            ASSERT_EQ(b.QueueInHeader(&h), kHeaderOk);
+            b.Play();
+            const std::vector<uint8_t> area(kN * 4, 0xAB);
+            b.Exchange(nullptr, nullptr, area.data(), nullptr);
+            EXPECT_EQ(b.FailedBuffers(), 1u) << formatClass << (native ? " native" : " 16-bit");
+            EXPECT_EQ(data, std::vector<uint8_t>(64, 0x11)) << formatClass << (native ? " native" : " 16-bit");
+        }
+    }
+}
+
 }  // namespace

@@ -160,6 +160,21 @@ TEST(Transport, LoopRewindsAtTheRefillAfterTheEndAndNeverEndsTheTrack) {
     EXPECT_EQ(rig.window.Count(WMU_TRACK_END), 1);
 }
 
+// Past 2^31 frames (12.4 hours at 48 kHz) the host's position and the one shown go on counting.
+TEST(Transport, PositionsPastTwoToThe31FramesKeepCounting) {
+    Rig rig;
+    LongTrack(rig, 5 * kSegment, true);
+    rig.RunSegments(2);
+    const int segments = 466034;  // x 4608 = 2^31 + 1024
+    Host().workers[0]->segmentCounter.store(segments);
+    EXPECT_EQ(GetWavSndPosition(0), int64_t(segments) * kSegment);
+    rig.window.Clear();
+    rig.RunSegments(4);  // the refill after the next segment handed out posts the position
+    const auto positions = rig.Messages(WMU_POSITION);
+    ASSERT_EQ(positions.size(), 1u);
+    EXPECT_EQ(positions[0].lParam, LPARAM(int64_t(segments + 3) * kSegment));
+}
+
 std::string Joined(const PlayList& list) {
     std::string text;
     for (int k = 0; k < list.Count(); ++k) text += list.ItemText(k) + (":" + std::to_string(list.ItemData(k))) + " ";

@@ -4,6 +4,9 @@
 
 #include <signal.h>
 
+#include <QComboBox>
+#include <QFileDialog>
+#include <QListView>
 #include <QListWidget>
 
 #include "shell/quit_signals.h"
@@ -218,6 +221,45 @@ TEST(QuitSignal, ClosesTheOpenDialogsFirstThenTheWindowAsExitDoes) {
         const std::vector<std::string> log = host_test::ReadLines(s.Work("CorvaneDbg.Log"));
         EXPECT_GE(host_test::FindLine(log, "Shutting down debug logging system..."), 0);
     }
+}
+
+// The real file picker: its two labels, and under each the files of every case.
+TEST(FilePicker, ListsNamesOfEveryCase) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "Qt's file dialog uses Qt's thread pool, which the race detector cannot see into";
+#endif
+    testing_support::TempDir dir;
+    for (const char* name : {"a.Mp3", "b.Wav", "c.WAV", "d.mp3", "e.txt", "f.m3u", "g.M3u"})
+        testing_support::WriteFile(dir / name, "x");
+    auto listed = [](QFileDialog& d) {
+        const QListView* view = d.findChild<QListView*>(QStringLiteral("listView"));
+        std::vector<std::string> names;
+        for (int row = 0; view != nullptr && row < view->model()->rowCount(view->rootIndex()); ++row)
+            names.push_back(view->model()->index(row, 0, view->rootIndex()).data().toString().toStdString());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    QStringList labels;
+    std::vector<std::string> audio, lists;
+    QTimer::singleShot(0, [&] {
+        auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        const QComboBox* types = d->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        for (int i = 0; types != nullptr && i < types->count(); ++i) labels << types->itemText(i);
+        d->setDirectory(QString::fromStdString(dir.path().string()));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return listed(*d).size() == 4; }, 10000));
+        audio = listed(*d);
+        d->selectNameFilter(d->nameFilters().value(1));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return listed(*d).size() == 2; }, 10000));
+        lists = listed(*d);
+        d->reject();
+    });
+    UserPrompts screen;
+    QStringList paths;
+    EXPECT_FALSE(screen.ChooseFiles(nullptr, paths));
+    EXPECT_EQ(labels, (QStringList{"Audio types", "Play list"}));
+    EXPECT_EQ(audio, (std::vector<std::string>{"a.Mp3", "b.Wav", "c.WAV", "d.mp3"}));
+    EXPECT_EQ(lists, (std::vector<std::string>{"f.m3u", "g.M3u"}));
 }
 
 }  // namespace
